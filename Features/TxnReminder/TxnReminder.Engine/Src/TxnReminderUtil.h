@@ -1,0 +1,25 @@
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <string>
+
+#include "TxnReminderDefines.h"
+
+// Execution-time tracing and telemetry for every part of the engine.
+class TXNREMINDER_API TxnReminderUtil {
+public:
+    using TimePoint = std::chrono::time_point<std::chrono::steady_clock, std::chrono::nanoseconds>;
+
+    static TimePoint StartTracing();
+    // Logs "<file> - <function> execution time=<seconds, six decimals>" at (0, 6).
+    static void EndTracing(TimePoint start, char* file, char* function);
+
+private:
+    TxnReminderUtil();
+};
+
+// Sends one event to the host's tracking service through the process-wide
+// proxy. Throws std::exception with the proxy's texts when no tracker can be
+// created; the calling operation's own handling applies.
+TXNREMINDER_API void SendTelemetryEvent(std::int32_t kind, const std::string& text);

@@ -1,0 +1,118 @@
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "Date/DateType32.h"
+#include "Util/HostApi.h"
+#include "Util/Ops.h"
+#include "Util/Status.h"
+
+namespace Host {
+
+class CompanyFile;
+
+// What a fault point does when it is hit.
+enum class FaultKind {
+    Fail,          // the call reports failure
+    Throw,         // the call throws std::runtime_error
+    RollbackZero,  // a rollback rolls back but answers 0
+    Kill,          // the process kills itself (crash tests)
+};
+
+struct SystemFlags {
+    bool serverMode = false;
+    bool open = true;
+    bool closing = false;
+    bool multiUser = false;
+};
+
+// The one process-wide object through which the application or a test sets
+// up the world the engine runs in: the company file, the clock, preferences,
+// remote configuration and switches, permissions, state flags, log sinks and
+// injected faults. Everything the host layer answers comes from here.
+class HOST_API HostContext {
+public:
+    static HostContext& Get();
+
+    // --- company file -------------------------------------------------------
+    // Opens (and with create, makes) a company file; closes any open one first.
+    Util::Status OpenCompanyFile(const std::string& path, bool create = false);
+    void CloseCompanyFile();
+    CompanyFile* File() const;
+    std::string CompanyFilePath() const;
+    void SetFileManagerState(int state);
+    int FileManagerState() const;
+    // A short description of the last open failure, for messages.
+    std::string LastOpenError() const;
+
+    // --- clock ----------------------------------------------------------------
+    DateAndTime Now() const;
+    void FixClock(const DateType32& date, int hour = 0, int minute = 0, int second = 0);
+    void SetNow(DateAndTime moment);
+    void UseSystemClock();
+    bool ClockIsFixed() const;
+    // Moves a fixed clock forward; the timer hook runs for every due timer.
+    void AdvanceClock(long seconds);
+    void SetClockAdvanceHook(std::function<void(DateAndTime from, DateAndTime to)> hook);
+
+    // --- preferences ----------------------------------------------------------
+    // Stored in the open company file; kept in memory when none is open.
+    void SetPreference(const std::string& key, const std::string& value);
+    std::string GetPreference(const std::string& key, const std::string& fallback) const;
+
+    // --- remote configuration, switches, permissions, state -------------------
+    void SetRemoteConfig(const std::string& section, const std::string& key, const std::string& value);
+    std::string GetRemoteConfig(const std::string& section, const std::string& key) const;
+    void SetFeatureSwitch(const std::string& area, const std::string& flag, bool on);
+    bool GetFeatureSwitch(const std::string& area, const std::string& flag) const;
+    void SetPermission(int feature, int action, bool allowed);
+    bool GetPermission(int feature, int action) const;
+    SystemFlags& Flags();
+
+    // --- diagnostics ----------------------------------------------------------
+    using LogSink = std::function<void(const Util::LogRecord&)>;
+    int AddLogSink(LogSink sink);
+    void RemoveLogSink(int id);
+    // Lines also go to the company's log file (beside it, ".log") or, with no
+    // file open, to standard error when echo is on.
+    void SetLogEcho(bool toStderrWithoutFile);
+    void Log(const Util::LogRecord& record);
+
+    // Telemetry that reached the default tracker: stored in the open company
+    // file (table telemetry) and handed to every sink.
+    using TelemetrySink = std::function<void(int kind, const std::string& text)>;
+    int AddTelemetrySink(TelemetrySink sink);
+    void RemoveTelemetrySink(int id);
+    void Track(int kind, const std::string& text);
+
+    // --- faults ---------------------------------------------------------------
+    // The nth hit (1 = next) of the point does `kind`, `times` times in a row.
+    void ArmFault(const std::string& point, FaultKind kind, int nth = 1, int times = 1);
+    void ClearFaults();
+    // Called at every fault point; Throw and Kill act here, Fail and
+    // RollbackZero are returned for the caller to act on.
+    bool HitFault(const std::string& point, FaultKind* kind = nullptr);
+    // Count of hits of every point since the last ClearFaults (for crash tests).
+    long FaultPointHits() const;
+
+    // --- reset ----------------------------------------------------------------
+    // Closes the file and puts every setting back to its default.
+    void Reset();
+
+private:
+    HostContext();
+    ~HostContext();
+    HostContext(const HostContext&) = delete;
+    HostContext& operator=(const HostContext&) = delete;
+
+    struct Impl;
+    std::unique_ptr<Impl> m_impl;
+};
+
+// Fault point helper for host code: true when the call must report failure.
+// Throw and Kill faults act inside.
+HOST_API bool FaultFails(const char* point);
+
+} // namespace Host

@@ -1,0 +1,46 @@
+#pragma once
+
+#include <sqlite3.h>
+
+#include <memory>
+#include <string>
+
+#include "DB/DBManager.h"
+
+namespace Host {
+
+// One open company file: a single SQLite connection in WAL mode. Only one
+// SQL transaction can be open on it; the DMTransaction that opened it owns it.
+class HOST_API CompanyFile : public DBMgr::IDBFileMgr, public std::enable_shared_from_this<CompanyFile> {
+public:
+    // Throws std::runtime_error naming the file and what is wrong with it.
+    CompanyFile(const std::string& path, bool create);
+    ~CompanyFile() override;
+    CompanyFile(const CompanyFile&) = delete;
+    CompanyFile& operator=(const CompanyFile&) = delete;
+
+    int GetState() const override { return m_state; }
+    DBMgr::DMTransaction* CreateTransaction(int mode, int flags) override;
+
+    void SetState(int state) { m_state = state; }
+    sqlite3* Db() const { return m_db; }
+    const std::string& Path() const { return m_path; }
+
+    // Transaction ownership, for DMTransaction.
+    void Begin(const DBMgr::DMTransaction* owner);
+    bool Commit(const DBMgr::DMTransaction* owner);
+    bool Rollback(const DBMgr::DMTransaction* owner);
+    bool IsOwner(const DBMgr::DMTransaction* owner) const { return m_owner == owner; }
+    bool InTransaction() const { return m_owner != nullptr; }
+    void Forget(const DBMgr::DMTransaction* owner);
+
+private:
+    void Migrate();
+
+    std::string m_path;
+    sqlite3* m_db = nullptr;
+    int m_state = 0;
+    const DBMgr::DMTransaction* m_owner = nullptr;
+};
+
+} // namespace Host

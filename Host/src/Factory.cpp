@@ -1,0 +1,44 @@
+#include "Util/Factory.h"
+
+#include <map>
+#include <mutex>
+#include <utility>
+
+namespace Util {
+
+ArgumentPacket::~ArgumentPacket() = default;
+ArgumentPacket0P::~ArgumentPacket0P() = default;
+BasicDeferredFactory::~BasicDeferredFactory() = default;
+
+namespace {
+struct Registry {
+    std::mutex mutex;
+    std::map<std::pair<std::string, std::string>, std::shared_ptr<BasicDeferredFactory>> factories;
+};
+Registry& TheRegistry() {
+    static Registry registry;
+    return registry;
+}
+} // namespace
+
+BasicDeferredFactory* FactoryRegistrar::GetFactory(const std::string& key, const std::string& module) {
+    Registry& r = TheRegistry();
+    std::lock_guard<std::mutex> lock(r.mutex);
+    auto it = r.factories.find({key, module});
+    return it == r.factories.end() ? nullptr : it->second.get();
+}
+
+void FactoryRegistrar::Register(const std::string& key, const std::string& module,
+                                std::shared_ptr<BasicDeferredFactory> factory) {
+    Registry& r = TheRegistry();
+    std::lock_guard<std::mutex> lock(r.mutex);
+    r.factories[{key, module}] = std::move(factory);
+}
+
+void FactoryRegistrar::Unregister(const std::string& key, const std::string& module) {
+    Registry& r = TheRegistry();
+    std::lock_guard<std::mutex> lock(r.mutex);
+    r.factories.erase({key, module});
+}
+
+} // namespace Util

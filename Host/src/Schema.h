@@ -1,0 +1,18 @@
+#pragma once
+
+// The company file's tables, one block per host service. Each block is
+// idempotent (CREATE ... IF NOT EXISTS) so that an older file is brought up to
+// date by running them all again.
+
+namespace Host::Schema {
+
+constexpr int kVersion = 1;
+
+// Preferences, company preferences and the default tracker's events.
+extern const char* const kCoreSql;
+// Reminder sets, rules, target groups and users, history, statement records.
+extern const char* const kReminderSql;
+// Customers and jobs, invoices, permission groups, message templates.
+extern const char* const kDirectorySql;
+
+} // namespace Host::Schema

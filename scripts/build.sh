@@ -1,0 +1,13 @@
+#!/usr/bin/env bash
+# build.sh [debug|asan|release]: configures and builds one flavour into build-<flavour>.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+flavour=${1:-debug}
+case "$flavour" in
+  debug)   args=(-DCMAKE_BUILD_TYPE=Debug) ;;
+  asan)    args=(-DCMAKE_BUILD_TYPE=Debug -DREMINDERS_SANITIZE=ON) ;;
+  release) args=(-DCMAKE_BUILD_TYPE=Release) ;;
+  *) echo "unknown flavour $flavour" >&2; exit 2 ;;
+esac
+cmake -S . -B "build-$flavour" "${args[@]}" >/dev/null
+cmake --build "build-$flavour" -j2
