@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "CompanyFile.h"
+#include "Host/MessageLoop.h"
 #include "Sql.h"
 
 namespace Host {
@@ -40,7 +41,6 @@ struct HostContext::Impl {
 
     bool clockFixed = false;
     DateAndTime fixedNow = 0;
-    std::function<void(DateAndTime, DateAndTime)> advanceHook;
 
     std::map<std::string, std::string> memoryPrefs;
     std::map<std::string, std::string> remoteConfig;  // "section\x1fkey"
@@ -124,17 +124,7 @@ bool HostContext::ClockIsFixed() const { return m_impl->clockFixed; }
 
 void HostContext::AdvanceClock(long seconds) {
     if (!m_impl->clockFixed) throw std::logic_error("AdvanceClock needs a fixed clock");
-    const DateAndTime from = m_impl->fixedNow;
-    const DateAndTime to = from + seconds;
-    if (m_impl->advanceHook) {
-        // The hook moves the clock itself as each timer falls due.
-        m_impl->advanceHook(from, to);
-    }
-    m_impl->fixedNow = to;
-}
-
-void HostContext::SetClockAdvanceHook(std::function<void(DateAndTime, DateAndTime)> hook) {
-    m_impl->advanceHook = std::move(hook);
+    m_impl->fixedNow += seconds;
 }
 
 // --- preferences ----------------------------------------------------------------
@@ -294,7 +284,6 @@ void HostContext::Reset() {
     auto& impl = *m_impl;
     impl.pendingState = 0;
     impl.clockFixed = false;
-    impl.advanceHook = nullptr;
     impl.memoryPrefs.clear();
     impl.remoteConfig.clear();
     impl.switches.clear();
@@ -308,6 +297,7 @@ void HostContext::Reset() {
     impl.echo = false;
     impl.faults.clear();
     impl.faultHits = 0;
+    ResetMessaging();
 }
 
 bool FaultFails(const char* point) { return HostContext::Get().HitFault(point); }

@@ -53,9 +53,8 @@ public:
     void SetNow(DateAndTime moment);
     void UseSystemClock();
     bool ClockIsFixed() const;
-    // Moves a fixed clock forward; the timer hook runs for every due timer.
+    // Moves a fixed clock forward (timers: see Host::AdvanceAndRun).
     void AdvanceClock(long seconds);
-    void SetClockAdvanceHook(std::function<void(DateAndTime from, DateAndTime to)> hook);
 
     // --- preferences ----------------------------------------------------------
     // Stored in the open company file; kept in memory when none is open.

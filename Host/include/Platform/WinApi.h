@@ -34,3 +34,14 @@ constexpr UINT CP_ACP = 0;
 // the terminator when wideLength is -1; 0 on failure.
 HOST_API int WideCharToMultiByte(UINT codePage, DWORD flags, const wchar_t* wide, int wideLength, char* out,
                                  int outSize, const char* defaultChar, int* usedDefault);
+
+// Timers without a window belong to the host message loop and fire on the
+// thread that runs it; elapse is in milliseconds of the host clock.
+HOST_API UINT_PTR SetTimer(HWND window, UINT_PTR id, UINT elapse, TIMERPROC callback);
+HOST_API int KillTimer(HWND window, UINT_PTR id);
+
+// Run-time modules, looked up in the host's module folder; a name such as
+// "FeaturesBridge.DLL" maps to "libFeaturesBridge.so".
+HOST_API HMODULE LoadLibraryA(const char* name);
+HOST_API FARPROC GetProcAddress(HMODULE module, const char* name);
+HOST_API int FreeLibrary(HMODULE module);
