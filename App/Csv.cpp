@@ -1,0 +1,233 @@
+#include "Csv.h"
+
+#include <cerrno>
+#include <cmath>
+#include <cstdlib>
+#include <fstream>
+#include <map>
+#include <set>
+#include <sstream>
+
+namespace app {
+
+namespace {
+[[noreturn]] void Fail(const std::string& file, int line, const std::string& field, const std::string& what) {
+    throw CsvError(file + ":" + std::to_string(line) + ": " + field + ": " + what);
+}
+
+std::string Trim(const std::string& s) {
+    const auto b = s.find_first_not_of(" \t\r");
+    if (b == std::string::npos) return std::string();
+    const auto e = s.find_last_not_of(" \t\r");
+    return s.substr(b, e - b + 1);
+}
+
+bool ParseLong(const std::string& text, long long min, long long max, long long& out) {
+    const std::string t = Trim(text);
+    if (t.empty()) return false;
+    errno = 0;
+    char* end = nullptr;
+    const long long v = std::strtoll(t.c_str(), &end, 10);
+    if (errno != 0 || !end || *end != '\0' || v < min || v > max) return false;
+    out = v;
+    return true;
+}
+
+bool ParseFlag(const std::string& text, bool& out) {
+    const std::string t = Trim(text);
+    if (t == "0" || t.empty()) {
+        out = false;
+        return true;
+    }
+    if (t == "1") {
+        out = true;
+        return true;
+    }
+    return false;
+}
+
+// Maps header names to column positions and insists on the expected ones.
+std::map<std::string, std::size_t> Columns(const CsvRow& header, const std::vector<std::string>& expected,
+                                           const std::string& file) {
+    std::map<std::string, std::size_t> cols;
+    for (std::size_t i = 0; i < header.fields.size(); ++i) cols[Trim(header.fields[i])] = i;
+    for (const auto& name : expected) {
+        if (!cols.count(name)) Fail(file, header.line, "header", "missing column '" + name + "'");
+    }
+    return cols;
+}
+
+const std::string& Field(const CsvRow& row, const std::map<std::string, std::size_t>& cols, const char* name,
+                         const std::string& file) {
+    const std::size_t i = cols.at(name);
+    if (i >= row.fields.size()) Fail(file, row.line, name, "missing (the row has too few fields)");
+    return row.fields[i];
+}
+
+bool IsBlankRow(const CsvRow& row) {
+    for (const auto& f : row.fields) {
+        if (!Trim(f).empty()) return false;
+    }
+    return true;
+}
+} // namespace
+
+std::vector<CsvRow> ParseCsv(const std::string& text, const std::string& fileName) {
+    std::vector<CsvRow> rows;
+    CsvRow row;
+    std::string field;
+    int line = 1;
+    row.line = 1;
+    bool quoted = false;
+    bool fieldStarted = false;
+    std::size_t i = 0;
+    if (text.compare(0, 3, "\xEF\xBB\xBF") == 0) i = 3;  // byte-order mark from spreadsheet exports
+    for (; i < text.size(); ++i) {
+        const char c = text[i];
+        if (quoted) {
+            if (c == '"') {
+                if (i + 1 < text.size() && text[i + 1] == '"') {
+                    field += '"';
+                    ++i;
+                } else {
+                    quoted = false;
+                }
+            } else {
+                if (c == '\n') ++line;
+                field += c;
+            }
+            continue;
+        }
+        if (c == '"' && !fieldStarted) {
+            quoted = true;
+            fieldStarted = true;
+        } else if (c == ',') {
+            row.fields.push_back(field);
+            field.clear();
+            fieldStarted = false;
+        } else if (c == '\n' || c == '\r') {
+            if (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n') ++i;
+            row.fields.push_back(field);
+            field.clear();
+            fieldStarted = false;
+            rows.push_back(row);
+            row = CsvRow();
+            row.line = ++line;
+        } else {
+            field += c;
+            fieldStarted = true;
+        }
+    }
+    if (quoted) Fail(fileName, row.line, "row", "a quoted field is not closed");
+    if (fieldStarted || !row.fields.empty() || !field.empty()) {
+        row.fields.push_back(field);
+        rows.push_back(row);
+    }
+    return rows;
+}
+
+bool ParseIsoDate(const std::string& text, DateType32& out) {
+    const std::string t = Trim(text);
+    if (t.size() != 10 || t[4] != '-' || t[7] != '-') return false;
+    for (std::size_t i : {0u, 1u, 2u, 3u, 5u, 6u, 8u, 9u}) {
+        if (t[i] < '0' || t[i] > '9') return false;
+    }
+    DateType32 d(std::stoi(t.substr(5, 2)), std::stoi(t.substr(8, 2)), std::stoi(t.substr(0, 4)));
+    if (!d.IsValid() || d.GetYear() < 1901) return false;
+    out = d;
+    return true;
+}
+
+std::string FormatIsoDate(const DateType32& date) {
+    std::ostringstream s;
+    s << date;
+    return s.str();
+}
+
+std::vector<CustomerRow> ReadCustomersCsv(const std::string& text, const std::string& file) {
+    const auto rows = ParseCsv(text, file);
+    if (rows.empty()) Fail(file, 1, "header", "the file is empty");
+    const auto cols = Columns(rows[0], {"id", "name", "parent", "email", "type", "terms", "hidden"}, file);
+    std::vector<CustomerRow> out;
+    std::set<long> ids;
+    for (std::size_t r = 1; r < rows.size(); ++r) {
+        const CsvRow& row = rows[r];
+        if (IsBlankRow(row)) continue;
+        CustomerRow c;
+        c.line = row.line;
+        long long v = 0;
+        if (!ParseLong(Field(row, cols, "id", file), 1, 2147483647, v)) {
+            Fail(file, row.line, "id", "not a whole number from 1 to 2147483647");
+        }
+        c.id = static_cast<long>(v);
+        if (!ids.insert(c.id).second) Fail(file, row.line, "id", "duplicate id " + std::to_string(c.id));
+        c.name = Trim(Field(row, cols, "name", file));
+        if (c.name.empty()) Fail(file, row.line, "name", "empty");
+        if (c.name.size() > 41) Fail(file, row.line, "name", "longer than 41 characters");
+        const std::string parent = Trim(Field(row, cols, "parent", file));
+        if (!parent.empty()) {
+            if (!ParseLong(parent, 1, 2147483647, v)) Fail(file, row.line, "parent", "not a customer id");
+            if (v == c.id) Fail(file, row.line, "parent", "a customer cannot be its own parent");
+            c.parent = static_cast<long>(v);
+        }
+        c.email = Trim(Field(row, cols, "email", file));
+        if (!c.email.empty() && (c.email.find('@') == std::string::npos || c.email.find_first_of(" \t,;<>\r\n") != std::string::npos)) {
+            Fail(file, row.line, "email", "not an e-mail address: '" + c.email + "'");
+        }
+        if (c.email.size() > 1023) Fail(file, row.line, "email", "longer than 1023 characters");
+        c.type = Trim(Field(row, cols, "type", file));
+        c.terms = Trim(Field(row, cols, "terms", file));
+        if (!ParseFlag(Field(row, cols, "hidden", file), c.hidden)) Fail(file, row.line, "hidden", "must be 0 or 1");
+        out.push_back(c);
+    }
+    return out;
+}
+
+std::vector<InvoiceRow> ReadInvoicesCsv(const std::string& text, const std::string& file) {
+    const auto rows = ParseCsv(text, file);
+    if (rows.empty()) Fail(file, 1, "header", "the file is empty");
+    const auto cols = Columns(rows[0], {"number", "customer", "date", "due_date", "amount", "paid"}, file);
+    std::vector<InvoiceRow> out;
+    std::set<unsigned long> numbers;
+    for (std::size_t r = 1; r < rows.size(); ++r) {
+        const CsvRow& row = rows[r];
+        if (IsBlankRow(row)) continue;
+        InvoiceRow inv;
+        inv.line = row.line;
+        long long v = 0;
+        if (!ParseLong(Field(row, cols, "number", file), 1, 4294967295LL, v)) {
+            Fail(file, row.line, "number", "not a whole number from 1 to 4294967295");
+        }
+        inv.number = static_cast<unsigned long>(v);
+        if (!numbers.insert(inv.number).second) Fail(file, row.line, "number", "duplicate invoice number " + std::to_string(v));
+        if (!ParseLong(Field(row, cols, "customer", file), 1, 2147483647, v)) {
+            Fail(file, row.line, "customer", "not a customer or job id");
+        }
+        inv.customer = static_cast<long>(v);
+        if (!ParseIsoDate(Field(row, cols, "date", file), inv.date)) Fail(file, row.line, "date", "not a date YYYY-MM-DD");
+        if (!ParseIsoDate(Field(row, cols, "due_date", file), inv.dueDate)) {
+            Fail(file, row.line, "due_date", "not a date YYYY-MM-DD");
+        }
+        const std::string amount = Trim(Field(row, cols, "amount", file));
+        char* end = nullptr;
+        errno = 0;
+        inv.amount = amount.empty() ? 0 : std::strtod(amount.c_str(), &end);
+        if (amount.empty() || errno != 0 || !end || *end != '\0' || !std::isfinite(inv.amount) || inv.amount < 0 ||
+            inv.amount > 1e12) {
+            Fail(file, row.line, "amount", "not an amount (a number like 1250.00, not negative)");
+        }
+        if (!ParseFlag(Field(row, cols, "paid", file), inv.paid)) Fail(file, row.line, "paid", "must be 0 or 1");
+        out.push_back(inv);
+    }
+    return out;
+}
+
+std::string ReadWholeFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) throw std::runtime_error("cannot read '" + path + "'");
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+} // namespace app
