@@ -101,11 +101,6 @@ TEST(PtreeConventionsTest, ReadsRaiseTheTreeLibraryErrors) {
     EXPECT_FALSE(tp::ReadFlag(t, "n"));
 }
 
-TEST(PtreeConventionsTest, HostStringsStopAtTheFirstNul) {
-    EXPECT_EQ(tp::ToTString(std::string("ab\0cd", 5)).str(), "ab");
-    EXPECT_TRUE(tp::ToTString("").empty());
-}
-
 TEST(PtreeConventionsTest, SignedPrefixParseRaisesItsOwnTexts) {
     const std::pair<const char*, int> good[] = {
         {"12", 12},          {" 12 word", 12},   {"\t-5x", -5}, {"+7", 7}, {"007", 7},

@@ -228,13 +228,3 @@ TEST_F(ReminderSetTreeTest, SetIdIsStampedOnEveryRuleButNotByReplacingRules) {
     EXPECT_EQ(set.GetRuleSetId(), 7u);
     EXPECT_EQ(set.GetReminderRules()[0].GetRuleSetId(), 7u);
 }
-
-TEST_F(ReminderSetTreeTest, CopiesShareNamesAndCopyRules) {
-    TxnReminderSet set(3, FormViewType_Invoice);
-    set.SetReminderSetName("Shared");
-    set.SetReminderRules({InvoiceRule(1, 1, 4)});
-    TxnReminderSet copy(set);
-    EXPECT_TRUE(copy.GetReminderSetName().SharesTextWith(set.GetReminderSetName()));
-    copy.GetReminderRules()[0].GetRuleCriteria().SetDays(9);
-    EXPECT_EQ(set.GetReminderRules()[0].GetRuleCriteria().GetDays(), 4);
-}
