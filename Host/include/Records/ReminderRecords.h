@@ -18,6 +18,14 @@
 //    and always NUL-terminated.
 //
 // Static calls may also be made through an object.
+//
+// Fault points (Host::FaultFails) are named "<Record>.<Call>": ReminderSet,
+// ReminderRule, TargetGroup, TargetUser, ExecutionHistory, StmtRule,
+// StmtStatus, MessageTemplate, e.g. "ReminderSet.Add", "TargetUser.BatchLoadAll",
+// "StmtStatus.BatchLoadByRuleIdAndStatus"; the other services use
+// "Group.GetGroupById", "GroupManager.SaveGroup", "Name.Load", "Name.List",
+// "Name.GetAverageDaysToPay", "Customer.Add", "Invoice.Add", "Trans.New",
+// "Trans.Read", "DQE.DoQuery".
 
 #include <cstddef>
 #include <cstdint>
