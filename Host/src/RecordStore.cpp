@@ -1,0 +1,87 @@
+#include "RecordStore.h"
+
+#include <cstring>
+#include <string>
+
+#include "Records/RecordText.h"
+
+namespace Host::Records {
+
+Util::Status Resolve(DBMgr::DMTransaction* txn, Conn& conn) {
+    if (txn) {
+        conn.file = txn->File();
+    } else if (CompanyFile* open = HostContext::Get().File()) {
+        conn.file = open->shared_from_this();
+    }
+    if (!conn.file) return Util::Status::Failure(Util::Status::kNoFile);
+    conn.db = conn.file->Db();
+    return Util::Status::GetSucceeded();
+}
+
+Util::Status FromSqlError(const SqlError& error) {
+    switch (error.Code() & 0xFF) {
+    case SQLITE_CONSTRAINT:
+        return Refused();
+    case SQLITE_BUSY:
+    case SQLITE_LOCKED:
+        return Util::Status::Failure(Util::Status::kBusy);
+    default:
+        return Util::Status::GetFailed();
+    }
+}
+
+Savepoint::Savepoint(sqlite3* db) : m_db(db) { Exec(m_db, "SAVEPOINT record_call"); }
+
+Savepoint::~Savepoint() {
+    if (!m_open) return;
+    sqlite3_exec(m_db, "ROLLBACK TO record_call", nullptr, nullptr, nullptr);
+    sqlite3_exec(m_db, "RELEASE record_call", nullptr, nullptr, nullptr);
+}
+
+void Savepoint::Release() {
+    Exec(m_db, "RELEASE record_call");
+    m_open = false;
+}
+
+} // namespace Host::Records
+
+namespace Host {
+
+namespace {
+// Length of the longest prefix of at most maxBytes that ends on a whole
+// UTF-8 character.
+std::size_t Utf8Cut(const char* text, std::size_t length, std::size_t maxBytes) {
+    if (length <= maxBytes) return length;
+    std::size_t cut = maxBytes;
+    // Step back over continuation bytes to the lead byte of the split character.
+    while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0u) == 0x80u) --cut;
+    return cut;
+}
+} // namespace
+
+std::string TruncateUtf8(const std::string& text, std::size_t maxBytes) {
+    return text.substr(0, Utf8Cut(text.data(), text.size(), maxBytes));
+}
+
+void CopyBoundedText(char* buffer, std::size_t size, const char* text) {
+    if (!buffer || size == 0) return;
+    const char* source = text ? text : "";
+    const std::size_t length = Utf8Cut(source, std::strlen(source), size - 1);
+    std::memcpy(buffer, source, length);
+    std::memset(buffer + length, 0, size - length);
+}
+
+void CopyBoundedText(char* buffer, std::size_t size, const std::string& text) {
+    if (!buffer || size == 0) return;
+    // Up to the first NUL, as a C text would be.
+    CopyBoundedText(buffer, size, text.c_str());
+}
+
+std::string BoundedText(const char* buffer, std::size_t size) {
+    if (!buffer) return std::string();
+    const void* nul = std::memchr(buffer, '\0', size);
+    const std::size_t length = nul ? static_cast<std::size_t>(static_cast<const char*>(nul) - buffer) : size;
+    return std::string(buffer, length);
+}
+
+} // namespace Host

@@ -1,0 +1,81 @@
+#pragma once
+
+// The frame every record-store call runs in: a named fault point, the
+// connection of the caller's transaction (or of the open company file), and a
+// savepoint so that a call either does all its writes or none of them, inside
+// or outside the caller's unit of work.
+
+#include <sqlite3.h>
+
+#include <cstdint>
+#include <memory>
+#include <utility>
+
+#include "CompanyFile.h"
+#include "DB/DBManager.h"
+#include "Host/HostContext.h"
+#include "Sql.h"
+#include "Util/Status.h"
+
+namespace Host::Records {
+
+struct Conn {
+    std::shared_ptr<CompanyFile> file;
+    sqlite3* db = nullptr;
+};
+
+// The connection a call runs on: its transaction's file, or the open file.
+Util::Status Resolve(DBMgr::DMTransaction* txn, Conn& conn);
+Util::Status FromSqlError(const SqlError& error);
+
+inline bool FitsInt32(long long value) { return value >= INT32_MIN && value <= INT32_MAX; }
+
+// Undoes the call's own writes unless released.
+class Savepoint {
+public:
+    explicit Savepoint(sqlite3* db);
+    ~Savepoint();
+    Savepoint(const Savepoint&) = delete;
+    Savepoint& operator=(const Savepoint&) = delete;
+    void Release();
+
+private:
+    sqlite3* m_db;
+    bool m_open = true;
+};
+
+template <class Body>
+Util::Status Write(const char* point, DBMgr::DMTransaction* txn, Body&& body) {
+    if (FaultFails(point)) return Util::Status::GetFailed();
+    Conn conn;
+    Util::Status resolved = Resolve(txn, conn);
+    if (resolved.Failed()) return resolved;
+    try {
+        if (txn) txn->BeginWrite();
+        Savepoint savepoint(conn.db);
+        Util::Status status = body(conn.db);
+        if (status.Succeeded()) savepoint.Release();
+        return status;
+    } catch (const SqlError& e) {
+        return FromSqlError(e);
+    }
+}
+
+template <class Body>
+Util::Status Read(const char* point, DBMgr::DMTransaction* txn, Body&& body) {
+    if (FaultFails(point)) return Util::Status::GetFailed();
+    Conn conn;
+    Util::Status resolved = Resolve(txn, conn);
+    if (resolved.Failed()) return resolved;
+    try {
+        return body(conn.db);
+    } catch (const SqlError& e) {
+        return FromSqlError(e);
+    }
+}
+
+// Failure statuses used by the store.
+inline Util::Status Refused() { return Util::Status::Failure(Util::Status::kConstraintFailure); }
+inline Util::Status Missing() { return Util::Status::Failure(Util::Status::kRecordNotFound); }
+
+} // namespace Host::Records
