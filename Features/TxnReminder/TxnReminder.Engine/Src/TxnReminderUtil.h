@@ -6,6 +6,10 @@
 
 #include "TxnReminderDefines.h"
 
+// "Class::Method" of the enclosing function, for the entry and exit lines
+// ("TxnReminder::Entering %s"); valid until the end of the full expression.
+#define TXNR_FUNCTION_NAME (::Util::QualifiedFunctionName(__PRETTY_FUNCTION__).c_str())
+
 // Execution-time tracing and telemetry for every part of the engine.
 class TXNREMINDER_API TxnReminderUtil {
 public:

@@ -1,0 +1,15 @@
+#pragma once
+
+#include "TxnReminderDBHelper.h"
+
+// Storage of the invoice view (4): the open-invoice query, the customer list
+// for the setup screens and the purge of old execution history.
+class TXNREMINDER_API InvoiceReminderDBHelper : public TxnReminderDBHelper {
+public:
+    InvoiceReminderDBHelper();
+    ~InvoiceReminderDBHelper() override;
+
+    bool GetTxnDetailsFromDB(std::vector<std::unique_ptr<TxnReminderTransactionContainer>>& txns) override;  // 12
+    bool GetUserDetails(TxnReminderStatusCode& status, boost::property_tree::ptree& tree) override;           // 17
+    bool PurgeReminderExecutionHistory() override;                                                            // 19
+};
