@@ -306,9 +306,11 @@ Status AddCustomer(const CustomerData& data, int& recNum, DBMgr::DMTransaction* 
     Status status = Write("Customer.Add", txn, [&](sqlite3* db) {
         Status ok = CheckCustomer(db, data, 0);
         if (ok.Failed()) return ok;
-        Stmt(db, "INSERT INTO customers(parent_id, name, hidden, email, cust_type, terms, since) "
-                 "VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7)")
-            .Bind(1, data.parent)
+        Stmt insert(db, "INSERT INTO customers(id, parent_id, name, hidden, email, cust_type, terms, since) "
+                        "VALUES(?8, ?1, ?2, ?3, ?4, ?5, ?6, ?7)");
+        if (data.requestedRecNum > 0) insert.Bind(8, data.requestedRecNum);
+        else insert.BindNull(8);
+        insert.Bind(1, data.parent)
             .Bind(2, data.name)
             .Bind(3, data.hidden ? 1 : 0)
             .Bind(4, data.email)

@@ -346,9 +346,11 @@ Status AddInvoice(const InvoiceData& data, unsigned long& transactionId, DBMgr::
             known.Bind(1, data.customer);
             if (!known.Step()) return Refused();
         }
-        Stmt(db, "INSERT INTO invoices(customer_id, txn_date, due_date, amount, is_no_post, cleared_type, mod_time) "
-                 "VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7)")
-            .Bind(1, data.customer)
+        Stmt insert(db, "INSERT INTO invoices(txn_id, customer_id, txn_date, due_date, amount, is_no_post, "
+                        "cleared_type, mod_time) VALUES(?8, ?1, ?2, ?3, ?4, ?5, ?6, ?7)");
+        if (data.requestedTransactionId > 0) insert.Bind(8, data.requestedTransactionId);
+        else insert.BindNull(8);
+        insert.Bind(1, data.customer)
             .Bind(2, DateToDayNumber(data.txnDate))
             .Bind(3, DateToDayNumber(data.dueDate))
             .Bind(4, static_cast<long long>(data.amount.hundredths))

@@ -182,6 +182,7 @@ struct CustomerData {
     std::string custType;
     std::string terms;
     DateAndTime since = 0;      // 0: now, from the host clock
+    int requestedRecNum = 0;    // AddCustomer: this record number (it must be free); 0: the next one
 };
 
 // Adds a customer (parent 0) or a job. Fails without writing (6043) when the

@@ -152,6 +152,7 @@ struct InvoiceData {
     Bal amount;
     bool noPost = false;
     short clearedType = 0;
+    unsigned long requestedTransactionId = 0;  // AddInvoice: this id (it must be free); 0: the next one
 };
 
 // Adds an unpaid invoice; hands back its transaction id. Fails without
