@@ -1,20 +1,259 @@
 #include "InvoiceReminderDBHelper.h"
 
+#include <boost/property_tree/ptree.hpp>
+#include <cctype>
+#include <climits>
+#include <exception>
+#include <map>
+#include <memory>
+#include <stdexcept>
+#include <string>
+
+#include "Config/HostServices.h"
+#include "Date/DateType32.h"
+#include "InvoiceTransactionContainer.h"
+#include "PtreeHelpers.h"
+#include "Records/Names.h"
+#include "Records/ReminderRecords.h"
+#include "Records/Transactions.h"
+#include "TxnReminderTargetUser.h"
+#include "TxnReminderUtil.h"
+
 #define TXNR_SOURCE_FILE TXNR_SRC_DIR "InvoiceReminderDBHelper"
+
+namespace {
+
+constexpr int kCustomerFeature = 1;
+constexpr int kDefaultPurgeIntervalDays = 90;
+
+// Open invoices: neither paid nor no-post, cleared type other than 2.
+constexpr int kInvoiceTable = 102;
+constexpr long kColumnTransactionId = 0x6606FA;
+constexpr long kColumnDueDate = 0x6601B5;
+constexpr long kColumnCustomerId = 0x660161;
+constexpr long kColumnIsPaid = 0x660321;
+constexpr long kColumnIsNoPost = 0x66031A;
+constexpr long kColumnClearedType = 0x660100;
+constexpr int kOperatorAnd = 2;
+constexpr int kOperatorEqual = 6;
+constexpr int kOperatorNotEqual = 7;
+constexpr long kClearedTypeExcluded = 2;
+
+// The configured interval as a number of days: a decimal number at the
+// start of the text (after blanks). Throws std::invalid_argument for text
+// that does not start with one and std::out_of_range past what an int holds;
+// a sign is not a number of days.
+int ParsePurgeInterval(const std::string& text) {
+    std::size_t at = 0;
+    while (at < text.size() && std::isspace(static_cast<unsigned char>(text[at]))) ++at;
+    if (at >= text.size() || !std::isdigit(static_cast<unsigned char>(text[at])))
+        throw std::invalid_argument("invalid stoul argument");
+    const unsigned long value = std::stoul(text.substr(at), nullptr, 10);
+    if (value > static_cast<unsigned long>(INT_MAX)) throw std::out_of_range("stoul argument out of range");
+    return static_cast<int>(value);
+}
+
+} // namespace
 
 InvoiceReminderDBHelper::InvoiceReminderDBHelper() = default;
 
 // The base destructor releases the transaction.
 InvoiceReminderDBHelper::~InvoiceReminderDBHelper() = default;
 
-bool InvoiceReminderDBHelper::GetTxnDetailsFromDB(std::vector<std::unique_ptr<TxnReminderTransactionContainer>>&) {
-    return false;  // storage arrives with the record store
+bool InvoiceReminderDBHelper::GetTxnDetailsFromDB(std::vector<std::unique_ptr<TxnReminderTransactionContainer>>& txns) {
+    try {
+        DQEWrapper query(true);
+        query.SetTrans(kInvoiceTable);
+        query.SetSelect(kColumnTransactionId);
+        query.SetSelect(kColumnDueDate);
+        query.SetSelect(kColumnCustomerId);
+        DQE::Statement* notPaid = query.SetStatement(kColumnIsPaid, kOperatorEqual, 0L);
+        DQE::Statement* posted = query.SetStatement(kColumnIsNoPost, kOperatorEqual, 0L);
+        DQE::Statement* notCleared = query.SetStatement(kColumnClearedType, kOperatorNotEqual, kClearedTypeExcluded);
+        DQE::Statement* open = query.SetStatement(notPaid, kOperatorAnd, posted);
+        query.SetStatement(open, kOperatorAnd, notCleared);
+        if (!query.DoQuery()) {
+            TXNR_FAILURE("TxnReminder::FetchTxnDetailsFromDB DQE query execution failed in fetchInvoiceListFromDB");
+            return false;
+        }
+
+        // Keyed by transaction: a transaction met again is replaced by its
+        // later row, and the output comes in ascending transaction id.
+        std::map<unsigned long, InvoiceTransactionContainer> invoices;
+        for (bool row = query.First(); row; row = query.Next()) {
+            const unsigned long transactionId = query.GetUnsignedLong(0);
+            invoices.insert_or_assign(transactionId,
+                                      InvoiceTransactionContainer(transactionId, FormViewType_Invoice,
+                                                                  static_cast<int>(query.GetUnsignedLong(2)),
+                                                                  query.GetDateType(1)));
+        }
+
+        std::vector<DMReminderExecutionHistory::DBReminderExecutionHistory> history;
+        if (DMReminderExecutionHistory::IDBReminderExecutionHistory::BatchLoadByTxnView(FormViewType_Invoice, history,
+                                                                                        nullptr)
+                .Failed()) {
+            TXNR_FAILURE("TxnReminder::FetchTxnDetailsFromDB query execution failed for fetching "
+                         "ReminderExecutionHistory");
+            return false;
+        }
+        for (const auto& entry : history) {
+            auto invoice = invoices.find(entry.TransactionId);
+            if (invoice == invoices.end()) continue;
+            invoice->second.AddExecutionDetail(TxnReminderExecutionDetails(
+                entry.TransactionId, FormViewType_Invoice, static_cast<std::uint32_t>(entry.RuleId),
+                static_cast<TxnReminderExecutionStatus>(entry.Status)));
+        }
+
+        txns.reserve(txns.size() + invoices.size());
+        for (auto& invoice : invoices) {
+            txns.push_back(std::make_unique<InvoiceTransactionContainer>(std::move(invoice.second)));
+        }
+        return true;
+    } catch (const std::exception& e) {
+        TXNR_FAILURE("TxnReminder::FetchTxnDetailsFromDB exception occurred, trace=%s", e.what());
+        return false;
+    }
 }
 
-bool InvoiceReminderDBHelper::GetUserDetails(TxnReminderStatusCode&, boost::property_tree::ptree&) {
-    return false;  // storage arrives with the record store
+bool InvoiceReminderDBHelper::GetUserDetails(TxnReminderStatusCode& status, boost::property_tree::ptree& tree) {
+    status = TxnReminderStatus_Reset;
+    std::vector<DBReminderTargetUser> members;
+    if (DMReminderTargetUser::IDBReminderTargetUser::BatchLoadAll(members, nullptr).Failed()) {
+        TXNR_FAILURE("TxnReminder:InvoiceReminderDBHelper::GetUserDetails - Unable to fetch list of the target users");
+        status = TxnReminderStatus_NoTransaction;
+        return false;
+    }
+    std::map<int, long> groupOfCustomer;
+    for (const DBReminderTargetUser& member : members) groupOfCustomer[member.CustomerRecNum] = member.TargetGroupId;
+
+    if (MultiUserMode()) EdListRefreshAllLists(5);
+
+    std::map<int, TxnReminderTargetUser> users;
+    std::map<int, Bal> averageDaysToPay;
+    EdListViewIter customers(EdListTypeToList(EdListType_CustomerJob), 1, 1);
+    CName name(kCustomerFeature);
+    for (bool valid = customers.First(name); valid && name.IsValid(); valid = customers.Next(name)) {
+        // Jobs and sub-customers are reached through their customer.
+        if (name.GetSubLevel() != 0) continue;
+        const int recNum = name.GetRecNum();
+        TxnReminderTargetUser user;
+        user.SetTargetId(recNum);
+        user.SetTargetName(name.GetQualifiedName());
+        user.SetTargetTypes(name.GetCustType().GetName());
+        user.SetTargetTerms(name.GetTerms().GetName());
+        user.SetTargetEmailId(name.GetEmail());
+        user.SetTargetAgeAsYear(name.GetTimeStamp());
+        user.SetTargetBalance(Bal2Double(name.GetTotalEndingBalHome()));
+        const auto group = groupOfCustomer.find(recNum);
+        user.SetTargetGroupId(group == groupOfCustomer.end() ? 0 : group->second);
+        users[recNum] = user;
+        averageDaysToPay[recNum] = Bal{};
+    }
+
+    // Zeros in place of the host's figures would be shown as facts.
+    if (CName::GetAverageDaysToPay(averageDaysToPay).Failed()) {
+        TXNR_FAILURE("TxnReminder:InvoiceReminderDBHelper::GetUserDetails - Unable to get average days to pay");
+        status = TxnReminderStatus_NoTransaction;
+        return false;
+    }
+    for (auto& [recNum, user] : users) user.SetTargetAvgDaysToPay(Bal2Double(averageDaysToPay[recNum]));
+
+    TXNR_MILESTONE("TxnReminder::GetUserDetails CustomerInfoMap.size()=%ld", static_cast<long>(users.size()));
+    boost::property_tree::ptree list;
+    for (const auto& entry : users) {
+        boost::property_tree::ptree element;
+        entry.second.GetPtree(element);
+        TxnReminderPtree::AppendArrayElement(list, element);
+    }
+    TxnReminderPtree::AddSubTree(tree, "customers", list);
+    status = TxnReminderStatus_Success;
+    return true;
 }
 
 bool InvoiceReminderDBHelper::PurgeReminderExecutionHistory() {
-    return false;  // storage arrives with the record store
+    TXNR_MILESTONE("TxnReminder: PurgeOldReminderExecutionHistorys: Start");
+    std::vector<DMReminderExecutionHistory::DBReminderExecutionHistory> history;
+    if (DMReminderExecutionHistory::IDBReminderExecutionHistory::BatchLoadByTxnView(FormViewType_Invoice, history,
+                                                                                    nullptr)
+            .Failed()) {
+        TXNR_FAILURE("TxnReminder:TxnReminderDBHelper::PurgeOldReminderExecutionHistorys -failed to batchLoadAll");
+        return false;
+    }
+    // The history comes grouped by transaction: each transaction is judged
+    // and deleted once.
+    unsigned long lastHandled = 0;
+    long purged = 0;
+    for (const auto& entry : history) {
+        const unsigned long transactionId = entry.TransactionId;
+        if (transactionId == lastHandled) continue;
+        if (!IsTransactionEligibleToPurge(transactionId)) {
+            lastHandled = transactionId;
+            continue;
+        }
+        if (DMReminderExecutionHistory::IDBReminderExecutionHistory::DeleteByTxnId(transactionId,
+                                                                                   entry.TransactionView, nullptr)
+                .Succeeded()) {
+            ++purged;
+            lastHandled = transactionId;
+        } else {
+            TXNR_FAILURE("TxnReminder:TxnReminderDBHelper::DeleteByTxnId - failed ");
+        }
+    }
+    SendTelemetryEvent(kTxnReminderTelemetryKind,
+                       "EventSource=InvoicePaymentReminders,EventId=PurgedInvoicesCount: " + std::to_string(purged));
+    TXNR_MILESTONE("TxnReminder: PurgeOldReminderExecutionHistorys: End ");
+    return true;
+}
+
+bool InvoiceReminderDBHelper::IsTransactionEligibleToPurge(unsigned long transactionId) {
+    TXNR_TRACE("TxnReminder: IsTransactionEligibleToPurge: Start");
+    if (transactionId == 0) {
+        TXNR_FAILURE("TxnReminder: IsTransactionEligibleToPurge: Invalid txn id ");
+        return false;
+    }
+    std::unique_ptr<TransTag, void (*)(TransTag*)> handle(NewTrans(1), FreeTrans);
+    if (!handle) {
+        TXNR_FAILURE("TxnReminder: IsTransactionEligibleToPurge: Failed to acquire TransHandle");
+        return false;
+    }
+    if (!TransTag::ReadTrans(transactionId, handle.get(), 0, 0, FormViewType_Invoice, 0)) {
+        TXNR_FAILURE("TxnReminder: ReadTrans: unable to read Invoice");
+        return false;
+    }
+    const TargType* target = handle->GetTargetByIndex(0);
+    if (!target) {
+        TXNR_FAILURE("TxnReminder: ReadTrans: pSrcTarg is null");
+        return false;
+    }
+    if (!target->GetPaid()) return false;
+
+    const DateType32 modified = DateAndTimeToDate(target->GetModTime());
+    const DateType32 today = DateAndTimeToDate(GetMXSystemTime());
+    if (today > modified && !(DateAdd(modified, GetIntervalForPurgingLogicFromDCE()) > today)) return true;
+    handle.reset();
+    TXNR_TRACE("TxnReminder: IsTransactionEligibleToPurge: End");
+    return false;
+}
+
+int InvoiceReminderDBHelper::GetIntervalForPurgingLogicFromDCE() {
+    const LogSite site = TXNR_SITE;
+    static const int interval = [&site] {
+        LogAt(site, 1, 5, "TxnReminder::GetIntervalForPurgingLogicFromDCE: Getting interval value from DCE");
+        try {
+            std::string value;
+            FileSystem::DCE::GetValue2("InvoicePaymentReminders", "PurgingLogicInterval", value);
+            if (value.empty()) return kDefaultPurgeIntervalDays;
+            return ParsePurgeInterval(value);
+        } catch (const std::exception& e) {
+            const std::string line =
+                std::string("TxnReminder::GetIntervalForPurgingLogicFromDCE: unusable interval, 90 days kept: ") +
+                e.what();
+            LogAt(site, 4, 5, line.c_str());
+            return kDefaultPurgeIntervalDays;
+        } catch (...) {
+            LogAt(site, 4, 5, "TxnReminder::GetIntervalForPurgingLogicFromDCE: unusable interval, 90 days kept");
+            return kDefaultPurgeIntervalDays;
+        }
+    }();
+    return interval;
 }

@@ -12,4 +12,11 @@ public:
     bool GetTxnDetailsFromDB(std::vector<std::unique_ptr<TxnReminderTransactionContainer>>& txns) override;  // 12
     bool GetUserDetails(TxnReminderStatusCode& status, boost::property_tree::ptree& tree) override;           // 17
     bool PurgeReminderExecutionHistory() override;                                                            // 19
+
+    // Whether an invoice's reminder history may go: the invoice is paid and
+    // was last changed at least the purge interval before today.
+    bool IsTransactionEligibleToPurge(unsigned long transactionId);
+    // Days a paid invoice's history is kept, from the remote configuration;
+    // read once per process, 90 when unset or not a number.
+    int GetIntervalForPurgingLogicFromDCE();
 };

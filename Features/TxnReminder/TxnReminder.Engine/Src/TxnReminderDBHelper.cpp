@@ -1,8 +1,20 @@
 #include "TxnReminderDBHelper.h"
 
 #include <boost/property_tree/ptree.hpp>
+#include <cstring>
+#include <exception>
+#include <memory>
+#include <string>
+#include <unordered_set>
 
 #include "DB/DBManager.h"
+#include "PtreeHelpers.h"
+#include "Records/Groups.h"
+#include "Records/Names.h"
+#include "Records/RecordText.h"
+#include "Records/ReminderRecords.h"
+#include "TxnReminderTargetGroup.h"
+#include "TxnReminderUtil.h"
 
 #define TXNR_SOURCE_FILE TXNR_SRC_DIR "TxnReminderDBHelper"
 
@@ -55,65 +67,470 @@ bool TxnReminderDBHelper::DeleteRuleTemplate(TxnReminderStatusCode&, long) {
     return false;  // storage arrives with the record store
 }
 
-bool TxnReminderDBHelper::GetTargetGroup(long&, TxnReminderTargetGroup&, bool) {
-    return false;  // storage arrives with the record store
+namespace {
+
+// Longest texts of a target group that storage accepts, in bytes of the
+// host's text, so that nothing stored is ever cut by a record buffer.
+constexpr std::size_t kTargetGroupNameLimit = 50;
+constexpr std::size_t kTargetGroupDescriptionLimit = 250;
+// Buffers a group's texts are read back into.
+constexpr std::size_t kTargetGroupNameBuffer = 128;
+constexpr std::size_t kTargetGroupDescriptionBuffer = 1024;
+
+constexpr long kOldTargetGroupType = 1;
+constexpr int kCustomerFeature = 1;
+constexpr std::int32_t kMigratedGroupEntityType = 1;
+constexpr const char kMigratedGroupUsedBy[] = "PaymentReminder";
+
+const char* const kTargetGroupEventPrefix = "EventSource=InvoicePaymentReminders,EventId=";
+
+// An exception inside a unit of work must not leave its writes pending in
+// the helper's transaction, where the next operation's commit would keep
+// them: they are rolled back while the exception goes on to the caller.
+class RollBackOnUnwind {
+public:
+    explicit RollBackOnUnwind(DBMgr::DMTransaction* txn) : m_txn(txn), m_exceptions(std::uncaught_exceptions()) {}
+    RollBackOnUnwind(const RollBackOnUnwind&) = delete;
+    RollBackOnUnwind& operator=(const RollBackOnUnwind&) = delete;
+    ~RollBackOnUnwind() {
+        if (!m_txn || std::uncaught_exceptions() <= m_exceptions) return;
+        try {
+            if (m_txn->HasPendingWrites()) m_txn->Rollback();
+        } catch (...) {
+            // The exception already on its way is the one to report.
+        }
+    }
+
+private:
+    DBMgr::DMTransaction* m_txn;
+    int m_exceptions;
+};
+
+} // namespace
+
+bool TxnReminderDBHelper::GetTargetGroup(long& groupId, TxnReminderTargetGroup& group, bool withUsers) {
+    TXNR_MILESTONE("TxnReminder::Entering TxnReminderDBHelper %s", TXNR_FUNCTION_NAME);
+    if (!HasTransaction(TXNR_SITE, "TxnReminder:GetTargetGroup - failed to get DMTransaction ", nullptr,
+                        TxnReminderStatus_NoTransaction))
+        return false;
+    DMReminderTargetGroup::IDBReminderTargetGroup record;
+    const Util::Status loaded = record.Load(groupId, GetTransaction());
+    // An absent group is not an empty one: the caller would address nobody
+    // under an id that names nothing.
+    if (loaded.Failed() || loaded.GetStatusCode() == Util::Status::kRecordNotFound) {
+        TXNR_FAILURE("TxnReminder:TxnReminderDBHelper::GetTargetGroup - failed to load");
+        return false;
+    }
+    group.SetTargetGroupId(record.GetTargetGroupId());
+    char name[kTargetGroupNameBuffer];
+    record.GetName(name, sizeof name);
+    if (std::strlen(name) > kTargetGroupNameLimit) {
+        TXNR_FAILURE("TxnReminder:TxnReminderDBHelper::GetTargetGroup -Target group name's length limit exceeded");
+        return false;
+    }
+    group.SetTargetGroupName(Util::TString(name));
+    std::unique_ptr<char[]> description(new char[kTargetGroupDescriptionBuffer]);
+    record.GetDescription(description.get(), kTargetGroupDescriptionBuffer);
+    if (std::strlen(description.get()) > kTargetGroupDescriptionLimit) {
+        TXNR_FAILURE(
+            "TxnReminder:TxnReminderDBHelper::GetTargetGroup -Target group description's length limit exceeded");
+        return false;
+    }
+    group.SetTargetGroupDescription(Util::TString(description.get()));
+    group.SetTargetGroupType(record.GetTargetGroupType());
+    if (withUsers) {
+        std::vector<DBReminderTargetUser> rows;
+        if (DMReminderTargetUser::IDBReminderTargetUser::BatchLoad(record.GetTargetGroupId(), rows, GetTransaction())
+                .Failed()) {
+            TXNR_FAILURE("TxnReminder:TxnReminderDBHelper::GetTargetGroup - failed to load target users");
+            return false;
+        }
+        for (const DBReminderTargetUser& row : rows) group.AddTargetUserIds(row.CustomerRecNum);
+    }
+    TXNR_MILESTONE("TxnReminder::Exiting TxnReminderDBHelper %s", TXNR_FUNCTION_NAME);
+    return true;
 }
 
-bool TxnReminderDBHelper::GetDLPTargetGroup(long&, TxnReminderTargetGroup&, bool) {
-    return false;  // storage arrives with the record store
+bool TxnReminderDBHelper::GetDLPTargetGroup(long& groupId, TxnReminderTargetGroup& group, bool withUsers) {
+    TXNR_MILESTONE("TxnReminder::Entering TxnReminderDBHelper %s", TXNR_FUNCTION_NAME);
+    Group* found = nullptr;
+    const Util::Status loaded = Group::GetGroupById(groupId, found);
+    std::unique_ptr<Group> permissionGroup(found);
+    if (loaded.Failed() || !permissionGroup) {
+        TXNR_FAILURE("TxnReminder:TxnReminderDBHelper::GetDLPTargetGroup GetGroupById is not retrieved properly");
+        return false;
+    }
+    group.SetTargetGroupId(permissionGroup->GetId());
+    const std::string name = permissionGroup->GetGroupName();
+    if (name.size() > kTargetGroupNameLimit) {
+        TXNR_FAILURE("TxnReminder:TxnReminderDBHelper::GetDLPTargetGroup -Target group name's length limit exceeded");
+        return false;
+    }
+    group.SetTargetGroupName(Util::TString(name));
+    const std::string description = permissionGroup->GetGroupDesc();
+    if (description.size() > kTargetGroupDescriptionLimit) {
+        TXNR_FAILURE(
+            "TxnReminder:TxnReminderDBHelper::GetDLPTargetGroup -Target group description's length limit exceeded");
+        return false;
+    }
+    group.SetTargetGroupDescription(Util::TString(description));
+    group.SetTargetGroupType(static_cast<short>(permissionGroup->GetGroupEntityType()));
+    if (withUsers) {
+        for (int recNum : permissionGroup->GetTargetRecNumsOfTheGroup()) group.AddTargetUserIds(recNum);
+    }
+    TXNR_MILESTONE("TxnReminder::Exiting TxnReminderDBHelper %s", TXNR_FUNCTION_NAME);
+    return true;
 }
 
-bool TxnReminderDBHelper::DeleteTargetGroup(TxnReminderStatusCode&, FormViewType, long) {
-    return false;  // storage arrives with the record store
+bool TxnReminderDBHelper::DeleteTargetGroup(TxnReminderStatusCode& status, FormViewType view, long groupId) {
+    TXNR_MILESTONE("TxnReminder::Entering TxnReminderDBHelper %s", TXNR_FUNCTION_NAME);
+    status = TxnReminderStatus_Reset;
+    if (!HasTransaction(TXNR_SITE, "TxnReminder:DeleteTargetGroup - failed to get DMTransaction ", &status,
+                        TxnReminderStatus_NoTransaction))
+        return false;
+    DBMgr::DMTransaction* txn = GetTransaction();
+    const RollBackOnUnwind unwindGuard(txn);
+    std::vector<DMTransactionReminderSet::DBTransactionReminderSet> sets;
+    if (DMTransactionReminderSet::IDBTransactionReminderSet::BatchLoadByTargetGroup(view, groupId, sets, txn)
+            .Failed()) {
+        TXNR_FAILURE("TxnReminder:TxnReminderDBHelper::DeleteTargetGroup - BatchLoadByTargetGroup - Unable to "
+                     "load reminder sets associated to a target group");
+        status = TxnReminderStatus_NoTransaction;
+        return false;
+    }
+    if (!sets.empty()) {
+        TXNR_MILESTONE("TxnReminder:TxnReminderDBHelper::DeleteTargetGroup - BatchLoadByTargetGroup - Unable to "
+                       "delete target group as it has associated reminder sets");
+        status = TxnReminderStatus_GroupMissingOrInUse;
+        return false;
+    }
+    const char* const rollbackLine = "TxnReminder:TxnReminderDBHelper::DeleteTargetGroup Rollback api returned false";
+    if (!CheckWrite(TXNR_SITE, DMReminderTargetUser::IDBReminderTargetUser::DeleteByTargetGroup(groupId, txn),
+                    {"TxnReminder:TxnReminderDBHelper::DeleteTargetGroup - Unable to delete associated target users",
+                     rollbackLine, &status, TxnReminderStatus_DeleteFailed}))
+        return false;
+    if (!CheckWrite(TXNR_SITE, DMReminderTargetGroup::IDBReminderTargetGroup::Delete(groupId, txn),
+                    {"TxnReminder:TxnReminderDBHelper::DeleteTargetGroup - Unable to delete the target group",
+                     rollbackLine, &status, TxnReminderStatus_DeleteFailed}))
+        return false;
+    if (!CommitUnit(TXNR_SITE, &status, TxnReminderStatus_DeleteFailed)) return false;
+    TXNR_MILESTONE("TxnReminder::Exiting TxnReminderDBHelper %s", TXNR_FUNCTION_NAME);
+    return true;
 }
 
 bool TxnReminderDBHelper::CreateRuleTemplateType(long) {
     return false;  // storage arrives with the record store
 }
 
-bool TxnReminderDBHelper::SaveTargetGroup(TxnReminderStatusCode&, TxnReminderTargetGroup&) {
-    return false;  // storage arrives with the record store
+bool TxnReminderDBHelper::SaveTargetGroup(TxnReminderStatusCode& status, TxnReminderTargetGroup& group) {
+    TXNR_MILESTONE("TxnReminder::Entering TxnReminderDBHelper %s", TXNR_FUNCTION_NAME);
+    status = TxnReminderStatus_Reset;
+    DMReminderTargetGroup::IDBReminderTargetGroup record;
+    record.SetTargetGroupType(group.GetTargetGroupType());
+    const Util::TString name = group.GetTargetGroupName();
+    if (name.str().size() > kTargetGroupNameLimit) {
+        TXNR_FAILURE("TxnReminder:TxnReminderDBHelper::SaveTargetGroup -Target group name's length limit exceeded");
+        status = TxnReminderStatus_LengthExceeded;
+        return false;
+    }
+    record.SetName(name);
+    const Util::TString description = group.GetTargetGroupDescription();
+    if (description.str().size() > kTargetGroupDescriptionLimit) {
+        TXNR_FAILURE(
+            "TxnReminder:TxnReminderDBHelper::SaveTargetGroup -Target group description's length limit exceeded");
+        status = TxnReminderStatus_LengthExceeded;
+        return false;
+    }
+    record.SetDescription(description);
+    if (!HasTransaction(TXNR_SITE, "TxnReminder:SaveTargetGroup -GetDBTransactionPtr returns NULL", &status,
+                        TxnReminderStatus_SaveFailed))
+        return false;
+    DBMgr::DMTransaction* txn = GetTransaction();
+    const long givenId = group.GetTargetGroupId();
+    const RollBackOnUnwind unwindGuard(txn);
+    Util::Status written;
+    if (givenId < 1) {
+        written = record.Add(txn);
+        SendTelemetryEvent(kTxnReminderTelemetryKind, std::string(kTargetGroupEventPrefix) + "TargetGroupCreated");
+    } else {
+        record.SetTargetGroupId(givenId);
+        written = record.Update(txn);
+        SendTelemetryEvent(kTxnReminderTelemetryKind, std::string(kTargetGroupEventPrefix) + "TargetGroupModified");
+    }
+    if (!CheckWrite(TXNR_SITE, written,
+                    {"TxnReminder::SaveTargetGroup - Unable to save the target group",
+                     "TxnReminder:TxnReminderDBHelper::SaveTargetGroup Rollback api returned false", &status,
+                     TxnReminderStatus_SaveFailed}))
+        return false;
+    group.SetTargetGroupId(record.GetTargetGroupId());
+    if (!SaveTargetUser(status, group)) {
+        TXNR_FAILURE("TxnReminder::SaveTargetGroup - Unable to save target users");
+        // The group record written above must not survive into a later
+        // commit, and the caller's group must not keep an id that was
+        // never stored.
+        if (txn->HasPendingWrites()) txn->Rollback();
+        group.SetTargetGroupId(givenId);
+        return false;
+    }
+    if (!CommitUnit(TXNR_SITE, &status, TxnReminderStatus_SaveFailed)) {
+        group.SetTargetGroupId(givenId);
+        return false;
+    }
+    TXNR_MILESTONE("TxnReminder::Exiting TxnReminderDBHelper %s", TXNR_FUNCTION_NAME);
+    return true;
 }
 
-bool TxnReminderDBHelper::IsTargetUserPresent(std::vector<DBReminderTargetUser>&, int) {
-    return false;  // storage arrives with the record store
+bool TxnReminderDBHelper::IsTargetUserPresent(std::vector<DBReminderTargetUser>& users, int customerId) {
+    for (const DBReminderTargetUser& user : users) {
+        if (user.CustomerRecNum == customerId) return true;
+    }
+    return false;
 }
 
-bool TxnReminderDBHelper::GetCustomerGroupDetails(TxnReminderStatusCode&, boost::property_tree::ptree&) {
-    return false;  // storage arrives with the record store
+bool TxnReminderDBHelper::GetCustomerGroupDetails(TxnReminderStatusCode& status, boost::property_tree::ptree& tree) {
+    TXNR_MILESTONE("TxnReminder::Entering TxnReminderDBHelper %s", TXNR_FUNCTION_NAME);
+    status = TxnReminderStatus_Reset;
+    if (!HasTransaction(TXNR_SITE, "TxnReminder:TxnReminderDBHelper::GetCustomerGroupDetails- failed to get DMTransaction ",
+                        &status, TxnReminderStatus_NoTransaction))
+        return false;
+    std::vector<DMReminderTargetGroup::DBReminderTargetGroup> records;
+    if (DMReminderTargetGroup::IDBReminderTargetGroup::BatchLoad(kOldTargetGroupType, records, GetTransaction())
+            .Failed()) {
+        TXNR_FAILURE("TxnReminderDBHelper::GetCustomerGroupDetails Error in fetching reminderTargetGroups");
+        status = TxnReminderStatus_NoTransaction;
+        return false;
+    }
+    boost::property_tree::ptree groups;
+    std::unique_ptr<char[]> description(new char[kTargetGroupDescriptionBuffer]);
+    for (const auto& stored : records) {
+        const DMReminderTargetGroup::IDBReminderTargetGroup record(stored);
+        TxnReminderTargetGroup group;
+        group.SetTargetGroupId(record.GetTargetGroupId());
+        char name[kTargetGroupNameBuffer];
+        record.GetName(name, sizeof name);
+        if (std::strlen(name) > kTargetGroupNameLimit) {
+            TXNR_FAILURE("TxnReminder:TxnReminderDBHelper::GetCustomerGroupDetails -Target group name's length limit "
+                         "exceeded");
+            status = TxnReminderStatus_LengthExceeded;
+            return false;
+        }
+        group.SetTargetGroupName(Util::TString(name));
+        group.SetTargetGroupType(record.GetTargetGroupType());
+        record.GetDescription(description.get(), kTargetGroupDescriptionBuffer);
+        if (std::strlen(description.get()) > kTargetGroupDescriptionLimit) {
+            TXNR_FAILURE("TxnReminder:TxnReminderDBHelper::GetCustomerGroupDetails -Target group description's length "
+                         "limit exceeded");
+            status = TxnReminderStatus_LengthExceeded;
+            return false;
+        }
+        group.SetTargetGroupDescription(Util::TString(description.get()));
+        boost::property_tree::ptree element;
+        group.GetPtree(element);
+        TxnReminderPtree::AppendArrayElement(groups, element);
+    }
+    TxnReminderPtree::AddSubTree(tree, "customergroups", groups);
+    status = TxnReminderStatus_Success;
+    TXNR_MILESTONE("TxnReminder::Exiting TxnReminderDBHelper %s", TXNR_FUNCTION_NAME);
+    return true;
 }
 
-bool TxnReminderDBHelper::SaveExecutionHistory(unsigned long, FormViewType, unsigned long,
-                                               TxnReminderExecutionStatus) {
-    return false;  // storage arrives with the record store
+bool TxnReminderDBHelper::SaveExecutionHistory(unsigned long txnId, FormViewType view, unsigned long ruleId,
+                                               TxnReminderExecutionStatus executionStatus) {
+    if (!HasTransaction(TXNR_SITE, "TxnReminder:SaveExecutionHistory - failed to get DMTransaction ", nullptr,
+                        TxnReminderStatus_NoTransaction))
+        return false;
+    DBMgr::DMTransaction* txn = GetTransaction();
+    const RollBackOnUnwind unwindGuard(txn);
+    DMReminderExecutionHistory::IDBReminderExecutionHistory record;
+    record.SetTransactionId(txnId);
+    record.SetTransactionView(view);
+    record.SetRuleId(ruleId);
+    record.SetStatus(executionStatus);
+    if (!CheckWrite(TXNR_SITE, record.Add(txn),
+                    {"TxnReminder:TxnReminderDBHelper::SaveExecutionHistory - Unable to save execution details",
+                     "TxnReminder:TxnReminderDBHelper::SaveExecutionHistory Rollback api returned false", nullptr,
+                     TxnReminderStatus_SaveFailed}))
+        return false;
+    return CommitUnit(TXNR_SITE, nullptr, TxnReminderStatus_SaveFailed);
 }
 
 bool TxnReminderDBHelper::SaveRule(TxnReminderRule&, FormViewType) {
     return false;  // storage arrives with the record store
 }
 
-bool TxnReminderDBHelper::SaveTargetUser(TxnReminderStatusCode&, TxnReminderTargetGroup&) {
-    return false;  // storage arrives with the record store
+bool TxnReminderDBHelper::SaveTargetUser(TxnReminderStatusCode& status, TxnReminderTargetGroup& group) {
+    TXNR_MILESTONE("TxnReminder::Entering TxnReminderDBHelper %s", TXNR_FUNCTION_NAME);
+    status = TxnReminderStatus_Reset;
+    std::vector<DBReminderTargetUser> allUsers;
+    if (DMReminderTargetUser::IDBReminderTargetUser::BatchLoadAll(allUsers, nullptr).Failed()) {
+        TXNR_FAILURE("TxnReminder:TxnReminderDBHelper::SaveTargetUser - Unable to fetch list of the target users");
+        status = TxnReminderStatus_NoTransaction;
+        return false;
+    }
+    const std::vector<int> added = group.GetTargetUserIds();
+    const std::vector<int> updated = group.GetUpdatedTargetUserIds();
+    const std::vector<int> removed = group.GetRemovedTargetUserIds();
+    std::vector<int> deletions(removed);
+    deletions.insert(deletions.end(), updated.begin(), updated.end());
+    deletions.insert(deletions.end(), added.begin(), added.end());
+    std::vector<int> additions(added);
+    additions.insert(additions.end(), updated.begin(), updated.end());
+
+    if (!HasTransaction(TXNR_SITE, "TxnReminder:TxnReminderDBHelper::SaveTargetUser - Failed to get GetDBTransactionPtr ",
+                        &status, TxnReminderStatus_NoTransaction))
+        return false;
+    const char* const rollbackLine = "TxnReminder:TxnReminderDBHelper::SaveTargetUser Rollback api returned false";
+    const long groupId = group.GetTargetGroupId();
+    if (!HandleDeletionOfTargetUsers(allUsers, deletions, groupId)) {
+        CheckWrite(TXNR_SITE, Util::Status::GetFailed(),
+                   {"TxnReminder:TxnReminderDBHelper::SaveTargetUser - Unable to delete list of the target users",
+                    rollbackLine, &status, TxnReminderStatus_DeleteFailed});
+        return false;
+    }
+    if (!HandleAdditionOfTargetUsers(additions, groupId)) {
+        CheckWrite(TXNR_SITE, Util::Status::GetFailed(),
+                   {"TxnReminder:TxnReminderDBHelper::SaveTargetUser - Unable to add list of the target users",
+                    rollbackLine, &status, TxnReminderStatus_SaveFailed});
+        return false;
+    }
+    status = TxnReminderStatus_Success;
+    TXNR_MILESTONE("TxnReminder::Exiting TxnReminderDBHelper %s", TXNR_FUNCTION_NAME);
+    return true;
 }
 
 bool TxnReminderDBHelper::GetAllRulesForReminderSet(std::vector<TxnReminderRule>&, unsigned long, FormViewType) {
     return false;  // storage arrives with the record store
 }
 
-bool TxnReminderDBHelper::GetCustomerListFromGroup(long, std::vector<int>&) {
-    return false;  // storage arrives with the record store
+bool TxnReminderDBHelper::GetCustomerListFromGroup(long groupId, std::vector<int>& customerIds) {
+    TXNR_MILESTONE("TxnReminder::Entering TxnReminderDBHelper %s", TXNR_FUNCTION_NAME);
+    Group* found = nullptr;
+    const Util::Status loaded = Group::GetGroupById(groupId, found);
+    std::unique_ptr<Group> permissionGroup(found);
+    if (loaded.Failed() || !permissionGroup) {
+        TXNR_FAILURE("TxnReminder:TxnReminderDBHelper::GetCustomerListFromGroup GetGroupById is not retrieved properly");
+        return false;
+    }
+    for (int recNum : permissionGroup->GetTargetRecNumsOfTheGroup()) {
+        const CName customer(recNum, kCustomerFeature);
+        if (!customer.GetIsHidden()) customerIds.push_back(recNum);
+    }
+    TXNR_MILESTONE("TxnReminder::Exiting StatementReminderDBHelper %s", TXNR_FUNCTION_NAME);
+    return true;
 }
 
-bool TxnReminderDBHelper::HandleAdditionOfTargetUsers(std::vector<int>, long) {
-    return false;  // storage arrives with the record store
+bool TxnReminderDBHelper::HandleAdditionOfTargetUsers(std::vector<int> customerIds, long groupId) {
+    TXNR_MILESTONE("TxnReminder::Entering TxnReminderDBHelper %s", TXNR_FUNCTION_NAME);
+    if (!HasTransaction(TXNR_SITE,
+                        "TxnReminder:TxnReminderDBHelper::HandleAdditionOfTargetUsers - Failed to get GetDBTransactionPtr ",
+                        nullptr, TxnReminderStatus_NoTransaction))
+        return false;
+    std::vector<DBReminderTargetUser> rows;
+    rows.reserve(customerIds.size());
+    for (auto id = customerIds.rbegin(); id != customerIds.rend(); ++id) rows.emplace_back(*id, groupId);
+    if (DMReminderTargetUser::IDBReminderTargetUser::BatchInsert(rows.data(), rows.size(), GetTransaction())
+            .Failed()) {
+        TXNR_FAILURE("TxnReminder:TxnReminderDBHelper::SaveTargetUser - Unable to insert list of the target users");
+        return false;
+    }
+    TXNR_MILESTONE("TxnReminder::Exiting TxnReminderDBHelper %s", TXNR_FUNCTION_NAME);
+    return true;
 }
 
-bool TxnReminderDBHelper::HandleDeletionOfTargetUsers(std::vector<DBReminderTargetUser>&, std::vector<int>, long) {
-    return false;  // storage arrives with the record store
+bool TxnReminderDBHelper::HandleDeletionOfTargetUsers(std::vector<DBReminderTargetUser>& existing,
+                                                      std::vector<int> customerIds, long groupId) {
+    TXNR_MILESTONE("TxnReminder::Entering TxnReminderDBHelper %s", TXNR_FUNCTION_NAME);
+    if (!HasTransaction(TXNR_SITE,
+                        "TxnReminder:TxnReminderDBHelper::HandleDeletionOfTargetUsers - Failed to get GetDBTransactionPtr ",
+                        nullptr, TxnReminderStatus_NoTransaction))
+        return false;
+    std::vector<DBReminderTargetUser> rows;
+    for (auto id = customerIds.rbegin(); id != customerIds.rend(); ++id) {
+        if (IsTargetUserPresent(existing, *id)) rows.emplace_back(*id, groupId);
+    }
+    if (DMReminderTargetUser::IDBReminderTargetUser::BatchDelete(rows.data(), rows.size(), GetTransaction())
+            .Failed()) {
+        TXNR_FAILURE("TxnReminder:TxnReminderDBHelper::SaveTargetUser - Unable to delete list of the target users");
+        return false;
+    }
+    TXNR_MILESTONE("TxnReminder::Exiting TxnReminderDBHelper %s", TXNR_FUNCTION_NAME);
+    return true;
 }
 
 bool TxnReminderDBHelper::MigrateOldTargetGroupAndUserTableToNewDLPTables() {
-    return false;  // storage arrives with the record store
+    // One unit of work: the permission groups, the reminder sets that now
+    // name them and the removal of the old tables are committed together or
+    // not at all, so no set is ever left naming a group that is gone, and a
+    // failed run leaves the old tables whole for the next run.
+    if (!HasTransaction(TXNR_SITE, "TxnReminder::MigrateDBTable failed to get DMTransaction ", nullptr,
+                        TxnReminderStatus_NoTransaction))
+        return false;
+    DBMgr::DMTransaction* txn = GetTransaction();
+    const auto failed = [this](const LogSite& site, const Util::Status& result, const char* line) {
+        return !CheckWrite(site, result,
+                           {line, "TxnReminder::MigrateDBTable Rollback api returned false", nullptr,
+                            TxnReminderStatus_SaveFailed});
+    };
+    const RollBackOnUnwind unwindGuard(txn);
+    std::vector<DMReminderTargetGroup::DBReminderTargetGroup> oldGroups;
+    if (failed(TXNR_SITE, DMReminderTargetGroup::IDBReminderTargetGroup::BatchLoad(kOldTargetGroupType, oldGroups, txn),
+               "TxnReminder::MigrateDBTable BatchLoad failed for target group"))
+        return false;
+    if (oldGroups.empty()) return true;
+
+    for (const auto& oldGroup : oldGroups) {
+        DMEntityGroupsHeader::DBEntityGroupsHeader header;
+        header.GroupEntityType = kMigratedGroupEntityType;
+        DMEntityGroupsHeader::SetName(header, Host::BoundedText(oldGroup.Name, sizeof oldGroup.Name));
+        DMEntityGroupsHeader::SetDescription(
+            header, Host::BoundedText(oldGroup.Description, sizeof oldGroup.Description));
+        DMEntityGroupsHeader::SetUsedBy(header, kMigratedGroupUsedBy);
+
+        std::vector<DBReminderTargetUser> members;
+        if (failed(TXNR_SITE,
+                   DMReminderTargetUser::IDBReminderTargetUser::BatchLoad(oldGroup.TargetGroupId, members, nullptr),
+                   "TxnReminder::MigrateDBTable BatchLoad failed for target users"))
+            return false;
+        std::vector<DMEntityGroupRules::DBEntityGroupRules> rules;
+        rules.reserve(members.size());
+        for (const DBReminderTargetUser& member : members) {
+            DMEntityGroupRules::DBEntityGroupRules rule;
+            rule.RuleId = -1;
+            rule.GroupId = oldGroup.TargetGroupId;
+            rule.Attribute = kCustomerRecNumAttribute;
+            DMEntityGroupRules::SetValue(rule, std::to_string(member.CustomerRecNum));
+            rules.push_back(rule);
+        }
+        long newGroupId = -1;
+        Util::Status saved = DLPGroupManager::DLPGroupManager::SaveGroup(header, rules, newGroupId, txn);
+        if (saved.Succeeded() && newGroupId <= 0) saved = Util::Status::GetFailed();
+        if (failed(TXNR_SITE, saved, "TxnReminder::MigrateDBTable SaveGroup failed ")) return false;
+
+        std::vector<DMTransactionReminderSet::DBTransactionReminderSet> sets;
+        if (failed(TXNR_SITE,
+                   DMTransactionReminderSet::IDBTransactionReminderSet::BatchLoadByTargetGroup(
+                       FormViewType_Invoice, oldGroup.TargetGroupId, sets, txn),
+                   "TxnReminder::MigrateDBTable - BatchLoadByTargetGroup - Unable to load reminder sets associated "
+                   "to a target group"))
+            return false;
+        for (const auto& loaded : sets) {
+            DMTransactionReminderSet::IDBTransactionReminderSet set;
+            set.SetRemindersetId(loaded.RemindersetId);
+            set.SetName(Host::BoundedText(loaded.Name, sizeof loaded.Name));
+            set.SetIsActive(loaded.IsActive);
+            set.SetTargetGroupId(newGroupId);
+            set.SetTransactionView(FormViewType_Invoice);
+            if (failed(TXNR_SITE, set.Update(txn), "TxnReminder::MigrateDBTable - ReminderSet - failed"))
+                return false;
+        }
+        if (failed(TXNR_SITE, DMReminderTargetUser::IDBReminderTargetUser::BatchDelete(members, txn),
+                   "TxnReminder::MigrateDBTable BatchDelete failed for target users"))
+            return false;
+    }
+    if (failed(TXNR_SITE, DMReminderTargetGroup::IDBReminderTargetGroup::BatchDelete(oldGroups, txn),
+               "TxnReminder::MigrateDBTable BatchDelete failed for target group"))
+        return false;
+    return CommitUnit(TXNR_SITE, nullptr, TxnReminderStatus_SaveFailed);
 }
 
 // ---------------------------------------------------------------------------

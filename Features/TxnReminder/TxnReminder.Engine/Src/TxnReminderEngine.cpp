@@ -283,8 +283,17 @@ bool TxnReminderEngine::PrepareReminderListToSend(TxnReminderStatusCode&, std::v
 
 bool TxnReminderEngine::IsAtLeastOneReminderRuleActive() { return false; }
 
-bool TxnReminderEngine::GetTxnDetailsFromDB(std::vector<std::unique_ptr<TxnReminderTransactionContainer>>&) {
-    return false;
+bool TxnReminderEngine::GetTxnDetailsFromDB(std::vector<std::unique_ptr<TxnReminderTransactionContainer>>& txns) {
+    TXNR_TRACE("TxnReminder::Entering %s", TXNR_FUNCTION_NAME);
+    try {
+        if (!m_dbHelper && !Initialize()) return false;
+        if (!m_dbHelper->GetTxnDetailsFromDB(txns)) return false;
+        TXNR_TRACE("TxnReminder::Exiting %s", TXNR_FUNCTION_NAME);
+        return true;
+    } catch (...) {
+        TXNR_FAILURE("TxnReminder: Exception in TxnReminderEngine::GetTxnDetailsFromDB");
+        return false;
+    }
 }
 
 // ---------------------------------------------------------------------------

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <boost/property_tree/ptree.hpp>
+#include <memory>
 #include <vector>
 
 #include "TxnReminderDefines.h"
@@ -32,20 +33,29 @@ public:
     Util::TString GetTargetGroupDescription() const { return m_targetGroupDescription; }
     void SetTargetGroupDescription(Util::TString description) { m_targetGroupDescription = description; }
 
-    std::vector<int> GetTargetUserIds() const { return m_targetUserIds; }
-    void SetTargetUserIds(std::vector<int> ids) { m_targetUserIds = ids; }
-    void AddTargetUserIds(int id) { m_targetUserIds.push_back(id); }
+    std::vector<int> GetTargetUserIds() const;
+    void SetTargetUserIds(std::vector<int> ids);
+    void AddTargetUserIds(int id);
+    // Whether the id is among the target user ids. Copies of a group share
+    // one hashed index of its members, built on the first question, so asking
+    // for every invoice of a large group stays cheap.
+    bool HasTargetUser(int id) const;
     std::vector<int> GetRemovedTargetUserIds() const { return m_removedTargetUserIds; }
     void SetRemovedTargetUserIds(std::vector<int> ids) { m_removedTargetUserIds = ids; }
     std::vector<int> GetUpdatedTargetUserIds() const { return m_updatedTargetUserIds; }
     void SetUpdatedTargetUserIds(std::vector<int> ids) { m_updatedTargetUserIds = ids; }
 
 private:
+    // Members are shared between copies and copied on the first change that
+    // a shared list would see.
+    class MemberList;
+    std::vector<int>& MutableTargetUserIds();
+
     long m_targetGroupId;
     short m_targetGroupType;
     Util::TString m_targetGroupName;
     Util::TString m_targetGroupDescription;
-    std::vector<int> m_targetUserIds;
+    std::shared_ptr<MemberList> m_targetUserIds;
     std::vector<int> m_removedTargetUserIds;
     std::vector<int> m_updatedTargetUserIds;
 };

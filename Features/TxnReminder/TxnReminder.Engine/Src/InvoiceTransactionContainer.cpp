@@ -1,0 +1,122 @@
+#include "InvoiceTransactionContainer.h"
+
+#include <algorithm>
+#include <cstddef>
+#include <unordered_set>
+
+#include "Records/Names.h"
+#include "TxnReminderRule.h"
+#include "TxnReminderTargetGroup.h"
+#include "TxnSendableReminderContainer.h"
+
+#define TXNR_SOURCE_FILE TXNR_SRC_DIR "InvoiceTransactionContainer"
+
+namespace {
+
+constexpr int kCustomerFeature = 1;
+
+// The name records from a target up through its parents, each opened once
+// and only when the walk reaches it.
+class NameChain {
+public:
+    explicit NameChain(int targetId) { m_names.emplace_back(targetId, kCustomerFeature); }
+
+    // The record at `depth` above the target, or null past the top. Stops at
+    // a record met before, so a damaged parent link cannot loop.
+    const CName* At(std::size_t depth) {
+        while (m_names.size() <= depth) {
+            const CName& top = m_names.back();
+            if (!top.IsValid() || top.GetParent() == 0) return nullptr;
+            const int parent = top.GetParent();
+            const bool seen = std::any_of(m_names.begin(), m_names.end(),
+                                          [parent](const CName& n) { return n.GetRecNum() == parent; });
+            if (seen) return nullptr;
+            m_names.emplace_back(parent, kCustomerFeature);
+        }
+        const CName& name = m_names[depth];
+        return name.IsValid() ? &name : nullptr;
+    }
+
+private:
+    std::vector<CName> m_names;
+};
+
+} // namespace
+
+InvoiceTransactionContainer::InvoiceTransactionContainer() : TxnReminderTransactionContainer() { m_dueDate.SetZero(); }
+
+InvoiceTransactionContainer::InvoiceTransactionContainer(unsigned long transactionId, FormViewType transactionType,
+                                                         int targetId, DateType32 dueDate)
+    : TxnReminderTransactionContainer(transactionId, transactionType, targetId), m_dueDate(dueDate) {}
+
+InvoiceTransactionContainer::InvoiceTransactionContainer(const InvoiceTransactionContainer& other) = default;
+
+InvoiceTransactionContainer& InvoiceTransactionContainer::operator=(const InvoiceTransactionContainer& other) {
+    if (this == &other) return *this;
+    TxnReminderTransactionContainer::operator=(other);
+    m_dueDate = other.m_dueDate;
+    return *this;
+}
+
+InvoiceTransactionContainer::~InvoiceTransactionContainer() = default;
+
+DateType32 InvoiceTransactionContainer::GetDueDate() { return m_dueDate; }
+
+void InvoiceTransactionContainer::SetDueDate(const DateType32& dueDate) { m_dueDate = dueDate; }
+
+bool InvoiceTransactionContainer::IsAcceptableTarget(TxnReminderStatusCode& status,
+                                                     TxnReminderTargetGroup targetGroup) {
+    NameChain chain(GetTargetId());
+    const CName* target = chain.At(0);
+    // A hidden customer or job gets no reminder, member or not.
+    if (target && target->GetIsHidden()) return false;
+
+    bool member = false;
+    for (std::size_t depth = 0; const CName* name = chain.At(depth); ++depth) {
+        if (targetGroup.HasTargetUser(name->GetRecNum())) {
+            member = true;
+            break;
+        }
+    }
+    if (!member) return false;
+
+    bool emailFound = false;
+    for (std::size_t depth = 0; const CName* name = chain.At(depth); ++depth) {
+        if (!name->GetEmail().str().empty()) {
+            emailFound = true;
+            break;
+        }
+    }
+    SetEmailIdPresent(emailFound);
+    if (!emailFound && status == TxnReminderStatus_Success) status = TxnReminderStatus_NoEmail;
+    return true;
+}
+
+bool InvoiceTransactionContainer::IsExecutable(TxnReminderStatusCode&, std::vector<TxnReminderRule>& rules,
+                                               TxnSendableReminderContainer& reminder) {
+    std::unordered_set<unsigned long> carriedOut;
+    for (const TxnReminderExecutionDetails& detail : GetExecutionDetailsList()) {
+        if (detail.IsCarriedOut()) carriedOut.insert(detail.GetRuleId());
+    }
+
+    const DateType32 today = DateAndTimeToDate(GetMXSystemTime());
+    const DateType32 dueDate = GetDueDate();
+    // The rules are in the order they fall due: the first one met from the
+    // end whose day has come is the latest due. A rule already carried out
+    // at or after that point means the invoice waits for the next rule.
+    for (auto rule = rules.rbegin(); rule != rules.rend(); ++rule) {
+        if (carriedOut.count(rule->GetRuleId()) > 0) return false;
+        const TxnReminderRuleCriteria criteria = rule->GetRuleCriteria();
+        const DateType32 triggerDate = criteria.GetSchedule() == TxnReminderRuleCriteria::kScheduleBefore
+                                           ? DateSub(dueDate, criteria.GetDays())
+                                           : DateAdd(dueDate, criteria.GetDays());
+        if (triggerDate <= today) {
+            reminder.SetTxnType(FormViewType_Invoice);
+            reminder.SetTransactionId(GetTransactionId());
+            reminder.SetRuleId(rule->GetRuleId());
+            reminder.SetTemplateId(rule->GetRuleTemplate().GetTemplateId());
+            return true;
+        }
+    }
+    return false;
+}

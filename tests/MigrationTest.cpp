@@ -1,0 +1,154 @@
+#include <string>
+#include <vector>
+
+#include "CompanyBuilder.h"
+#include "HostFixture.h"
+#include "InvoiceReminderDBHelper.h"
+#include "TxnReminderEngine.h"
+#include "TxnReminderTargetGroup.h"
+
+using namespace testsupport;
+using Host::FaultKind;
+
+namespace {
+
+class MigrationTest : public HostFixture {
+protected:
+    void SetUp() override {
+        HostFixture::SetUp();
+        for (int i = 0; i < 3; ++i) m_customers.push_back(AddName("Customer " + std::to_string(i)));
+        m_full = AddOldGroup("three", m_customers, "three members");
+        m_empty = AddOldGroup("none", {}, "no members");
+        m_fullSet = AddReminderSet("full", FormViewType_Invoice, m_full);
+        m_emptySet = AddReminderSet("empty", FormViewType_Invoice, m_empty, false);
+    }
+
+    static long long Count(const std::string& table) { return QueryInt("SELECT COUNT(*) FROM " + table); }
+    static long long SetGroup(long setId) {
+        return QueryInt("SELECT target_group_id FROM reminder_sets WHERE id = " + std::to_string(setId));
+    }
+    // Every set names a group that exists in one form or the other.
+    static long long SetsNamingNoGroup() {
+        return QueryInt("SELECT COUNT(*) FROM reminder_sets s WHERE NOT EXISTS (SELECT 1 FROM entity_groups g WHERE "
+                        "g.id = s.target_group_id) AND NOT EXISTS (SELECT 1 FROM reminder_target_groups t WHERE t.id = "
+                        "s.target_group_id)");
+    }
+    void ExpectUntouched() {
+        EXPECT_EQ(Count("entity_groups"), 0);
+        EXPECT_EQ(Count("entity_group_rules"), 0);
+        EXPECT_EQ(Count("reminder_target_groups"), 2);
+        EXPECT_EQ(Count("reminder_target_users"), 3);
+        EXPECT_EQ(SetGroup(m_fullSet), m_full);
+        EXPECT_EQ(SetGroup(m_emptySet), m_empty);
+        EXPECT_EQ(SetsNamingNoGroup(), 0);
+    }
+    void ExpectMigrated() {
+        ASSERT_EQ(Count("entity_groups"), 2);
+        EXPECT_EQ(Count("reminder_target_groups"), 0);
+        EXPECT_EQ(Count("reminder_target_users"), 0);
+        const long long fullId = SetGroup(m_fullSet);
+        const long long emptyId = SetGroup(m_emptySet);
+        EXPECT_EQ(QueryText("SELECT name || '|' || description || '|' || used_by || '|' || entity_type FROM "
+                            "entity_groups WHERE id = " + std::to_string(fullId)),
+                  "three|three members|PaymentReminder|1");
+        EXPECT_EQ(QueryText("SELECT name FROM entity_groups WHERE id = " + std::to_string(emptyId)), "none");
+        EXPECT_EQ(QueryInt("SELECT COUNT(*) FROM entity_group_rules WHERE attribute = 554288 AND group_id = " +
+                           std::to_string(fullId)),
+                  3);
+        EXPECT_EQ(QueryText("SELECT group_concat(value, ',') FROM (SELECT value FROM entity_group_rules WHERE group_id = " +
+                            std::to_string(fullId) + " ORDER BY id)"),
+                  std::to_string(m_customers[0]) + "," + std::to_string(m_customers[1]) + "," +
+                      std::to_string(m_customers[2]));
+        EXPECT_EQ(QueryInt("SELECT COUNT(*) FROM entity_group_rules WHERE group_id = " + std::to_string(emptyId)), 0);
+        EXPECT_EQ(QueryText("SELECT name || '|' || is_active || '|' || txn_view FROM reminder_sets WHERE id = " +
+                            std::to_string(m_emptySet)),
+                  "empty|0|4");
+        EXPECT_EQ(SetsNamingNoGroup(), 0);
+    }
+
+    std::vector<int> m_customers;
+    long m_full = 0;
+    long m_empty = 0;
+    long m_fullSet = 0;
+    long m_emptySet = 0;
+};
+
+TEST_F(MigrationTest, OldGroupsBecomePermissionGroupsAndTheirSetsFollow) {
+    TxnReminderEngine engine(FormViewType_Invoice);
+    EXPECT_TRUE(engine.MigrateOldTargetGroupAndUserTableToNewDLPTables().Succeeded());
+    ExpectMigrated();
+    // The migrated group serves the invoice selection under its new id.
+    InvoiceReminderDBHelper helper;
+    long id = static_cast<long>(SetGroup(m_fullSet));
+    TxnReminderTargetGroup group;
+    ASSERT_TRUE(helper.GetDLPTargetGroup(id, group, true));
+    EXPECT_TRUE(group.HasTargetUser(m_customers[1]));
+
+    // Nothing is left to move: a second run changes nothing.
+    EXPECT_TRUE(engine.MigrateOldTargetGroupAndUserTableToNewDLPTables().Succeeded());
+    EXPECT_EQ(Count("entity_groups"), 2);
+}
+
+// A failure part-way through used to leave the groups moved so far in the
+// store, with the old rows of a moved group already deleted while its sets'
+// new ids were still pending; a rerun then moved a memberless copy again.
+TEST_F(MigrationTest, FailedMigrationRollsBackEverythingAndARerunFinishesTheJob) {
+    TxnReminderEngine engine(FormViewType_Invoice);
+    Ctx().ArmFault("GroupManager.SaveGroup", FaultKind::Fail, 2);
+    EXPECT_TRUE(engine.MigrateOldTargetGroupAndUserTableToNewDLPTables().Failed());
+    EXPECT_TRUE(HasLine(4, 5, "TxnReminder::MigrateDBTable SaveGroup failed "));
+    // Whatever the engine commits next must not carry half a migration.
+    ASSERT_TRUE(engine.SaveReminderExecutionHistory(77, 1, TxnReminderExecutionStatus_Sent));
+    ExpectUntouched();
+
+    EXPECT_TRUE(engine.MigrateOldTargetGroupAndUserTableToNewDLPTables().Succeeded());
+    ExpectMigrated();
+}
+
+TEST_F(MigrationTest, EveryFailingStepRollsBackWithItsLine) {
+    struct Case {
+        const char* fault;
+        FaultKind kind;
+        int nth;
+        const char* line;
+    };
+    const Case cases[] = {
+        {"TargetGroup.BatchLoad", FaultKind::Fail, 1, "TxnReminder::MigrateDBTable BatchLoad failed for target group"},
+        {"TargetUser.BatchLoad", FaultKind::Fail, 2, "TxnReminder::MigrateDBTable BatchLoad failed for target users"},
+        {"ReminderSet.BatchLoadByTargetGroup", FaultKind::Fail, 2,
+         "TxnReminder::MigrateDBTable - BatchLoadByTargetGroup - Unable to load reminder sets associated to a target "
+         "group"},
+        {"ReminderSet.Update", FaultKind::Fail, 2, "TxnReminder::MigrateDBTable - ReminderSet - failed"},
+        {"TargetUser.BatchDelete", FaultKind::Fail, 1, "TxnReminder::MigrateDBTable BatchDelete failed for target users"},
+        {"TargetGroup.BatchDelete", FaultKind::Fail, 1, "TxnReminder::MigrateDBTable BatchDelete failed for target group"},
+        {"DMTransaction.Commit", FaultKind::Fail, 1, "TxnReminder: Unable to commit the unit of work"},
+    };
+    TxnReminderEngine engine(FormViewType_Invoice);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.fault);
+        ClearLog();
+        Ctx().ClearFaults();
+        Ctx().ArmFault(c.fault, c.kind, c.nth);
+        EXPECT_TRUE(engine.MigrateOldTargetGroupAndUserTableToNewDLPTables().Failed());
+        EXPECT_TRUE(HasLine(4, 5, c.line));
+        ExpectUntouched();
+    }
+    // A thrown fault reaches the engine's handler, with the same rollback.
+    ClearLog();
+    Ctx().ClearFaults();
+    Ctx().ArmFault("GroupManager.SaveGroup", FaultKind::Throw, 2);
+    EXPECT_TRUE(engine.MigrateOldTargetGroupAndUserTableToNewDLPTables().Failed());
+    EXPECT_TRUE(HasLine(4, 5, "TxnReminder: Exception in MigrateOldTargetGroupAndUserTableToNewDLPTables"));
+    ASSERT_TRUE(engine.SaveReminderExecutionHistory(77, 1, TxnReminderExecutionStatus_Sent));
+    ExpectUntouched();
+}
+
+TEST_F(MigrationTest, WithoutATransactionNothingMoves) {
+    Ctx().ArmFault("DBManager.CreateTransaction", FaultKind::Fail);
+    TxnReminderEngine engine(FormViewType_Invoice);
+    EXPECT_TRUE(engine.MigrateOldTargetGroupAndUserTableToNewDLPTables().Failed());
+    EXPECT_TRUE(HasLine(4, 5, "TxnReminder::MigrateDBTable failed to get DMTransaction "));
+    ExpectUntouched();
+}
+
+} // namespace

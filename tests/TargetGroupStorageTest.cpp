@@ -1,0 +1,376 @@
+#include <boost/property_tree/ptree.hpp>
+#include <algorithm>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "CompanyBuilder.h"
+#include "HostFixture.h"
+#include "InvoiceReminderDBHelper.h"
+#include "StatementReminderDBHelper.h"
+#include "TxnReminderEngine.h"
+#include "TxnReminderTargetGroup.h"
+
+using namespace testsupport;
+using Host::FaultKind;
+
+namespace {
+
+const std::string kCreated = "EventSource=InvoicePaymentReminders,EventId=TargetGroupCreated";
+const std::string kModified = "EventSource=InvoicePaymentReminders,EventId=TargetGroupModified";
+
+class TargetGroupStorageTest : public HostFixture {
+protected:
+    static TxnReminderTargetGroup Group(const std::string& name, std::vector<int> members, long id = 0) {
+        TxnReminderTargetGroup group;
+        group.SetTargetGroupId(id);
+        group.SetTargetGroupName(name);
+        group.SetTargetGroupDescription("customers who pay late");
+        group.SetTargetGroupType(1);
+        group.SetTargetUserIds(members);
+        return group;
+    }
+    static long long Members(long groupId) {
+        return QueryInt("SELECT COUNT(*) FROM reminder_target_users WHERE group_id = " + std::to_string(groupId));
+    }
+    static long long Groups() { return QueryInt("SELECT COUNT(*) FROM reminder_target_groups"); }
+    static std::vector<int> MemberIds(long groupId) {
+        InvoiceReminderDBHelper helper;
+        TxnReminderTargetGroup loaded;
+        long id = groupId;
+        EXPECT_TRUE(helper.GetTargetGroup(id, loaded, true));
+        std::vector<int> ids = loaded.GetTargetUserIds();
+        std::sort(ids.begin(), ids.end());
+        return ids;
+    }
+    // A later unit of work of the same helper commits whatever was left
+    // pending in its transaction.
+    static void CommitSomethingElse(TxnReminderDBHelper& helper) {
+        ASSERT_TRUE(helper.SaveExecutionHistory(999, FormViewType_Invoice, 1, TxnReminderExecutionStatus_Sent));
+    }
+};
+
+TEST_F(TargetGroupStorageTest, NewGroupIsStoredWithItsMembersAndAnEditMovesRows) {
+    InvoiceReminderDBHelper helper;
+    TxnReminderStatusCode status = TxnReminderStatus_Reset;
+    TxnReminderTargetGroup group = Group(std::string(50, 'n'), {3, 4, 7, 9});
+    ASSERT_TRUE(helper.SaveTargetGroup(status, group));
+    EXPECT_EQ(status, TxnReminderStatus_Success);
+    ASSERT_GT(group.GetTargetGroupId(), 0);
+    EXPECT_EQ(QueryText("SELECT name FROM reminder_target_groups"), std::string(50, 'n'));
+    EXPECT_EQ(MemberIds(group.GetTargetGroupId()), (std::vector<int>{3, 4, 7, 9}));
+    ASSERT_EQ(m_events.size(), 1u);
+    EXPECT_EQ(m_events[0], std::make_pair(242, kCreated));
+    EXPECT_TRUE(HasLine(0, 6, "TxnReminder::Entering TxnReminderDBHelper TxnReminderDBHelper::SaveTargetGroup"));
+    EXPECT_TRUE(HasLine(0, 6, "TxnReminder::Exiting TxnReminderDBHelper TxnReminderDBHelper::SaveTargetGroup"));
+
+    // Customer 5 belongs to another group: the edit removes it there only if
+    // it is a row of this group, then adds it here.
+    AddOldGroup("other", {5});
+    TxnReminderTargetGroup edit = Group("renamed", {5}, group.GetTargetGroupId());
+    edit.SetRemovedTargetUserIds({7});
+    edit.SetUpdatedTargetUserIds({9});
+    ASSERT_TRUE(helper.SaveTargetGroup(status, edit));
+    EXPECT_EQ(status, TxnReminderStatus_Success);
+    EXPECT_EQ(MemberIds(group.GetTargetGroupId()), (std::vector<int>{3, 4, 5, 9}));
+    EXPECT_EQ(QueryText("SELECT name FROM reminder_target_groups WHERE id = " + std::to_string(group.GetTargetGroupId())),
+              "renamed");
+    EXPECT_EQ(m_events.back(), std::make_pair(242, kModified));
+    EXPECT_EQ(Groups(), 2);
+}
+
+TEST_F(TargetGroupStorageTest, TextsOverTheirLimitsWriteNothing) {
+    InvoiceReminderDBHelper helper;
+    TxnReminderStatusCode status = TxnReminderStatus_Success;
+    TxnReminderTargetGroup longName = Group(std::string(51, 'n'), {1});
+    EXPECT_FALSE(helper.SaveTargetGroup(status, longName));
+    EXPECT_EQ(status, TxnReminderStatus_LengthExceeded);
+    EXPECT_TRUE(HasLine(4, 5, "TxnReminder:TxnReminderDBHelper::SaveTargetGroup -Target group name's length limit exceeded"));
+
+    TxnReminderTargetGroup longDescription = Group("fine", {1});
+    longDescription.SetTargetGroupDescription(std::string(251, 'd'));
+    EXPECT_FALSE(helper.SaveTargetGroup(status, longDescription));
+    EXPECT_EQ(status, TxnReminderStatus_LengthExceeded);
+    EXPECT_TRUE(HasLine(
+        4, 5, "TxnReminder:TxnReminderDBHelper::SaveTargetGroup -Target group description's length limit exceeded"));
+    EXPECT_EQ(Groups(), 0);
+    EXPECT_EQ(QueryInt("SELECT COUNT(*) FROM reminder_target_users"), 0);
+    EXPECT_TRUE(m_events.empty());
+}
+
+TEST_F(TargetGroupStorageTest, FailedSavesLeaveNothingBehindEvenAfterALaterCommit) {
+    Ctx().ArmFault("DBManager.CreateTransaction", FaultKind::Fail);
+    {
+        InvoiceReminderDBHelper noTransaction;
+        TxnReminderStatusCode status = TxnReminderStatus_Reset;
+        TxnReminderTargetGroup group = Group("g", {1});
+        EXPECT_FALSE(noTransaction.SaveTargetGroup(status, group));
+        EXPECT_EQ(status, TxnReminderStatus_SaveFailed);
+        EXPECT_TRUE(HasLine(4, 5, "TxnReminder:SaveTargetGroup -GetDBTransactionPtr returns NULL"));
+    }
+
+    InvoiceReminderDBHelper helper;
+    struct Case {
+        const char* fault;
+        FaultKind kind;
+        TxnReminderStatusCode status;
+        const char* line;
+    };
+    const Case cases[] = {
+        {"TargetGroup.Add", FaultKind::Fail, TxnReminderStatus_SaveFailed,
+         "TxnReminder::SaveTargetGroup - Unable to save the target group"},
+        {"TargetUser.BatchLoadAll", FaultKind::Fail, TxnReminderStatus_NoTransaction,
+         "TxnReminder:TxnReminderDBHelper::SaveTargetUser - Unable to fetch list of the target users"},
+        {"TargetUser.BatchDelete", FaultKind::Fail, TxnReminderStatus_DeleteFailed,
+         "TxnReminder:TxnReminderDBHelper::SaveTargetUser - Unable to delete list of the target users"},
+        {"TargetUser.BatchInsert", FaultKind::Fail, TxnReminderStatus_SaveFailed,
+         "TxnReminder:TxnReminderDBHelper::SaveTargetUser - Unable to add list of the target users"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.fault);
+        ClearLog();
+        Ctx().ArmFault(c.fault, c.kind);
+        TxnReminderStatusCode status = TxnReminderStatus_Reset;
+        TxnReminderTargetGroup group = Group("g", {1, 2});
+        EXPECT_FALSE(helper.SaveTargetGroup(status, group));
+        EXPECT_EQ(status, c.status);
+        EXPECT_TRUE(HasLine(4, 5, c.line));
+        EXPECT_EQ(group.GetTargetGroupId(), 0) << "the caller keeps no id of a group that was not stored";
+        CommitSomethingElse(helper);
+        EXPECT_EQ(Groups(), 0);
+        EXPECT_EQ(QueryInt("SELECT COUNT(*) FROM reminder_target_users"), 0);
+    }
+    EXPECT_TRUE(HasLine(4, 5, "TxnReminder::SaveTargetGroup - Unable to save target users"));
+
+    // A rollback that answers 0 is reported.
+    ClearLog();
+    Ctx().ArmFault("TargetGroup.Add", FaultKind::Fail);
+    Ctx().ArmFault("DMTransaction.Rollback", FaultKind::RollbackZero);
+    TxnReminderStatusCode status = TxnReminderStatus_Reset;
+    TxnReminderTargetGroup group = Group("g", {1});
+    EXPECT_FALSE(helper.SaveTargetGroup(status, group));
+    EXPECT_TRUE(HasLine(4, 5, "TxnReminder:TxnReminderDBHelper::SaveTargetGroup Rollback api returned false"));
+}
+
+TEST_F(TargetGroupStorageTest, ExceptionInsideTheUnitOfWorkDoesNotLeakIntoTheNextCommit) {
+    TxnReminderEngine engine(FormViewType_Invoice);
+    Ctx().ArmFault("TargetUser.BatchInsert", FaultKind::Throw);
+    TxnReminderStatusCode status = TxnReminderStatus_Reset;
+    TxnReminderTargetGroup group = Group("g", {1});
+    EXPECT_FALSE(engine.AddOrUpdateTargetGroup(status, group));
+    EXPECT_TRUE(HasLine(4, 5, "TxnReminder: Exception in TxnReminderEngine::AddOrUpdateTargetGroup"));
+    ASSERT_TRUE(engine.SaveReminderExecutionHistory(1, 1, TxnReminderExecutionStatus_Sent));
+    EXPECT_EQ(Groups(), 0);
+    EXPECT_EQ(QueryInt("SELECT COUNT(*) FROM reminder_history"), 1);
+}
+
+TEST_F(TargetGroupStorageTest, DeletionRefusesAGroupItsViewStillUses) {
+    const long used = AddOldGroup("used", {1, 2});
+    const long statementOnly = AddOldGroup("statements", {3});
+    AddReminderSet("invoices", FormViewType_Invoice, used);
+    AddReminderSet("statements", FormViewType_Statement, statementOnly);
+
+    TxnReminderEngine engine(FormViewType_Invoice);
+    TxnReminderStatusCode status = TxnReminderStatus_Reset;
+    EXPECT_FALSE(engine.DeleteTargetGroup(status, used));
+    EXPECT_EQ(status, TxnReminderStatus_GroupMissingOrInUse);
+    EXPECT_TRUE(HasLine(0, 6,
+                        "TxnReminder:TxnReminderDBHelper::DeleteTargetGroup - BatchLoadByTargetGroup - Unable to "
+                        "delete target group as it has associated reminder sets"));
+    EXPECT_EQ(Members(used), 2);
+
+    EXPECT_TRUE(engine.DeleteTargetGroup(status, statementOnly));
+    EXPECT_EQ(status, TxnReminderStatus_Success);
+    EXPECT_EQ(Members(statementOnly), 0);
+    EXPECT_EQ(Groups(), 1);
+    EXPECT_EQ(m_events.back(), std::make_pair(242, std::string("EventSource=InvoicePaymentReminders,EventId=TargetGroupDeleted")));
+
+    ClearLog();
+    EXPECT_FALSE(engine.DeleteTargetGroup(status, -5));
+    EXPECT_TRUE(HasLine(4, 5, "TxnReminder::DeleteTargetGroup Invalid target group id"));
+}
+
+TEST_F(TargetGroupStorageTest, FailedDeletionsRollBackAndReportTheirStatus) {
+    const long group = AddOldGroup("g", {1, 2});
+    InvoiceReminderDBHelper helper;
+    TxnReminderStatusCode status = TxnReminderStatus_Reset;
+
+    Ctx().ArmFault("ReminderSet.BatchLoadByTargetGroup", FaultKind::Fail);
+    EXPECT_FALSE(helper.DeleteTargetGroup(status, FormViewType_Invoice, group));
+    EXPECT_EQ(status, TxnReminderStatus_NoTransaction);
+    EXPECT_TRUE(HasLine(4, 5,
+                        "TxnReminder:TxnReminderDBHelper::DeleteTargetGroup - BatchLoadByTargetGroup - Unable to load "
+                        "reminder sets associated to a target group"));
+
+    Ctx().ArmFault("TargetUser.DeleteByTargetGroup", FaultKind::Fail);
+    EXPECT_FALSE(helper.DeleteTargetGroup(status, FormViewType_Invoice, group));
+    EXPECT_EQ(status, TxnReminderStatus_DeleteFailed);
+    EXPECT_TRUE(
+        HasLine(4, 5, "TxnReminder:TxnReminderDBHelper::DeleteTargetGroup - Unable to delete associated target users"));
+
+    Ctx().ArmFault("TargetGroup.Delete", FaultKind::Fail);
+    Ctx().ArmFault("DMTransaction.Rollback", FaultKind::RollbackZero);
+    EXPECT_FALSE(helper.DeleteTargetGroup(status, FormViewType_Invoice, group));
+    EXPECT_EQ(status, TxnReminderStatus_DeleteFailed);
+    EXPECT_TRUE(HasLine(4, 5, "TxnReminder:TxnReminderDBHelper::DeleteTargetGroup - Unable to delete the target group"));
+    EXPECT_TRUE(HasLine(4, 5, "TxnReminder:TxnReminderDBHelper::DeleteTargetGroup Rollback api returned false"));
+    CommitSomethingElse(helper);
+    EXPECT_EQ(Members(group), 2) << "the member rows deleted before the failure came back";
+    EXPECT_EQ(Groups(), 1);
+}
+
+TEST_F(TargetGroupStorageTest, OwnTableGroupLoadsWithMembersAndRejectsWhatItCannotHold) {
+    const long group = AddOldGroup("late payers", {8, 6}, "slow");
+    InvoiceReminderDBHelper helper;
+    long id = group;
+    TxnReminderTargetGroup loaded;
+    ASSERT_TRUE(helper.GetTargetGroup(id, loaded, true));
+    EXPECT_EQ(loaded.GetTargetGroupId(), group);
+    EXPECT_EQ(loaded.GetTargetGroupName().str(), "late payers");
+    EXPECT_EQ(loaded.GetTargetGroupDescription().str(), "slow");
+    EXPECT_EQ(loaded.GetTargetGroupType(), 1);
+    EXPECT_EQ(loaded.GetTargetUserIds(), (std::vector<int>{6, 8}));
+
+    TxnReminderTargetGroup absent;
+    long missing = group + 10;
+    EXPECT_FALSE(helper.GetTargetGroup(missing, absent, true));
+    EXPECT_TRUE(HasLine(4, 5, "TxnReminder:TxnReminderDBHelper::GetTargetGroup - failed to load"));
+
+    Ctx().ArmFault("TargetUser.BatchLoad", FaultKind::Fail);
+    TxnReminderTargetGroup again;
+    EXPECT_FALSE(helper.GetTargetGroup(id, again, true));
+    EXPECT_TRUE(HasLine(4, 5, "TxnReminder:TxnReminderDBHelper::GetTargetGroup - failed to load target users"));
+
+    const long wide = AddOldGroup(std::string(51, 'w'), {});
+    long wideId = wide;
+    EXPECT_FALSE(helper.GetTargetGroup(wideId, again, false));
+    EXPECT_TRUE(HasLine(4, 5, "TxnReminder:TxnReminderDBHelper::GetTargetGroup -Target group name's length limit exceeded"));
+}
+
+TEST_F(TargetGroupStorageTest, PermissionGroupLoadsWithMembersOrFailsWithItsLine) {
+    const int a = AddName("Acme");
+    const int b = AddName("Bolt");
+    const long group = AddPermissionGroup("key accounts", {a, b}, "top");
+    InvoiceReminderDBHelper helper;
+    long id = group;
+    TxnReminderTargetGroup loaded;
+    ASSERT_TRUE(helper.GetDLPTargetGroup(id, loaded, true));
+    EXPECT_EQ(loaded.GetTargetGroupId(), group);
+    EXPECT_EQ(loaded.GetTargetGroupName().str(), "key accounts");
+    EXPECT_EQ(loaded.GetTargetGroupDescription().str(), "top");
+    std::vector<int> members = loaded.GetTargetUserIds();
+    std::sort(members.begin(), members.end());
+    EXPECT_EQ(members, (std::vector<int>{a, b}));
+    EXPECT_TRUE(HasLine(0, 6, "TxnReminder::Exiting TxnReminderDBHelper TxnReminderDBHelper::GetDLPTargetGroup"));
+
+    TxnReminderTargetGroup without;
+    ASSERT_TRUE(helper.GetDLPTargetGroup(id, without, false));
+    EXPECT_TRUE(without.GetTargetUserIds().empty());
+
+    long missing = group + 5;
+    EXPECT_FALSE(helper.GetDLPTargetGroup(missing, without, true));
+    Ctx().ArmFault("Group.GetGroupById", FaultKind::Fail);
+    EXPECT_FALSE(helper.GetDLPTargetGroup(id, without, true));
+    EXPECT_EQ(CountLines("TxnReminder:TxnReminderDBHelper::GetDLPTargetGroup GetGroupById is not retrieved properly"), 2);
+
+    long wide = AddPermissionGroup(std::string(51, 'w'), {a});
+    EXPECT_FALSE(helper.GetDLPTargetGroup(wide, without, true));
+    EXPECT_TRUE(HasLine(4, 5, "TxnReminder:TxnReminderDBHelper::GetDLPTargetGroup -Target group name's length limit exceeded"));
+    long longDescription = AddPermissionGroup("described", {a}, std::string(251, 'd'));
+    EXPECT_FALSE(helper.GetDLPTargetGroup(longDescription, without, true));
+    EXPECT_TRUE(HasLine(
+        4, 5, "TxnReminder:TxnReminderDBHelper::GetDLPTargetGroup -Target group description's length limit exceeded"));
+}
+
+TEST_F(TargetGroupStorageTest, CustomerGroupDetailsListEveryOldGroupForTheScreens) {
+    TxnReminderEngine engine(FormViewType_Invoice);
+    TxnReminderStatusCode status = TxnReminderStatus_Reset;
+    boost::property_tree::ptree empty;
+    ASSERT_TRUE(engine.GetCustomerGroupDetails(status, empty));
+    ASSERT_EQ(empty.count("customergroups"), 1u);
+    EXPECT_TRUE(empty.get_child("customergroups").empty());
+
+    const long first = AddOldGroup("first", {1}, "one");
+    const long second = AddOldGroup("second", {}, "two");
+    boost::property_tree::ptree tree;
+    ASSERT_TRUE(engine.GetCustomerGroupDetails(status, tree));
+    EXPECT_EQ(status, TxnReminderStatus_Success);
+    const auto& groups = tree.get_child("customergroups");
+    ASSERT_EQ(groups.size(), 2u);
+    auto it = groups.begin();
+    EXPECT_EQ(it->first, "");
+    EXPECT_EQ(it->second.get<long>("id"), first);
+    EXPECT_EQ(it->second.get<std::string>("name"), "first");
+    EXPECT_EQ(it->second.get<std::string>("description"), "one");
+    ++it;
+    EXPECT_EQ(it->second.get<long>("id"), second);
+
+    Ctx().ArmFault("TargetGroup.BatchLoad", FaultKind::Fail);
+    EXPECT_FALSE(engine.GetCustomerGroupDetails(status, tree));
+    EXPECT_EQ(status, TxnReminderStatus_NoTransaction);
+    EXPECT_TRUE(HasLine(4, 5, "TxnReminderDBHelper::GetCustomerGroupDetails Error in fetching reminderTargetGroups"));
+
+    AddOldGroup("third", {}, std::string(251, 'd'));
+    EXPECT_FALSE(engine.GetCustomerGroupDetails(status, tree));
+    EXPECT_EQ(status, TxnReminderStatus_LengthExceeded);
+    EXPECT_TRUE(HasLine(4, 5,
+                        "TxnReminder:TxnReminderDBHelper::GetCustomerGroupDetails -Target group description's length "
+                        "limit exceeded"));
+}
+
+TEST_F(TargetGroupStorageTest, CustomerListOfAGroupLeavesHiddenCustomersOut) {
+    const int shown = AddName("Shown");
+    const int hidden = AddName("Hidden", 0, "", true);
+    const int job = AddName("Job", shown);
+    const long group = AddPermissionGroup("g", {shown, hidden, job});
+    StatementReminderDBHelper helper;
+    std::vector<int> customers{42};
+    ASSERT_TRUE(helper.GetCustomerListFromGroup(group, customers));
+    std::sort(customers.begin(), customers.end());
+    EXPECT_EQ(customers, (std::vector<int>{shown, job, 42}));
+    EXPECT_TRUE(HasLine(0, 6, "TxnReminder::Exiting StatementReminderDBHelper TxnReminderDBHelper::GetCustomerListFromGroup"));
+
+    EXPECT_FALSE(helper.GetCustomerListFromGroup(group + 1, customers));
+    EXPECT_TRUE(HasLine(4, 5, "TxnReminder:TxnReminderDBHelper::GetCustomerListFromGroup GetGroupById is not retrieved properly"));
+}
+
+TEST_F(TargetGroupStorageTest, UserDetailsListTopLevelCustomersOnceInRecordOrder) {
+    const int zed = AddName("Zed", 0, "zed@example.com");
+    const int amy = AddName("Amy");
+    AddName("Job", zed);
+    const int hidden = AddName("Hidden", 0, "", true);
+    const long group = AddOldGroup("g", {amy});
+    unsigned long paid = AddOpenInvoice(zed, Date(2026, 2, 1));
+    ASSERT_TRUE(Host::MarkInvoicePaid(paid, Date(2026, 1, 14)).Succeeded());  // 12 days after the invoice
+    AddOpenInvoice(zed, Date(2026, 4, 1));
+
+    TxnReminderEngine engine(FormViewType_Invoice);
+    TxnReminderStatusCode status = TxnReminderStatus_Reset;
+    boost::property_tree::ptree tree;
+    ASSERT_TRUE(engine.GetUserDetails(status, tree));
+    EXPECT_EQ(status, TxnReminderStatus_Success);
+    EXPECT_TRUE(HasLine(0, 6, "TxnReminder::GetUserDetails CustomerInfoMap.size()=3"));
+    const auto& customers = tree.get_child("customers");
+    std::vector<int> ids;
+    for (const auto& c : customers) ids.push_back(c.second.get<int>("id"));
+    EXPECT_EQ(ids, (std::vector<int>{zed, amy, hidden}));
+    const auto& z = customers.begin()->second;
+    EXPECT_EQ(z.get<std::string>("name"), "Zed");
+    EXPECT_EQ(z.get<std::string>("emailid"), "zed@example.com");
+    EXPECT_EQ(z.get<double>("overdue"), 100.0);
+    EXPECT_EQ(z.get<double>("avgdaystopay"), 12.0);
+    EXPECT_EQ(z.get<long>("customergroup.id"), 0);
+    EXPECT_EQ(std::next(customers.begin())->second.get<long>("customergroup.id"), group);
+
+    Ctx().ArmFault("TargetUser.BatchLoadAll", FaultKind::Fail);
+    EXPECT_FALSE(engine.GetUserDetails(status, tree));
+    EXPECT_EQ(status, TxnReminderStatus_NoTransaction);
+
+    TxnReminderEngine statements(FormViewType_Statement);
+    boost::property_tree::ptree stale;
+    stale.put("old", 1);
+    EXPECT_FALSE(statements.GetUserDetails(status, stale));
+    EXPECT_TRUE(stale.empty());
+}
+
+} // namespace
