@@ -1,0 +1,353 @@
+#include "CmdData.h"
+
+#include <algorithm>
+#include <functional>
+#include <iostream>
+#include <map>
+#include <memory>
+#include <set>
+#include <unordered_set>
+
+#include "Csv.h"
+#include "DB/DBManager.h"
+#include "Records/Groups.h"
+#include "Records/Names.h"
+#include "Records/Transactions.h"
+#include "Util/Status.h"
+
+namespace app {
+
+namespace {
+std::string Why(const Util::Status& s) {
+    return std::string(Util::DescribeStatusCode(s.GetStatusCode())) + " (status " + std::to_string(s.GetStatusCode()) + ")";
+}
+
+// One unit of work for a whole command: everything or nothing reaches the file.
+class UnitOfWork {
+public:
+    UnitOfWork() {
+        DBMgr::IDBFileMgr* mgr = DBMgr::DBManager::GetActiveFileMgr();
+        m_txn.reset(mgr ? mgr->CreateTransaction(0, 1) : nullptr);
+        if (!m_txn) throw AppError("the company file cannot start a transaction");
+        m_txn->BeginWrite();
+    }
+    DBMgr::DMTransaction* Get() { return m_txn.get(); }
+    void Commit() {
+        if (!m_txn->Commit()) throw AppError("the company file did not accept the changes; nothing was written");
+    }
+
+private:
+    std::unique_ptr<DBMgr::DMTransaction> m_txn;  // rolls back unless committed
+};
+
+bool CustomerExists(int recNum) { return recNum > 0 && CName(recNum, 1).IsValid(); }
+} // namespace
+
+bool ReadInvoice(unsigned long number, InvoiceView& out) {
+    TransTag* handle = NewTrans(1);
+    if (!handle) return false;
+    bool ok = false;
+    if (TransTag::ReadTrans(number, handle, 0, 0, 4, 0)) {
+        if (TargType* target = handle->GetTargetByIndex(0)) {
+            out.number = number;
+            out.customer = target->GetCustomerRecNum();
+            out.date = handle->GetTxnDate();
+            out.dueDate = target->GetDueDate();
+            out.amount = Bal2Double(target->GetAmount());
+            out.paid = target->GetPaid();
+            ok = true;
+        }
+    }
+    FreeTrans(handle);
+    return ok;
+}
+
+Addressee AddresseeOf(int customer) {
+    Addressee a;
+    CName name(customer, 1);
+    if (!name.IsValid()) return a;
+    a.name = name.GetQualifiedName().str();
+    for (CName walk = name; walk.IsValid(); walk = CName(walk.GetParent(), 1)) {
+        if (!walk.GetEmail().empty()) {
+            a.email = walk.GetEmail().str();
+            break;
+        }
+        if (walk.GetParent() == 0) break;
+    }
+    return a;
+}
+
+void ImportCustomers(const AppContext&, const std::string& path) {
+    const auto rows = ReadCustomersCsv(ReadWholeFile(path), path);
+    std::map<long, const CustomerRow*> byId;
+    for (const auto& r : rows) byId[r.id] = &r;
+    // Every parent is in the file or in the company already, and no chain loops.
+    for (const auto& r : rows) {
+        std::set<long> seen{r.id};
+        for (long p = r.parent; p != 0;) {
+            if (!seen.insert(p).second) {
+                throw CsvError(path + ":" + std::to_string(r.line) + ": parent: the parents form a loop");
+            }
+            auto it = byId.find(p);
+            if (it != byId.end()) {
+                p = it->second->parent;
+            } else if (CustomerExists(static_cast<int>(p))) {
+                break;
+            } else {
+                throw CsvError(path + ":" + std::to_string(r.line) + ": parent: no customer with id " + std::to_string(p));
+            }
+        }
+    }
+    // Parents before their jobs.
+    std::vector<const CustomerRow*> order;
+    std::set<long> placed;
+    std::function<void(const CustomerRow*)> place = [&](const CustomerRow* r) {
+        if (placed.count(r->id)) return;
+        if (r->parent != 0 && byId.count(r->parent)) place(byId[r->parent]);
+        placed.insert(r->id);
+        order.push_back(r);
+    };
+    for (const auto& r : rows) place(&r);
+
+    UnitOfWork work;
+    int added = 0, updated = 0;
+    for (const CustomerRow* r : order) {
+        Host::CustomerData data;
+        data.name = r->name;
+        data.parent = static_cast<int>(r->parent);
+        data.hidden = r->hidden;
+        data.email = r->email;
+        data.custType = r->type;
+        data.terms = r->terms;
+        const int id = static_cast<int>(r->id);
+        if (CustomerExists(id)) {
+            Host::CustomerData old;
+            Host::LoadCustomer(id, old);
+            data.since = old.since;
+            const Util::Status s = Host::UpdateCustomer(id, data, work.Get());
+            if (!s.Succeeded()) {
+                throw AppError(path + ":" + std::to_string(r->line) + ": customer " + std::to_string(id) +
+                               " was not updated: " + Why(s) + "; nothing was imported");
+            }
+            ++updated;
+        } else {
+            data.requestedRecNum = id;
+            int recNum = 0;
+            const Util::Status s = Host::AddCustomer(data, recNum, work.Get());
+            if (!s.Succeeded()) {
+                throw AppError(path + ":" + std::to_string(r->line) + ": customer " + std::to_string(id) +
+                               " was not added: " + Why(s) + " (is the name taken under the same parent?); nothing was imported");
+            }
+            ++added;
+        }
+    }
+    work.Commit();
+    std::cout << "imported " << rows.size() << " customers and jobs from " << path << " (" << added << " added, "
+              << updated << " updated)\n";
+}
+
+void ImportInvoices(const AppContext&, const std::string& path) {
+    const auto rows = ReadInvoicesCsv(ReadWholeFile(path), path);
+    for (const auto& r : rows) {
+        if (!CustomerExists(static_cast<int>(r.customer))) {
+            throw CsvError(path + ":" + std::to_string(r.line) + ": customer: no customer or job with id " +
+                           std::to_string(r.customer));
+        }
+        InvoiceView existing;
+        if (ReadInvoice(r.number, existing)) {
+            throw CsvError(path + ":" + std::to_string(r.line) + ": number: invoice " + std::to_string(r.number) +
+                           " exists already");
+        }
+        if (r.dueDate < r.date) {
+            throw CsvError(path + ":" + std::to_string(r.line) + ": due_date: before the invoice date");
+        }
+    }
+    UnitOfWork work;
+    const DateType32 today = GetSystemDate();
+    for (const auto& r : rows) {
+        Host::InvoiceData data;
+        data.customer = static_cast<int>(r.customer);
+        data.txnDate = r.date;
+        data.dueDate = r.dueDate;
+        data.amount = Double2Bal(r.amount);
+        data.requestedTransactionId = r.number;
+        unsigned long id = 0;
+        Util::Status s = Host::AddInvoice(data, id, work.Get());
+        if (s.Succeeded() && r.paid) {
+            // Paid on its due date, or today when that is still to come.
+            s = Host::MarkInvoicePaid(id, std::min(today, r.dueDate), work.Get());
+        }
+        if (!s.Succeeded()) {
+            throw AppError(path + ":" + std::to_string(r.line) + ": invoice " + std::to_string(r.number) +
+                           " was not added: " + Why(s) + "; nothing was imported");
+        }
+    }
+    work.Commit();
+    std::cout << "imported " << rows.size() << " invoices from " << path << "\n";
+}
+
+void ListCustomers(const AppContext& ctx) {
+    EdListViewIter iter(EdListTypeToList(EdListType_CustomerJob), 1, 1);
+    CName name(1);
+    boost::property_tree::ptree array;
+    Table table({"id", "name", "e-mail", "type", "terms", "balance", "hidden"});
+    for (bool ok = iter.First(name); ok; ok = iter.Next(name)) {
+        const std::string email = name.GetEmail().str();
+        const std::string balance = FormatAmount(Bal2Double(name.GetTotalEndingBalHome()));
+        if (ctx.json) {
+            boost::property_tree::ptree item;
+            item.put("id", name.GetRecNum());
+            item.put("name", name.GetQualifiedName().str());
+            item.put("parent", name.GetParent());
+            item.put("email", email);
+            item.put("type", name.GetCustType().GetName().str());
+            item.put("terms", name.GetTerms().GetName().str());
+            item.put("balance", balance);
+            item.put("hidden", name.GetIsHidden());
+            array.push_back({"", item});
+        } else {
+            table.Add({std::to_string(name.GetRecNum()), name.GetQualifiedName().str(), email.empty() ? "-" : email,
+                       name.GetCustType().GetName().str(), name.GetTerms().GetName().str(), balance,
+                       name.GetIsHidden() ? "hidden" : ""});
+        }
+    }
+    if (ctx.json) {
+        boost::property_tree::ptree root;
+        root.add_child("customers", array);
+        std::cout << ToJson(root);
+    } else if (table.Empty()) {
+        std::cout << "No customers. Import them with 'reminders import customers FILE.csv'.\n";
+    } else {
+        std::cout << table.Render();
+    }
+}
+
+void ListInvoices(const AppContext& ctx, bool openOnly) {
+    DQEWrapper query(true);
+    query.SetTrans(DQE::kInvoiceTable);
+    query.SetSelect(DQE::kColTransactionId);
+    DQE::Statement* noPost = query.SetStatement(DQE::kColIsNoPost, DQE::SelectOp_Equal, 0L);
+    if (openOnly) {
+        DQE::Statement* unpaid = query.SetStatement(DQE::kColIsPaid, DQE::SelectOp_Equal, 0L);
+        query.SetStatement(unpaid, DQE::SelectOp_And, noPost);
+    }
+    if (!query.DoQuery()) throw AppError("the invoices cannot be listed: " + query.GetLastError());
+    const DateType32 today = GetSystemDate();
+    boost::property_tree::ptree array;
+    Table table({"invoice", "customer", "date", "due", "amount", "status"});
+    for (bool ok = query.First(); ok; ok = query.Next()) {
+        InvoiceView inv;
+        if (!ReadInvoice(query.GetUnsignedLong(0), inv)) continue;
+        const long overdue = DateMinusDate(today, inv.dueDate);
+        const std::string state = inv.paid ? "paid" : (overdue > 0 ? std::to_string(overdue) + " days overdue" : "open");
+        const std::string customer = AddresseeOf(inv.customer).name;
+        if (ctx.json) {
+            boost::property_tree::ptree item;
+            item.put("number", inv.number);
+            item.put("customerId", inv.customer);
+            item.put("customer", customer);
+            item.put("date", FormatIsoDate(inv.date));
+            item.put("dueDate", FormatIsoDate(inv.dueDate));
+            item.put("amount", FormatAmount(inv.amount));
+            item.put("paid", inv.paid);
+            array.push_back({"", item});
+        } else {
+            table.Add({std::to_string(inv.number), customer, FormatIsoDate(inv.date), FormatIsoDate(inv.dueDate),
+                       FormatAmount(inv.amount), state});
+        }
+    }
+    if (ctx.json) {
+        boost::property_tree::ptree root;
+        root.add_child("invoices", array);
+        std::cout << ToJson(root);
+    } else if (table.Empty()) {
+        std::cout << (openOnly ? "No open invoices.\n" : "No invoices.\n");
+    } else {
+        std::cout << table.Render();
+    }
+}
+
+void GroupsList(const AppContext& ctx) {
+    std::vector<Host::GroupSummary> groups;
+    const Util::Status s = Host::ListGroups(groups);
+    if (!s.Succeeded()) throw AppError("the groups cannot be listed: " + Why(s));
+    if (ctx.json) {
+        boost::property_tree::ptree array;
+        for (const auto& g : groups) {
+            boost::property_tree::ptree item;
+            item.put("id", g.id);
+            item.put("name", g.name);
+            item.put("description", g.description);
+            item.put("members", g.memberCount);
+            array.push_back({"", item});
+        }
+        boost::property_tree::ptree root;
+        root.add_child("groups", array);
+        std::cout << ToJson(root);
+        return;
+    }
+    if (groups.empty()) {
+        std::cout << "No customer groups. Create one with 'reminders groups create NAME --customers ID,...'.\n";
+        return;
+    }
+    Table table({"id", "name", "members", "description"});
+    for (const auto& g : groups) table.Add({std::to_string(g.id), g.name, std::to_string(g.memberCount), g.description});
+    std::cout << table.Render();
+}
+
+void GroupsCreate(const AppContext& ctx, const std::string& name, const std::vector<int>& customers) {
+    for (int c : customers) {
+        if (!CustomerExists(c)) throw AppError("groups create: no customer or job with id " + std::to_string(c));
+    }
+    long id = 0;
+    const Util::Status s = Host::CreateCustomerGroup(name, "", customers, id);
+    if (!s.Succeeded()) {
+        throw AppError("groups create: group '" + name + "' was not created: " + Why(s) +
+                       " (is the name empty, too long or taken?)");
+    }
+    if (ctx.json) {
+        boost::property_tree::ptree root;
+        root.put("id", id);
+        std::cout << ToJson(root);
+    } else {
+        std::cout << id << "\n";
+    }
+}
+
+void GroupsShow(const AppContext& ctx, long id) {
+    Group* raw = nullptr;
+    const Util::Status s = Group::GetGroupById(id, raw);
+    std::unique_ptr<Group> group(raw);
+    if (!s.Succeeded()) throw AppError("groups show: group " + std::to_string(id) + " cannot be read: " + Why(s));
+    if (!group) throw AppError("groups show: no group with id " + std::to_string(id));
+    const std::unordered_set<int> members = group->GetTargetRecNumsOfTheGroup();
+    std::vector<int> sorted(members.begin(), members.end());
+    std::sort(sorted.begin(), sorted.end());
+    if (ctx.json) {
+        boost::property_tree::ptree root, array;
+        root.put("id", id);
+        root.put("name", group->GetGroupName());
+        root.put("description", group->GetGroupDesc());
+        for (int m : sorted) {
+            const Addressee a = AddresseeOf(m);
+            boost::property_tree::ptree item;
+            item.put("id", m);
+            item.put("name", a.name);
+            item.put("email", a.email);
+            array.push_back({"", item});
+        }
+        root.add_child("members", array);
+        std::cout << ToJson(root);
+        return;
+    }
+    std::cout << "Group " << id << ": " << group->GetGroupName() << "\n";
+    if (!group->GetGroupDesc().empty()) std::cout << group->GetGroupDesc() << "\n";
+    Table table({"id", "name", "e-mail"});
+    for (int m : sorted) {
+        const Addressee a = AddresseeOf(m);
+        table.Add({std::to_string(m), a.name.empty() ? "(deleted)" : a.name, a.email.empty() ? "no e-mail" : a.email});
+    }
+    std::cout << table.Render();
+}
+
+} // namespace app

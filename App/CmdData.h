@@ -1,0 +1,41 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "AppContext.h"
+
+namespace app {
+
+// `init [--sample]`: the file is created by the caller; this fills the sample.
+void FillSample(const AppContext& ctx);
+
+void ImportCustomers(const AppContext& ctx, const std::string& path);
+void ImportInvoices(const AppContext& ctx, const std::string& path);
+void ListCustomers(const AppContext& ctx);
+void ListInvoices(const AppContext& ctx, bool openOnly);
+
+void GroupsList(const AppContext& ctx);
+void GroupsCreate(const AppContext& ctx, const std::string& name, const std::vector<int>& customers);
+void GroupsShow(const AppContext& ctx, long id);
+
+// One invoice as the application shows it.
+struct InvoiceView {
+    unsigned long number = 0;
+    int customer = 0;
+    DateType32 date;
+    DateType32 dueDate;
+    double amount = 0;
+    bool paid = false;
+};
+bool ReadInvoice(unsigned long number, InvoiceView& out);
+
+// Name and the e-mail address a reminder goes to: a job without an address
+// of its own uses its customer's.
+struct Addressee {
+    std::string name;           // "Customer:Job"
+    std::string email;          // empty: none anywhere up the chain
+};
+Addressee AddresseeOf(int customer);
+
+} // namespace app

@@ -1,0 +1,345 @@
+#include "CmdDue.h"
+
+#include <unistd.h>
+
+#include <iostream>
+#include <map>
+#include <sstream>
+
+#include "CmdSets.h"
+#include "Csv.h"
+#include "Outbox.h"
+#include "Prefs/PrefsTag.h"
+#include "Records/Names.h"
+#include "Records/ReminderRecords.h"
+#include "StatusText.h"
+#include "TxnReminderEngine.h"
+#include "TxnReminderRuleTemplate.h"
+
+namespace app {
+
+namespace {
+std::string CompanyPref(const char* key, const std::string& fallback) {
+    std::string value;
+    return DBPreferences::GetCompanyDBPreference(key, value).Succeeded() && !value.empty() ? value : fallback;
+}
+
+std::string CompanyName(const AppContext& ctx) {
+    std::string base = ctx.file.substr(ctx.file.find_last_of('/') == std::string::npos ? 0 : ctx.file.find_last_of('/') + 1);
+    const std::size_t dot = base.rfind('.');
+    if (dot != std::string::npos && dot > 0) base.erase(dot);
+    return CompanyPref("companyName", base);
+}
+
+// Opening balance of a customer's (or job's) unpaid invoices up to a date.
+double OpenBalance(int customer) {
+    CName name(customer, 1);
+    return name.IsValid() ? Bal2Double(name.GetTotalEndingBalHome()) : 0.0;
+}
+
+std::string MessageName(const DueItem& item) {
+    // One name per reminder, so that a reminder already in the outbox is
+    // recognised after an interrupted send instead of being sent twice.
+    if (!item.statement) {
+        return "invoice-" + std::to_string(item.record.GetTransactionId()) + "-rule-" +
+               std::to_string(item.record.GetRuleId()) + ".eml";
+    }
+    char date[16];
+    std::snprintf(date, sizeof date, "%04d%02d%02d", item.periodStart.GetYear(), item.periodStart.GetMonth(),
+                  item.periodStart.GetDay());
+    return "statement-" + std::to_string(item.record.GetRuleId()) + "-customer-" + std::to_string(item.customer) +
+           "-" + date + ".eml";
+}
+
+Placeholders ValuesFor(const AppContext& ctx, const DueItem& item) {
+    Placeholders v;
+    v["customer"] = item.to.name;
+    v["company"] = CompanyName(ctx);
+    if (!item.statement) {
+        v["invoice"] = std::to_string(item.invoice.number);
+        v["amount"] = FormatAmount(item.invoice.amount);
+        v["due_date"] = FormatIsoDate(item.invoice.dueDate);
+        v["days_overdue"] = std::to_string(item.daysFromDue > 0 ? item.daysFromDue : 0);
+    } else {
+        v["amount"] = FormatAmount(OpenBalance(item.customer));
+        v["statement_from"] = FormatIsoDate(item.rangeFrom);
+        v["statement_to"] = FormatIsoDate(item.rangeTo);
+    }
+    return v;
+}
+
+void ProgressBar(std::size_t done, std::size_t total) {
+    const int width = 30;
+    const int filled = total ? static_cast<int>(done * width / total) : width;
+    std::cerr << "\r[" << std::string(static_cast<std::size_t>(filled), '#')
+              << std::string(static_cast<std::size_t>(width - filled), ' ') << "] " << done << "/" << total << std::flush;
+    if (done == total) std::cerr << "\n";
+}
+} // namespace
+
+DueList CollectDue(bool fastMode) {
+    DueList due;
+    std::vector<TxnSendableReminderContainer> records;
+    std::size_t invoiceCount = 0;
+    if (TxnReminderEngine::HasSendReminderPermission(FormViewType_Invoice, 0)) {
+        TxnReminderEngine engine(FormViewType_Invoice);
+        TxnReminderStatusCode status = TxnReminderStatus_Reset;
+        bool duplicate = false;
+        if (!engine.PrepareReminderListToSend(status, records, duplicate, fastMode)) {
+            throw AppError("the due invoice reminders cannot be determined: " + StatusText(status));
+        }
+        due.duplicateFound = duplicate;
+    } else {
+        due.notes.push_back("invoice reminders: not permitted for this user, none selected");
+    }
+    invoiceCount = records.size();
+    if (!(fastMode && !records.empty())) {
+        if (TxnReminderEngine::HasSendReminderPermission(FormViewType_Statement, 0)) {
+            TxnReminderEngine engine(FormViewType_Statement);
+            TxnReminderStatusCode status = TxnReminderStatus_Reset;
+            if (!engine.PrepareReminderListToSendForStmt(status, records, fastMode)) {
+                throw AppError("the due statements cannot be determined: " + StatusText(status));
+            }
+        } else {
+            due.notes.push_back("statements: not permitted for this user, none selected");
+        }
+    }
+
+    // Rules and templates by id, read after the selection (it moves statement periods).
+    std::map<unsigned long, TxnReminderRule> invoiceRules;
+    std::map<unsigned long, StatementReminderRule> statementRules;
+    for (auto set : LoadAllSets()) {
+        for (const auto& r : set.GetReminderRules()) invoiceRules[r.GetRuleId()] = r;
+        for (const auto& r : set.GetStatementReminderRules()) statementRules[r.GetRuleId()] = r;
+    }
+    const DateType32 today = GetSystemDate();
+    TxnReminderEngine templates(FormViewType_Invoice);
+    for (std::size_t i = 0; i < records.size(); ++i) {
+        DueItem item;
+        item.record = records[i];
+        item.statement = i >= invoiceCount;
+        if (fastMode && item.statement && item.record.GetRuleId() == 0) {
+            // Fast mode only says that some statement is due.
+            item.ruleText = "(a statement is due)";
+            due.items.push_back(item);
+            continue;
+        }
+        if (!item.statement) {
+            ReadInvoice(item.record.GetTransactionId(), item.invoice);
+            item.customer = item.invoice.customer;
+            item.daysFromDue = DateMinusDate(today, item.invoice.dueDate);
+            auto rule = invoiceRules.find(item.record.GetRuleId());
+            if (rule != invoiceRules.end()) {
+                item.ruleText = DescribeRule(rule->second);
+                TxnReminderRuleTemplate& t = rule->second.GetRuleTemplate();
+                item.subject = t.GetTemplateSubject().str();
+                item.body = t.GetTemplateBody().str();
+            }
+        } else {
+            item.customer = item.record.GetCustomerId();
+            auto rule = statementRules.find(item.record.GetRuleId());
+            if (rule != statementRules.end()) {
+                item.ruleText = DescribeRule(rule->second);
+                item.periodStart = rule->second.GetLastTriggerDate();
+                item.rangeTo = item.periodStart;
+                item.rangeFrom = DateType32(item.periodStart.GetMonth(), 1, item.periodStart.GetYear());
+            }
+            TxnReminderRuleTemplate t;
+            if (item.record.GetTemplateId() > 0 && templates.GetReminderRuleTemplate(t, item.record.GetTemplateId())) {
+                item.subject = t.GetTemplateSubject().str();
+                item.body = t.GetTemplateBody().str();
+            }
+            if (item.subject.empty()) item.subject = "Your account statement from {{company}}";
+            if (item.body.empty()) item.body = "Dear {{customer}},\n\nYour open balance with us is {{amount}}.\n\n{{company}}\n";
+        }
+        item.to = AddresseeOf(item.customer);
+        due.items.push_back(item);
+    }
+    return due;
+}
+
+void ShowDue(const AppContext& ctx, bool fastMode) {
+    const DueList due = CollectDue(fastMode);
+    const std::string company = CompanyName(ctx);
+    if (ctx.json) {
+        boost::property_tree::ptree array;
+        for (const auto& item : due.items) {
+            boost::property_tree::ptree o;
+            o.put("txnType", static_cast<int>(item.record.GetTxnType()));
+            o.put("transactionId", item.record.GetTransactionId());
+            o.put("customerId", item.record.GetCustomerId());
+            o.put("ruleId", item.record.GetRuleId());
+            o.put("templateId", item.record.GetTemplateId());
+            o.put("invoice", item.statement ? std::string() : std::to_string(item.invoice.number));
+            o.put("customer", item.to.name);
+            o.put("email", item.to.email.empty() ? "no e-mail" : item.to.email);
+            o.put("dueDate", item.statement ? std::string() : FormatIsoDate(item.invoice.dueDate));
+            o.put("daysFromDue", item.statement ? 0 : item.daysFromDue);
+            o.put("rule", item.ruleText);
+            o.put("subject", Render(item.subject, ValuesFor(ctx, item)));
+            array.push_back({"", o});
+        }
+        // A JSON array at the top: the tree writer cannot write one, so the
+        // elements are written one by one.
+        std::ostringstream out;
+        out << "[";
+        bool first = true;
+        for (const auto& child : array) {
+            std::string text = ToJson(child.second);
+            while (!text.empty() && text.back() == '\n') text.pop_back();
+            out << (first ? "\n" : ",\n") << text;
+            first = false;
+        }
+        out << (first ? "]\n" : "\n]\n");
+        std::cout << out.str();
+        return;
+    }
+    for (const auto& note : due.notes) std::cout << note << "\n";
+    if (due.items.empty()) {
+        std::cout << "Nothing is due on " << FormatIsoDate(GetSystemDate()) << ".\n";
+        return;
+    }
+    Table table({"invoice", "customer", "e-mail", "due date", "days", "rule", "subject"});
+    for (const auto& item : due.items) {
+        table.Add({item.statement ? "statement" : std::to_string(item.invoice.number), item.to.name,
+                   item.to.email.empty() ? "no e-mail" : item.to.email,
+                   item.statement ? "" : FormatIsoDate(item.invoice.dueDate),
+                   item.statement ? "" : std::to_string(item.daysFromDue), item.ruleText,
+                   Render(item.subject, ValuesFor(ctx, item))});
+    }
+    std::cout << table.Render();
+    std::cout << due.items.size() << (due.items.size() == 1 ? " reminder" : " reminders") << " due on "
+              << FormatIsoDate(GetSystemDate()) << (fastMode ? " (fast mode: stopped at the first)" : "") << ".\n";
+    if (due.duplicateFound) {
+        std::cout << "Some invoices belong to more than one reminder group; each gets one reminder.\n";
+    }
+    (void)company;
+}
+
+SendSummary SendDue(const AppContext& ctx, const SendOptions& options) {
+    const std::string outbox = options.outbox.empty() ? ctx.Dir() + "/outbox" : options.outbox;
+    const DueList due = CollectDue(false);
+    SendSummary summary;
+    if (!options.dryRun && !due.items.empty() && !MakeDirectories(outbox)) {
+        throw AppError("send: cannot create the outbox folder '" + outbox + "'");
+    }
+    const std::string from = CompanyPref("companyEmail", "billing@company.test");
+    const std::string domain = from.substr(from.find('@') == std::string::npos ? 0 : from.find('@') + 1);
+    const bool showProgress = !options.quiet && due.items.size() > 20 && ::isatty(STDERR_FILENO);
+    TxnReminderEngine invoices(FormViewType_Invoice);
+    TxnReminderEngine statements(FormViewType_Statement);
+    std::size_t done = 0;
+    for (const auto& item : due.items) {
+        ++done;
+        if (showProgress) ProgressBar(done, due.items.size());
+        if (item.to.email.empty()) {
+            ++summary.skippedNoEmail;
+            if (!options.quiet) std::cout << "skipped (no e-mail): " << item.to.name << " - " << item.ruleText << "\n";
+            continue;
+        }
+        const std::string name = MessageName(item);
+        if (options.dryRun) {
+            if (!options.quiet) {
+                std::cout << "would write " << outbox << "/" << name << " to " << item.to.email << ": "
+                          << Render(item.subject, ValuesFor(ctx, item)) << "\n";
+            }
+            (item.statement ? summary.statements : summary.invoiceReminders)++;
+            continue;
+        }
+        const std::string path = outbox + "/" + name;
+        if (FileExists(path)) {
+            ++summary.alreadyWritten;  // written by a send that stopped before recording it
+        } else {
+            const Placeholders values = ValuesFor(ctx, item);
+            OutgoingMessage m;
+            m.from = from;
+            m.to = item.to.name + " <" + item.to.email + ">";
+            m.subject = Render(item.subject, values);
+            m.body = Render(item.body, values);
+            m.messageId = name.substr(0, name.size() - 4) + "@" + domain;
+            m.dateSeconds = GetMXSystemTime();
+            if (!WriteFileAtomically(outbox, name, FormatMessage(m))) {
+                ++summary.failed;
+                std::cerr << "send: could not write " << path << "\n";
+                continue;
+            }
+        }
+        bool recorded = false;
+        if (!item.statement) {
+            recorded = invoices.SaveReminderExecutionHistory(item.record.GetTransactionId(), item.record.GetRuleId(),
+                                                             TxnReminderExecutionStatus_Sent);
+        } else {
+            recorded = statements.AddStatementReminderExecutionStatus(item.record.GetRuleId(), item.customer,
+                                                                      ReminderExecutionStatus_Sent);
+        }
+        if (!recorded) {
+            ++summary.failed;
+            std::cerr << "send: " << path << " was written but could not be recorded; the next send records it\n";
+            continue;
+        }
+        (item.statement ? summary.statements : summary.invoiceReminders)++;
+    }
+    if (!options.quiet) {
+        for (const auto& note : due.notes) std::cout << note << "\n";
+        std::cout << (options.dryRun ? "would send " : "sent ") << summary.invoiceReminders << " invoice reminder"
+                  << (summary.invoiceReminders == 1 ? "" : "s") << " and " << summary.statements << " statement"
+                  << (summary.statements == 1 ? "" : "s") << (options.dryRun ? "" : " to " + outbox);
+        if (summary.alreadyWritten) std::cout << " (" << summary.alreadyWritten << " found already written)";
+        std::cout << "; " << summary.skippedNoEmail << " skipped for want of an e-mail address";
+        if (summary.failed) std::cout << "; " << summary.failed << " failed";
+        std::cout << ".\n";
+    }
+    return summary;
+}
+
+void ShowHistory(const AppContext& ctx) {
+    std::vector<DMReminderExecutionHistory::DBReminderExecutionHistory> rows;
+    const Util::Status s = DMReminderExecutionHistory::IDBReminderExecutionHistory::BatchLoadByTxnView(4, rows);
+    if (!s.Succeeded()) throw AppError("history: the reminder history cannot be read");
+    if (ctx.json) {
+        boost::property_tree::ptree array;
+        for (const auto& r : rows) {
+            boost::property_tree::ptree o;
+            o.put("transactionId", r.TransactionId);
+            o.put("ruleId", r.RuleId);
+            o.put("status", r.Status);
+            array.push_back({"", o});
+        }
+        boost::property_tree::ptree root;
+        root.add_child("history", array);
+        std::cout << ToJson(root);
+        return;
+    }
+    if (rows.empty()) {
+        std::cout << "No invoice reminders have been recorded yet.\n";
+        return;
+    }
+    Table table({"invoice", "customer", "rule", "status"});
+    for (const auto& r : rows) {
+        InvoiceView inv;
+        const bool known = ReadInvoice(r.TransactionId, inv);
+        table.Add({std::to_string(r.TransactionId), known ? AddresseeOf(inv.customer).name : "(deleted)",
+                   std::to_string(r.RuleId),
+                   r.Status == 1 ? "sent" : (r.Status == 2 ? "sent by hand" : std::to_string(r.Status))});
+    }
+    std::cout << table.Render();
+}
+
+void Purge(const AppContext&) {
+    std::vector<DMReminderExecutionHistory::DBReminderExecutionHistory> before, after;
+    DMReminderExecutionHistory::IDBReminderExecutionHistory::BatchLoadByTxnView(4, before);
+    TxnReminderEngine engine(FormViewType_Invoice);
+    if (!engine.PurgeOldReminderExecutionHistory()) throw AppError("purge: the old history could not be purged");
+    DMReminderExecutionHistory::IDBReminderExecutionHistory::BatchLoadByTxnView(4, after);
+    std::cout << "purged " << before.size() - after.size() << " history entries of invoices paid long ago ("
+              << after.size() << " kept)\n";
+}
+
+void Migrate(const AppContext&) {
+    TxnReminderEngine engine(FormViewType_Invoice);
+    const Util::Status s = engine.MigrateOldTargetGroupAndUserTableToNewDLPTables();
+    if (!s.Succeeded()) throw AppError("migrate: the old target groups were not moved; nothing changed");
+    std::cout << "old target groups moved to customer groups\n";
+}
+
+} // namespace app

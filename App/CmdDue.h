@@ -1,0 +1,56 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "AppContext.h"
+#include "CmdData.h"
+#include "TxnSendableReminderContainer.h"
+
+namespace app {
+
+// One due reminder or statement with everything needed to show or send it.
+struct DueItem {
+    TxnSendableReminderContainer record;
+    bool statement = false;
+    InvoiceView invoice;          // invoice reminders
+    int customer = 0;             // who it goes to (the invoice's customer or job)
+    Addressee to;
+    std::string ruleText;
+    std::string subject;          // template texts, not yet rendered
+    std::string body;
+    long daysFromDue = 0;
+    DateType32 periodStart;       // statements: the period this statement belongs to
+    DateType32 rangeFrom, rangeTo;
+};
+
+struct DueList {
+    std::vector<DueItem> items;
+    bool duplicateFound = false;
+    std::vector<std::string> notes;  // views skipped, and why
+};
+
+// Asks the engines what is due today (invoice reminders, then statements).
+DueList CollectDue(bool fastMode);
+
+void ShowDue(const AppContext& ctx, bool fastMode);
+
+struct SendOptions {
+    bool dryRun = false;
+    std::string outbox;  // empty: "outbox" beside the company file
+    bool quiet = false;
+};
+struct SendSummary {
+    int invoiceReminders = 0;
+    int statements = 0;
+    int alreadyWritten = 0;  // found in the outbox from an earlier, interrupted send
+    int skippedNoEmail = 0;
+    int failed = 0;
+};
+SendSummary SendDue(const AppContext& ctx, const SendOptions& options);
+
+void ShowHistory(const AppContext& ctx);
+void Purge(const AppContext& ctx);
+void Migrate(const AppContext& ctx);
+
+} // namespace app

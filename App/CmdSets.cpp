@@ -1,0 +1,217 @@
+#include "CmdSets.h"
+
+#include <iostream>
+#include <memory>
+#include <set>
+
+#include "Csv.h"
+#include "DB/DBManager.h"
+#include "StatusText.h"
+#include "TxnReminderEngine.h"
+
+namespace app {
+
+namespace {
+const char* ViewName(FormViewType view) { return view == FormViewType_Statement ? "statement" : "invoice"; }
+
+std::string RulesText(const TxnReminderSet& set) {
+    std::string text;
+    for (const auto& r : set.GetReminderRules()) text += (text.empty() ? "" : "; ") + DescribeRule(r);
+    for (const auto& r : set.GetStatementReminderRules()) text += (text.empty() ? "" : "; ") + DescribeRule(r);
+    return text.empty() ? "(no rules)" : text;
+}
+
+const TxnReminderSet* FindSet(const std::vector<TxnReminderSet>& sets, long id) {
+    for (const auto& s : sets) {
+        if (static_cast<long>(s.GetRuleSetId()) == id) return &s;
+    }
+    return nullptr;
+}
+} // namespace
+
+std::vector<TxnReminderSet> LoadAllSets() {
+    std::vector<TxnReminderSet> all;
+    for (FormViewType view : {FormViewType_Invoice, FormViewType_Statement}) {
+        TxnReminderEngine engine(view);
+        TxnReminderStatusCode status = TxnReminderStatus_Reset;
+        std::vector<TxnReminderSet> sets;
+        if (!engine.GetAllReminderSets(status, sets)) {
+            throw AppError(std::string("cannot list the ") + ViewName(view) + " reminder sets: " + StatusText(status));
+        }
+        all.insert(all.end(), sets.begin(), sets.end());
+    }
+    return all;
+}
+
+std::string DescribeRule(const TxnReminderRule& rule) {
+    TxnReminderRule copy(rule);
+    TxnReminderRuleCriteria& c = copy.GetRuleCriteria();
+    const int days = c.GetDays();
+    if (days == 0) return "on the due date";
+    const std::string unit = (days == 1 || days == -1) ? " day" : " days";
+    if (c.GetSchedule() == 1) return std::to_string(days) + unit + " before";
+    if (c.GetSchedule() == 2) return std::to_string(days) + unit + " after";
+    return std::to_string(days) + unit + " (no before/after)";
+}
+
+std::string DescribeRule(const StatementReminderRule& rule) {
+    StatementReminderRule copy(rule);
+    const short frequency = copy.GetFrequency();
+    const unsigned day = copy.GetScheduleDay();
+    static const char* kWeekDays[] = {"Sunday", "Monday", "Tuesday", "Wednesday", "Thursday", "Friday", "Saturday"};
+    std::string text = StatementReminderRule::statementRuleFrequency_flipMap[frequency];
+    if (text.empty()) text = "frequency " + std::to_string(frequency);
+    if (frequency == 0 && day >= 1 && day <= 7) return text + " on " + kWeekDays[day - 1];
+    return text + " on day " + std::to_string(day);
+}
+
+void SetsList(const AppContext& ctx) {
+    const auto sets = LoadAllSets();
+    if (ctx.json) {
+        boost::property_tree::ptree array;
+        for (auto set : sets) {
+            boost::property_tree::ptree tree;
+            if (!set.GetPtree(tree)) throw AppError("set " + std::to_string(set.GetRuleSetId()) + " cannot be shown");
+            array.push_back({"", tree});
+        }
+        boost::property_tree::ptree root;
+        root.add_child("sets", array);
+        std::cout << ToJson(root);
+        return;
+    }
+    if (sets.empty()) {
+        std::cout << "No reminder sets. Import one with 'reminders sets import FILE.json'.\n";
+        return;
+    }
+    Table table({"id", "name", "kind", "status", "group", "rules"});
+    for (auto set : sets) {
+        table.Add({std::to_string(set.GetRuleSetId()), set.GetReminderSetName().str(), ViewName(set.GetTxnType()),
+                   set.GetReminderSetStatus() == TxnReminderSetStatus_Active ? "active" : "inactive",
+                   set.GetDefaultTargetGroupName().str() + " (" + std::to_string(set.GetTargetGroupId()) + ")",
+                   RulesText(set)});
+    }
+    std::cout << table.Render();
+}
+
+void SetsExport(const AppContext&, long id) {
+    const auto sets = LoadAllSets();
+    boost::property_tree::ptree out;
+    if (id != 0) {
+        const TxnReminderSet* found = FindSet(sets, id);
+        if (!found) throw AppError("sets export: no reminder set with id " + std::to_string(id));
+        TxnReminderSet copy(*found);
+        if (!copy.GetPtree(out)) throw AppError("sets export: set " + std::to_string(id) + " cannot be written");
+    } else {
+        boost::property_tree::ptree array;
+        for (auto set : sets) {
+            boost::property_tree::ptree tree;
+            if (!set.GetPtree(tree)) throw AppError("sets export: set " + std::to_string(set.GetRuleSetId()) + " cannot be written");
+            array.push_back({"", tree});
+        }
+        out.add_child("sets", array);
+    }
+    std::cout << ToJson(out);
+}
+
+void SetsImport(const AppContext&, const std::string& path) {
+    boost::property_tree::ptree root = FromJson(ReadWholeFile(path), path);
+    // One set, or {"sets": [...]}.
+    std::vector<boost::property_tree::ptree> trees;
+    if (auto many = root.get_child_optional("sets")) {
+        for (const auto& child : *many) trees.push_back(child.second);
+    } else {
+        trees.push_back(root);
+    }
+    if (trees.empty()) throw AppError(path + ": no reminder set in the file");
+
+    std::vector<TxnReminderSet> sets;
+    for (std::size_t i = 0; i < trees.size(); ++i) {
+        TxnReminderSet set;
+        // The trees keep the key order of JSON; the reader needs both rule
+        // arrays even when one is empty, so supply a missing one.
+        boost::property_tree::ptree tree = trees[i];
+        if (!tree.get_child_optional("rules")) tree.add_child("rules", boost::property_tree::ptree());
+        if (!tree.get_child_optional("statementRules")) tree.add_child("statementRules", boost::property_tree::ptree());
+        if (!set.SetPtree(tree)) {
+            throw AppError(path + ": reminder set " + std::to_string(i + 1) +
+                           " is not a valid reminder set tree (see 'reminders log' for the field)");
+        }
+        if (set.GetTxnType() != FormViewType_Invoice && set.GetTxnType() != FormViewType_Statement) {
+            throw AppError(path + ": reminder set " + std::to_string(i + 1) + ": txnType must be \"Invoice\" or \"Statement\"");
+        }
+        sets.push_back(set);
+    }
+
+    // All sets of the file, or none: one unit of work around every save.
+    DBMgr::IDBFileMgr* mgr = DBMgr::DBManager::GetActiveFileMgr();
+    std::unique_ptr<DBMgr::DMTransaction> outer(mgr ? mgr->CreateTransaction(0, 1) : nullptr);
+    if (!outer) throw AppError("sets import: the company file cannot start a transaction");
+    outer->BeginWrite();
+    std::vector<std::string> done;
+    for (auto& set : sets) {
+        TxnReminderEngine engine(set.GetTxnType());
+        TxnReminderStatusCode status = TxnReminderStatus_Reset;
+        if (!engine.AddOrUpdateReminderSet(status, set)) {
+            outer->Rollback();
+            throw AppError("sets import: reminder set '" + set.GetReminderSetName().str() + "' was not saved: " +
+                           StatusText(status) + "; nothing was imported");
+        }
+        done.push_back("saved " + std::string(ViewName(set.GetTxnType())) + " reminder set " +
+                       std::to_string(set.GetRuleSetId()) + " '" + set.GetReminderSetName().str() + "'");
+    }
+    if (!outer->Commit()) throw AppError("sets import: the company file did not accept the changes; nothing was imported");
+    for (const auto& line : done) std::cout << line << "\n";
+}
+
+void SetsDelete(const AppContext&, long id) {
+    const auto sets = LoadAllSets();
+    const TxnReminderSet* found = FindSet(sets, id);
+    if (!found) throw AppError("sets delete: no reminder set with id " + std::to_string(id));
+    TxnReminderEngine engine(found->GetTxnType());
+    TxnReminderStatusCode status = TxnReminderStatus_Reset;
+    if (!engine.DeleteReminderSet(status, static_cast<unsigned long>(id))) {
+        throw AppError("sets delete: reminder set " + std::to_string(id) + " was not deleted: " + StatusText(status));
+    }
+    std::cout << "deleted reminder set " << id << "\n";
+}
+
+void RulesDelete(const AppContext&, const std::vector<long>& ids) {
+    const auto sets = LoadAllSets();
+    std::vector<unsigned long> invoiceRules;
+    std::vector<unsigned long> statementRules;
+    for (long id : ids) {
+        bool known = false;
+        for (const auto& set : sets) {
+            TxnReminderSet copy(set);
+            for (const auto& r : copy.GetReminderRules()) {
+                if (static_cast<long>(r.GetRuleId()) == id && !known) {
+                    invoiceRules.push_back(static_cast<unsigned long>(id));
+                    known = true;
+                }
+            }
+            for (auto r : copy.GetStatementReminderRules()) {
+                if (static_cast<long>(r.GetRuleId()) == id && !known) {
+                    statementRules.push_back(static_cast<unsigned long>(id));
+                    known = true;
+                }
+            }
+        }
+        if (!known) throw AppError("rules delete: no rule with id " + std::to_string(id) + "; nothing was deleted");
+    }
+    TxnReminderStatusCode status = TxnReminderStatus_Reset;
+    if (!invoiceRules.empty()) {
+        TxnReminderEngine engine(FormViewType_Invoice);
+        if (!engine.DeleteReminderRules(status, invoiceRules)) {
+            throw AppError("rules delete: the invoice rules were not deleted: " + StatusText(status));
+        }
+    }
+    for (unsigned long id : statementRules) {
+        TxnReminderEngine engine(FormViewType_Statement);
+        if (!engine.DeleteReminderRule(status, id)) {
+            throw AppError("rules delete: statement rule " + std::to_string(id) + " was not deleted: " + StatusText(status));
+        }
+    }
+    std::cout << "deleted " << ids.size() << (ids.size() == 1 ? " rule\n" : " rules\n");
+}
+
+} // namespace app

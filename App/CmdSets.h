@@ -1,0 +1,26 @@
+#pragma once
+
+#include <map>
+#include <string>
+#include <vector>
+
+#include "AppContext.h"
+#include "TxnReminderSet.h"
+
+namespace app {
+
+// Every reminder set of both views, invoices first, as the engine lists them.
+// Throws AppError when the engine cannot list them.
+std::vector<TxnReminderSet> LoadAllSets();
+
+// "5 days before", "on the due date", "7 days after"; "every month on day 1".
+std::string DescribeRule(const TxnReminderRule& rule);
+std::string DescribeRule(const StatementReminderRule& rule);
+
+void SetsList(const AppContext& ctx);
+void SetsExport(const AppContext& ctx, long id);  // id 0: every set
+void SetsImport(const AppContext& ctx, const std::string& path);
+void SetsDelete(const AppContext& ctx, long id);
+void RulesDelete(const AppContext& ctx, const std::vector<long>& ids);
+
+} // namespace app

@@ -1,0 +1,179 @@
+#include "GenerateCompany.h"
+
+#include <algorithm>
+#include <iostream>
+#include <memory>
+#include <random>
+#include <stdexcept>
+#include <vector>
+
+#include "DB/DBManager.h"
+#include "Host/HostContext.h"
+#include "Records/Groups.h"
+#include "Records/Names.h"
+#include "Records/ReminderRecords.h"
+#include "Records/Transactions.h"
+#include "TxnReminderEngine.h"
+#include "TxnReminderSet.h"
+
+namespace bench {
+
+namespace {
+void Check(const Util::Status& s, const std::string& what) {
+    if (!s.Succeeded()) throw std::runtime_error(what + " failed (status " + std::to_string(s.GetStatusCode()) + ")");
+}
+
+TxnReminderRule MakeRule(int schedule, int days, const std::string& subject) {
+    TxnReminderRule rule;
+    TxnReminderRuleCriteria criteria;
+    criteria.SetDateToCompare("due date");
+    criteria.SetSchedule(schedule);
+    criteria.SetDays(days);
+    rule.SetRuleCriteria(criteria);
+    TxnReminderRuleTemplate t(15, Util::TString("Dear {{customer}}, invoice {{invoice}} for {{amount}} is due."),
+                              Util::TString(subject));
+    rule.SetRuleTemplate(t);
+    return rule;
+}
+} // namespace
+
+void GenerateCompany(const std::string& path, const CompanySpec& spec, bool progress) {
+    auto& host = Host::HostContext::Get();
+    const DateType32 today(spec.todayMonth, spec.todayDay, spec.todayYear);
+    host.FixClock(today, 8, 0, 0);
+    if (!host.OpenCompanyFile(path, true).Succeeded()) throw std::runtime_error(host.LastOpenError());
+    std::mt19937 random(spec.seed);
+    auto chance = [&](double share) { return std::uniform_real_distribution<double>(0, 1)(random) < share; };
+    auto pick = [&](std::size_t n) { return static_cast<std::size_t>(random() % n); };
+    auto note = [&](const std::string& what) {
+        if (progress) std::cerr << "generate: " << what << std::endl;
+    };
+
+    std::unique_ptr<DBMgr::DMTransaction> txn(DBMgr::DBManager::GetActiveFileMgr()->CreateTransaction(0, 1));
+    if (!txn) throw std::runtime_error("no transaction");
+    txn->BeginWrite();
+
+    std::vector<int> customers, billable;
+    customers.reserve(static_cast<std::size_t>(spec.customers));
+    for (int i = 0; i < spec.customers; ++i) {
+        Host::CustomerData c;
+        c.name = "Customer " + std::to_string(i + 1);
+        if (!chance(spec.noEmailShare)) c.email = "ap" + std::to_string(i + 1) + "@customer.test";
+        c.hidden = chance(spec.hiddenShare);
+        c.custType = i % 3 == 0 ? "Wholesale" : "Retail";
+        c.terms = "Net 30";
+        c.since = MakeDateAndTime(DateSub(today, 30 + static_cast<long>(pick(3000))), 9, 0, 0);
+        int id = 0;
+        Check(Host::AddCustomer(c, id, txn.get()), "adding a customer");
+        customers.push_back(id);
+    }
+    billable = customers;
+    for (int i = 0; i < spec.jobs && !customers.empty(); ++i) {
+        Host::CustomerData j;
+        j.name = "Job " + std::to_string(i + 1);
+        j.parent = customers[pick(customers.size())];
+        if (chance(0.3)) j.email = "site" + std::to_string(i + 1) + "@customer.test";
+        int id = 0;
+        Check(Host::AddCustomer(j, id, txn.get()), "adding a job");
+        billable.push_back(id);
+    }
+    note(std::to_string(customers.size()) + " customers, " + std::to_string(billable.size() - customers.size()) + " jobs");
+
+    std::vector<long> groups;
+    for (int g = 0; g < spec.groups && !customers.empty(); ++g) {
+        std::vector<int> members;
+        const int size = std::min<int>(spec.groupSize, static_cast<int>(customers.size()));
+        // Overlapping groups: each a random sample of the customers.
+        std::vector<int> pool = customers;
+        for (int k = 0; k < size; ++k) {
+            const std::size_t at = static_cast<std::size_t>(k) + pick(pool.size() - static_cast<std::size_t>(k));
+            std::swap(pool[static_cast<std::size_t>(k)], pool[at]);
+            members.push_back(pool[static_cast<std::size_t>(k)]);
+        }
+        long id = 0;
+        Check(Host::CreateCustomerGroup("Group " + std::to_string(g + 1), "", members, id, txn.get()), "adding a group");
+        groups.push_back(id);
+    }
+    note(std::to_string(groups.size()) + " groups of " + std::to_string(spec.groupSize));
+
+    std::vector<unsigned long> openIds;
+    openIds.reserve(static_cast<std::size_t>(spec.openInvoices));
+    const int total = spec.openInvoices + spec.paidInvoices;
+    int paidLeft = spec.paidInvoices;
+    for (int i = 0; i < total; ++i) {
+        Host::InvoiceData inv;
+        inv.customer = billable[pick(billable.size())];
+        inv.dueDate = DateAdd(today, -300 + static_cast<long>(pick(366)));
+        inv.txnDate = DateSub(inv.dueDate, 30);
+        inv.amount.hundredths = 1000 + static_cast<std::int64_t>(pick(500000));
+        unsigned long id = 0;
+        Check(Host::AddInvoice(inv, id, txn.get()), "adding an invoice");
+        const bool paid = paidLeft > 0 && static_cast<int>(pick(static_cast<std::size_t>(total - i))) < paidLeft;
+        if (paid) {
+            --paidLeft;
+            Check(Host::MarkInvoicePaid(id, std::min(today, DateAdd(inv.txnDate, 20)), txn.get()), "paying an invoice");
+        } else {
+            openIds.push_back(id);
+        }
+        if (progress && (i + 1) % 200000 == 0) note(std::to_string(i + 1) + " invoices");
+    }
+    note(std::to_string(openIds.size()) + " open and " + std::to_string(spec.paidInvoices) + " paid invoices");
+
+    // Reminder sets: the rules come from a fixed menu, 2 to 6 per set.
+    const std::pair<int, int> menu[] = {{1, 10}, {1, 5}, {2, 0}, {2, 7}, {2, 15}, {2, 30}, {2, 60}, {2, 90}};
+    std::vector<unsigned long> ruleIds;
+    for (int s = 0; s < spec.invoiceSets && !groups.empty(); ++s) {
+        TxnReminderSet set(0, FormViewType_Invoice);
+        set.SetReminderSetName(Util::TString("Invoice reminders " + std::to_string(s + 1)));
+        set.SetTargetGroupId(groups[static_cast<std::size_t>(s) % groups.size()]);
+        TxnReminderSetStatus active = TxnReminderSetStatus_Active;
+        set.SetReminderStatus(active);
+        std::vector<TxnReminderRule> rules;
+        const int count = 2 + static_cast<int>(pick(5));
+        std::vector<std::size_t> order(std::size(menu));
+        for (std::size_t k = 0; k < order.size(); ++k) order[k] = k;
+        std::shuffle(order.begin(), order.end(), random);
+        for (int r = 0; r < count; ++r) {
+            const auto& m = menu[order[static_cast<std::size_t>(r)]];
+            rules.push_back(MakeRule(m.first, m.second, "Reminder " + std::to_string(r + 1)));
+        }
+        set.SetReminderRules(rules);
+        TxnReminderEngine engine(FormViewType_Invoice);
+        TxnReminderStatusCode status = TxnReminderStatus_Reset;
+        if (!engine.AddOrUpdateReminderSet(status, set)) {
+            throw std::runtime_error("saving an invoice reminder set failed (status " + std::to_string(status) + ")");
+        }
+        for (const auto& r : set.GetReminderRules()) ruleIds.push_back(r.GetRuleId());
+    }
+    for (int s = 0; s < spec.statementSets && !groups.empty(); ++s) {
+        TxnReminderSet set(0, FormViewType_Statement);
+        set.SetReminderSetName(Util::TString("Statements " + std::to_string(s + 1)));
+        set.SetTargetGroupId(groups[(static_cast<std::size_t>(s) + 1) % groups.size()]);
+        TxnReminderSetStatus active = TxnReminderSetStatus_Active;
+        set.SetReminderStatus(active);
+        StatementReminderRule rule;
+        rule.SetScheduleDayWithFrequency(static_cast<unsigned short>(s % 2 == 0 ? 1 : 2), static_cast<short>(s % 2 == 0 ? 1 : 0));
+        std::vector<StatementReminderRule> rules{rule};
+        set.SetStatementReminderRules(rules);
+        TxnReminderEngine engine(FormViewType_Statement);
+        TxnReminderStatusCode status = TxnReminderStatus_Reset;
+        if (!engine.AddOrUpdateReminderSet(status, set)) {
+            throw std::runtime_error("saving a statement reminder set failed (status " + std::to_string(status) + ")");
+        }
+    }
+    note(std::to_string(spec.invoiceSets) + " invoice sets, " + std::to_string(spec.statementSets) + " statement sets");
+
+    for (int h = 0; h < spec.history && !openIds.empty() && !ruleIds.empty(); ++h) {
+        DMReminderExecutionHistory::IDBReminderExecutionHistory row;
+        row.SetTransactionId(openIds[pick(openIds.size())]);
+        row.SetTransactionView(FormViewType_Invoice);
+        row.SetRuleId(ruleIds[pick(ruleIds.size())]);
+        row.SetStatus(chance(0.9) ? 1 : 3);
+        Check(row.Add(txn.get()), "adding history");
+    }
+    note(std::to_string(spec.history) + " history rows");
+    if (!txn->Commit()) throw std::runtime_error("the generated company was not committed");
+    host.SetPreference("paymentReminderState", "1");
+}
+
+} // namespace bench

@@ -1,0 +1,29 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace bench {
+
+// Sizes of a generated company. The same seed and sizes give the same file.
+struct CompanySpec {
+    std::uint32_t seed = 1;
+    int customers = 1000;          // top-level customers
+    int jobs = 200;                // jobs under random customers
+    int openInvoices = 10000;
+    int paidInvoices = 2000;
+    int groups = 5;                // customer groups, overlapping
+    int groupSize = 300;           // members of each group (top-level customers)
+    int invoiceSets = 5;           // active invoice reminder sets, 2 to 6 rules each
+    int statementSets = 1;
+    int history = 3000;            // reminder history rows over open invoices
+    double noEmailShare = 0.05;
+    double hiddenShare = 0.01;
+    int todayYear = 2026, todayMonth = 6, todayDay = 15;
+};
+
+// Writes a new company file at `path` (the host context's file is left
+// open on it). Throws std::runtime_error on any failure.
+void GenerateCompany(const std::string& path, const CompanySpec& spec, bool progress);
+
+} // namespace bench
