@@ -6,7 +6,7 @@ flavour=${1:-debug}
 case "$flavour" in
   debug)   args=(-DCMAKE_BUILD_TYPE=Debug) ;;
   asan)    args=(-DCMAKE_BUILD_TYPE=Debug -DREMINDERS_SANITIZE=ON) ;;
-  release) args=(-DCMAKE_BUILD_TYPE=Release) ;;
+  release) args=(-DCMAKE_BUILD_TYPE=Release -DREMINDERS_BENCH=ON -DREMINDERS_TESTS=OFF) ;;
   *) echo "unknown flavour $flavour" >&2; exit 2 ;;
 esac
 cmake -S . -B "build-$flavour" "${args[@]}" >/dev/null
