@@ -1,5 +1,6 @@
 #include <dlfcn.h>
 
+#include <cstdio>
 #include <cstdlib>
 
 #include "Host/DefaultTracker.h"
@@ -51,6 +52,9 @@ protected:
         });
         Host::SetMessageSink([this](int id, const std::string&) { m_trace.push_back("message:" + std::to_string(id)); });
         Host::SetModuleFolder(REMINDERS_MODULE_DIR);
+        // The prompt module asks a terminal when it has one; here it must
+        // take its answer from the environment.
+        ASSERT_NE(std::freopen("/dev/null", "r", stdin), nullptr);
     }
     void TearDown() override {
         ::unsetenv("REMINDERS_PROMPT_ANSWER");
