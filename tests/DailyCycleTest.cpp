@@ -288,20 +288,6 @@ TEST_F(DailyCycleTest, EachAnswerTakesItsActionThenItsEventThenItsLine) {
     EXPECT_TRUE(HasLine(0, 6, kLaunching));
 }
 
-TEST_F(DailyCycleTest, LaterShowsTheHostMessageOncePerCompanyFile) {
-    ::setenv("REMINDERS_PROMPT_ANSWER", "later", 1);
-    InvoiceReminderPromptTestAccess::LaunchPrompt();
-    InvoiceReminderPromptTestAccess::LaunchPrompt();
-    int shown = 0;
-    int events = 0;
-    for (const auto& entry : m_trace) {
-        shown += entry == "message:2641" ? 1 : 0;
-        events += entry == "event:" + std::string(kEventPrefix) + "LaterButtonClicked" ? 1 : 0;
-    }
-    EXPECT_EQ(shown, 1);
-    EXPECT_EQ(events, 2);
-}
-
 TEST_F(DailyCycleTest, MissingModuleIsLoggedAndNothingElseHappens) {
     Host::SetModuleFolder(Dir());
     InvoiceReminderPromptTestAccess::LaunchPrompt();

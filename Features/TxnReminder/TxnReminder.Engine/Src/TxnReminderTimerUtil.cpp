@@ -79,10 +79,7 @@ TxnReminderTimerUtil::TxnReminderTimerUtil() = default;
 // Launch scheduling.
 
 bool TxnReminderTimerUtil::CanProcessPromptAppMsg() {
-    if (!IsServerMode(0) && SystemIsOpen() && !SystemIsClosing()) {
-        DBMgr::IDBFileMgr* fileMgr = DBMgr::DBManager::GetActiveFileMgr();
-        if (fileMgr != nullptr && fileMgr->GetState() != 1) return true;
-    }
+    if (!IsServerMode(0) && SystemIsOpen() && !SystemIsClosing() && HasUsableFileMgr()) return true;
     TXNR_MILESTONE("TxnReminder::System is closing or no active file manager and so skip DB operation");
     return false;
 }
