@@ -3,8 +3,10 @@
 #include <boost/property_tree/ptree.hpp>
 #include <string>
 
+#include "Config/HostServices.h"
 #include "TxnReminderDBFactory.h"
 #include "TxnReminderDBHelper.h"
+#include "TxnReminderKillSwitchHelper.h"
 #include "TxnReminderUtil.h"
 
 #define TXNR_SOURCE_FILE TXNR_SRC_DIR "TxnReminderEngine"
@@ -397,11 +399,53 @@ bool TxnReminderEngine::GetCustomersStatusForGivenRule(
 }
 
 // ---------------------------------------------------------------------------
-// Feature switches and the send permission arrive with the switch helper;
-// until then the feature answers as unavailable rather than guessing.
+// Feature switches and the send permission.
 
-bool TxnReminderEngine::IsFeatureEnabled() { return false; }
+bool TxnReminderEngine::IsFeatureEnabled() {
+    TXNR_TRACE("TxnReminder::Entering %s", TXNR_FUNCTION_NAME);
+    const bool enabled = TxnReminderKillSwitchHelper::IsFeatureEnabled();
+    TXNR_TRACE("TxnReminder::Exiting %s, flag value %d", TXNR_FUNCTION_NAME, enabled ? 1 : 0);
+    return enabled;
+}
 
-bool TxnReminderEngine::IsFeatureEnabled(TxnReminderKillSwitchKey) { return false; }
+bool TxnReminderEngine::IsFeatureEnabled(TxnReminderKillSwitchKey key) {
+    TXNR_TRACE("TxnReminder::Entering %s", TXNR_FUNCTION_NAME);
+    const bool enabled = TxnReminderKillSwitchHelper::IsFeatureEnabled(key);
+    TXNR_TRACE("TxnReminder::Exiting %s, key %d, value %d ", TXNR_FUNCTION_NAME, static_cast<int>(key),
+               enabled ? 1 : 0);
+    return enabled;
+}
 
-bool TxnReminderEngine::HasSendReminderPermission(FormViewType, unsigned char) { return false; }
+bool TxnReminderEngine::HasSendReminderPermission(FormViewType viewType, unsigned char flag) {
+    TXNR_TRACE("TxnReminder::Entering %s", TXNR_FUNCTION_NAME);
+    if (!TxnReminderKillSwitchHelper::IsFeatureEnabled(TxnReminderKillSwitch_PermissionCheck)) {
+        TXNR_MILESTONE("TxnReminder:: Permission check is OFF");
+        TXNR_TRACE("TxnReminder::Exiting %s", TXNR_FUNCTION_NAME);
+        return true;
+    }
+    try {
+        bool allowed = false;
+        switch (viewType) {
+        case FormViewType_Invoice:
+            // Stops at the first right the user lacks.
+            allowed = TxnReminderKillSwitchHelper::IsFeatureEnabled(TxnReminderKillSwitch_InvoicePaymentReminders) &&
+                      FeaturePermissionAvailable(ProgramFeature(1), UserAction(2), flag) != 0 &&
+                      FeaturePermissionAvailable(ProgramFeature(1), UserAction(3), flag) != 0;
+            if (!allowed) TXNR_MILESTONE("TxnReminder:: No permission to send reminder email for invoices");
+            break;
+        case FormViewType_Statement:
+            allowed = TxnReminderKillSwitchHelper::IsFeatureEnabled(TxnReminderKillSwitch_AutomatedStmtReminders) &&
+                      FeaturePermissionAvailable(ProgramFeature(7), UserAction(3), flag) != 0;
+            if (!allowed) TXNR_MILESTONE("TxnReminder:: No permission to send reminder email for statement");
+            break;
+        default:
+            TXNR_MILESTONE("TxnReminder:: No permission to send reminder email. This view is not supported.");
+            break;
+        }
+        TXNR_TRACE("TxnReminder::Exiting %s", TXNR_FUNCTION_NAME);
+        return allowed;
+    } catch (...) {
+        TXNR_FAILURE("TxnReminder: Exception in TxnReminderEngine::HasSendReminderPermission");
+        return false;
+    }
+}

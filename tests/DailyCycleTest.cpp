@@ -1,0 +1,320 @@
+#include <dlfcn.h>
+
+#include <cstdio>
+#include <cstdlib>
+
+#include "Host/DefaultTracker.h"
+#include "Host/MessageLoop.h"
+#include "HostFixture.h"
+#include "InvoiceReminderPrompt.h"
+#include "Platform/WinApi.h"
+#include "Prefs/PrefsTag.h"
+#include "TxnReminderTimer.h"
+#include "TxnReminderTimerUtil.h"
+
+using testsupport::Date;
+using testsupport::HostFixture;
+
+// The prompt module half of the prompt message, which needs no due reminder.
+class InvoiceReminderPromptTestAccess {
+public:
+    static void LaunchPrompt() { InvoiceReminderPrompt::LaunchPrompt(); }
+};
+
+namespace {
+const char* const kElapsed = "TxnReminder::OnTimerElapsed: Timer elapsed";
+const char* const kLaunching = "TxnReminder::InvoiceReminderPrompt::ProcessMsg: Launching prompt";
+const char* const kSkipping = "TxnReminder::TxnReminderTimer: ProcessMsg :: Skipping timer";
+const char* const kNoActiveRules =
+    "txnReminder::TxnReminderTimer: ProcessMsg :: Skipping timer as No Reminder Rules are active";
+const char* const kHostNotReady = "TxnReminder::System is closing or no active file manager and so skip DB operation";
+const char* const kEventPrefix = "EventSource=InvoicePaymentReminders,EventId=";
+
+DateAndTime At(const DateType32& day, int hour, int minute = 0) { return MakeDateAndTime(day, hour, minute, 0); }
+} // namespace
+
+class DailyCycleTest : public HostFixture {
+protected:
+    void SetUp() override {
+        HostFixture::SetUp();
+        Ctx().SetPreference(PrefKeys::kState, "1");
+        Ctx().SetPreference(PrefKeys::kPromptTime, "9");
+        // One ordered trace of what the prompt does: commands, one-time
+        // messages, telemetry and the prompt's own log lines.
+        Ctx().AddLogSink([this](const Util::LogRecord& r) {
+            if (r.message == kElapsed) m_fired.push_back(GetMXSystemTime());
+            if (r.message.find("ProcessMsg:") != std::string::npos) m_trace.push_back("log:" + r.message);
+        });
+        Ctx().AddTelemetrySink([this](int, const std::string& text) { m_trace.push_back("event:" + text); });
+        Host::RegisterCommand("mxw:send_txnreminders", [this](const CArguments& args) {
+            m_trace.push_back(std::string("command:sendWithoutPreview=") +
+                              (args.GetBool("sendWithoutPreview") ? "true" : "false"));
+        });
+        Host::SetMessageSink([this](int id, const std::string&) { m_trace.push_back("message:" + std::to_string(id)); });
+        Host::SetModuleFolder(REMINDERS_MODULE_DIR);
+        // The prompt module asks a terminal when it has one; here it must
+        // take its answer from the environment.
+        ASSERT_NE(std::freopen("/dev/null", "r", stdin), nullptr);
+    }
+    void TearDown() override {
+        ::unsetenv("REMINDERS_PROMPT_ANSWER");
+        HostFixture::TearDown();
+    }
+
+    static void PostStart() {
+        new TxnReminderTimer();
+        Host::ProcessPendingMessages();
+    }
+    static bool ModuleStillLoaded(const char* folder) {
+        const std::string path = std::string(folder) + "/libFeaturesBridge.so";
+        void* handle = ::dlopen(path.c_str(), RTLD_NOW | RTLD_NOLOAD);
+        if (handle) ::dlclose(handle);
+        return handle != nullptr;
+    }
+    std::string StoredNextDay() const {
+        return testsupport::QueryText(
+            "SELECT value FROM company_prefs WHERE key = 'invoiceReminderNextPromptLaunchDate'");
+    }
+    DateAndTime TimerDue() const {
+        DateAndTime due = -1;
+        Host::NextTimerDue(&due);
+        return due;
+    }
+
+    std::vector<DateAndTime> m_fired;
+    std::vector<std::string> m_trace;
+};
+
+// --- the start message ---------------------------------------------------------
+
+TEST_F(DailyCycleTest, StartIsSkippedWhenThePromptSwitchIsOff) {
+    Ctx().SetFeatureSwitch("PaymentReminders", "show_prompt_dialog", false);
+    PostStart();
+    EXPECT_TRUE(HasLine(0, 6, "TxnReminder::StartInvoiceReminderTimer: Feature not enabled"));
+    EXPECT_EQ(Host::ArmedTimerCount(), 0);
+}
+
+TEST_F(DailyCycleTest, StartIsSkippedWhileTheHostIsNotReady) {
+    Ctx().Flags().closing = true;
+    PostStart();
+    EXPECT_TRUE(HasLine(0, 6, kHostNotReady));
+    EXPECT_FALSE(HasLine(kSkipping));
+    EXPECT_EQ(Host::ArmedTimerCount(), 0);
+}
+
+TEST_F(DailyCycleTest, StartIsSkippedByThePreferences) {
+    const std::pair<const char*, const char*> skips[] = {
+        {PrefKeys::kState, "0"},
+        {PrefKeys::kPrompt, "0"},
+        {PrefKeys::kIsSample, "1"},
+        {PrefKeys::kAccountantCopy, "2"},
+    };
+    for (const auto& [key, value] : skips) {
+        ClearLog();
+        Ctx().SetPreference(PrefKeys::kState, "1");
+        Ctx().SetPreference(PrefKeys::kPrompt, "1");
+        Ctx().SetPreference(PrefKeys::kIsSample, "0");
+        Ctx().SetPreference(PrefKeys::kAccountantCopy, "0");
+        Ctx().SetPreference(key, value);
+        PostStart();
+        EXPECT_TRUE(HasLine(0, 6, kSkipping)) << key;
+        EXPECT_FALSE(HasLine("TxnReminder::Entering TxnReminderEngine::HasSendReminderPermission")) << key;
+        EXPECT_EQ(Host::ArmedTimerCount(), 0) << key;
+    }
+}
+
+TEST_F(DailyCycleTest, StartWithoutAnyRightStopsSilently) {
+    Ctx().SetPermission(1, 2, false);
+    Ctx().SetPermission(7, 3, false);
+    PostStart();
+    EXPECT_TRUE(HasLine("TxnReminder:: No permission to send reminder email for invoices"));
+    EXPECT_TRUE(HasLine("TxnReminder:: No permission to send reminder email for statement"));
+    EXPECT_FALSE(HasLine(kNoActiveRules));
+    EXPECT_EQ(Host::ArmedTimerCount(), 0);
+}
+
+TEST_F(DailyCycleTest, StartWithoutActiveRulesConsultsBothViewsAndSkips) {
+    PostStart();
+    EXPECT_EQ(CountLines("TxnReminder::Entering TxnReminderEngine::HasSendReminderPermission"), 2);
+    EXPECT_TRUE(HasLine(0, 6, kNoActiveRules));
+    EXPECT_FALSE(HasLine("TxnReminder::TxnReminderTimer: ProcessMsg ::Timer trigger checks passed. Initiating timer"));
+    EXPECT_EQ(Host::ArmedTimerCount(), 0);
+
+    // The invoice side denied: the statement side alone still decides.
+    ClearLog();
+    Ctx().SetPermission(1, 3, false);
+    PostStart();
+    EXPECT_TRUE(HasLine(0, 6, kNoActiveRules));
+}
+
+TEST_F(DailyCycleTest, FailedStartCheckLeavesAnArmedTimerAlone) {
+    TxnReminderTimerUtil::StartTimer();
+    const DateAndTime due = TimerDue();
+    ASSERT_EQ(Host::ArmedTimerCount(), 1);
+    Ctx().SetPreference(PrefKeys::kState, "0");
+    PostStart();
+    EXPECT_TRUE(HasLine(kSkipping));
+    EXPECT_EQ(Host::ArmedTimerCount(), 1);
+    EXPECT_EQ(TimerDue(), due);
+}
+
+// --- the prompt message without anything due --------------------------------
+
+TEST_F(DailyCycleTest, TimerFiresAtThePromptHourAndTheCycleRearms) {
+    TxnReminderTimerUtil::StartTimer();  // 08:00: one hour to go
+    EXPECT_EQ(TimerDue(), At(Date(2026, 3, 10), 9));
+    Host::AdvanceAndRun(3599);
+    EXPECT_TRUE(m_fired.empty());
+    Host::AdvanceAndRun(1);
+    EXPECT_EQ(m_fired, std::vector<DateAndTime>{At(Date(2026, 3, 10), 9)});
+    EXPECT_TRUE(HasLine(0, 6, kElapsed));
+    EXPECT_EQ(Host::PendingMessageCount(), 0);
+
+    // Nothing was due: no prompt, but the next day is stored and the timer
+    // armed for it.
+    EXPECT_FALSE(HasLine(kLaunching));
+    EXPECT_TRUE(m_trace.empty());
+    EXPECT_EQ(StoredNextDay(), "20260311");
+    EXPECT_EQ(Host::ArmedTimerCount(), 1);
+    EXPECT_EQ(TimerDue(), At(Date(2026, 3, 11), 9));
+}
+
+TEST_F(DailyCycleTest, PromptWhileTheHostIsNotReadyEndsTheCycle) {
+    TxnReminderTimerUtil::StartTimer();
+    Ctx().Flags().closing = true;
+    Host::AdvanceAndRun(3600);
+    EXPECT_EQ(m_fired.size(), 1u);
+    EXPECT_TRUE(HasLine(kHostNotReady));
+    EXPECT_EQ(StoredNextDay(), "");
+    EXPECT_EQ(Host::ArmedTimerCount(), 0);
+}
+
+TEST_F(DailyCycleTest, CloseNotificationDisarmsTheTimer) {
+    TxnReminderTimerUtil::StartTimer();
+    ASSERT_EQ(Host::ArmedTimerCount(), 1);
+    Host::NotifyCloseSystem();
+    EXPECT_EQ(Host::ArmedTimerCount(), 0);
+    Host::AdvanceAndRun(3 * 86400);
+    EXPECT_TRUE(m_fired.empty());
+    // Nothing armed: the notification is harmless.
+    Host::NotifyCloseSystem();
+    EXPECT_EQ(Host::ArmedTimerCount(), 0);
+}
+
+// Two weeks of each schedule: the timer fires at the prompt hour of the
+// first day (nothing stored yet) and of the scheduled days only.
+class DailyCycleScheduleTest : public DailyCycleTest {
+protected:
+    void RunTwoWeeksFrom(const DateType32& start) {
+        Ctx().FixClock(start, 8, 0, 0);
+        TxnReminderTimerUtil::StartTimer();
+        Host::AdvanceAndRun(14 * 86400);
+        EXPECT_EQ(Host::ArmedTimerCount(), 1);
+        EXPECT_FALSE(HasLine("TxnReminder:: Exception occured in StartTimer API"));
+    }
+};
+
+TEST_F(DailyCycleScheduleTest, DailyFiresEveryDay) {
+    RunTwoWeeksFrom(Date(2026, 3, 10));
+    std::vector<DateAndTime> expected;
+    for (int d = 0; d < 14; ++d) expected.push_back(At(DateAdd(Date(2026, 3, 10), d), 9));
+    EXPECT_EQ(m_fired, expected);
+}
+
+TEST_F(DailyCycleScheduleTest, WeeklyFiresOnTheWeekDay) {
+    Ctx().SetPreference(PrefKeys::kScheduleType, "2");
+    Ctx().SetPreference(PrefKeys::kWeekDay, "5");  // Thursday
+    RunTwoWeeksFrom(Date(2026, 3, 10));            // a Tuesday
+    EXPECT_EQ(m_fired, (std::vector<DateAndTime>{At(Date(2026, 3, 10), 9), At(Date(2026, 3, 12), 9),
+                                                 At(Date(2026, 3, 19), 9)}));
+    EXPECT_EQ(TimerDue(), At(Date(2026, 3, 26), 9));
+}
+
+TEST_F(DailyCycleScheduleTest, MonthlyFiresOnceOnTheLastDayOfAShortMonth) {
+    Ctx().SetPreference(PrefKeys::kScheduleType, "3");
+    Ctx().SetPreference(PrefKeys::kMonthDate, "31");
+    RunTwoWeeksFrom(Date(2026, 4, 25));
+    EXPECT_EQ(m_fired, (std::vector<DateAndTime>{At(Date(2026, 4, 25), 9), At(Date(2026, 4, 30), 9)}));
+    EXPECT_EQ(TimerDue(), At(Date(2026, 5, 31), 9));
+}
+
+TEST_F(DailyCycleScheduleTest, LateFirstStartWaitsTheInitialDelay) {
+    Ctx().FixClock(Date(2026, 3, 10), 11, 0, 0);
+    TxnReminderTimerUtil::StartTimer();
+    EXPECT_EQ(TimerDue(), At(Date(2026, 3, 10), 11, 10));
+    Host::AdvanceAndRun(2 * 86400);
+    EXPECT_EQ(m_fired, (std::vector<DateAndTime>{At(Date(2026, 3, 10), 11, 10), At(Date(2026, 3, 11), 9),
+                                                 At(Date(2026, 3, 12), 9)}));
+}
+
+// --- the prompt module ------------------------------------------------------------
+
+TEST_F(DailyCycleTest, EachAnswerTakesItsActionThenItsEventThenItsLine) {
+    struct Case {
+        const char* answer;
+        std::vector<std::string> trace;
+    } cases[] = {
+        {"review",
+         {"log:" + std::string(kLaunching), "command:sendWithoutPreview=false",
+          "event:" + std::string(kEventPrefix) + "ReviewButtonClicked",
+          "log:TxnReminder::InvoiceReminderPrompt::ProcessMsg: Review button Clicked"}},
+        {"send",
+         {"log:" + std::string(kLaunching), "command:sendWithoutPreview=true",
+          "event:" + std::string(kEventPrefix) + "SendNowButtonClicked",
+          "log:TxnReminder::InvoiceReminderPrompt::ProcessMsg: Send Now button Clicked"}},
+        {"later",
+         {"log:" + std::string(kLaunching), "message:2641", "event:" + std::string(kEventPrefix) + "LaterButtonClicked",
+          "log:TxnReminder::InvoiceReminderPrompt::ProcessMsg: Close Button Clicked"}},
+        {"3",
+         {"log:" + std::string(kLaunching),
+          "log:TxnReminder::TxnReminderPrompt::ProcessMsg: Invalid action performed on prompt"}},
+        {"-1",
+         {"log:" + std::string(kLaunching),
+          "log:TxnReminder::TxnReminderPrompt::ProcessMsg: Invalid action performed on prompt"}},
+    };
+    // The release check below can see a loaded module.
+    HMODULE probe = LoadLibraryA("FeaturesBridge.DLL");
+    ASSERT_TRUE(ModuleStillLoaded(REMINDERS_MODULE_DIR));
+    FreeLibrary(probe);
+
+    for (const Case& c : cases) {
+        m_trace.clear();
+        ::setenv("REMINDERS_PROMPT_ANSWER", c.answer, 1);
+        InvoiceReminderPromptTestAccess::LaunchPrompt();
+        EXPECT_EQ(m_trace, c.trace) << c.answer;
+        EXPECT_FALSE(ModuleStillLoaded(REMINDERS_MODULE_DIR)) << c.answer;
+    }
+    EXPECT_TRUE(HasLine(4, 5, "TxnReminder::TxnReminderPrompt::ProcessMsg: Invalid action performed on prompt"));
+    EXPECT_TRUE(HasLine(0, 6, kLaunching));
+}
+
+TEST_F(DailyCycleTest, MissingModuleIsLoggedAndNothingElseHappens) {
+    Host::SetModuleFolder(Dir());
+    InvoiceReminderPromptTestAccess::LaunchPrompt();
+    EXPECT_TRUE(HasLine(4, 5, "TxnReminder::TxnReminderPrompt: Unable to fetch featuresbridge instance"));
+    EXPECT_TRUE(m_trace.empty());
+
+    ClearLog();
+    Host::SetModuleFolder(REMINDERS_MODULE_DIR);
+    Ctx().ArmFault("LoadLibraryA", Host::FaultKind::Fail);
+    InvoiceReminderPromptTestAccess::LaunchPrompt();
+    EXPECT_TRUE(HasLine(4, 5, "TxnReminder::TxnReminderPrompt: Unable to fetch featuresbridge instance"));
+}
+
+TEST_F(DailyCycleTest, ModuleWithoutThePromptIsReleasedSilently) {
+    Host::SetModuleFolder(REMINDERS_NOEXPORT_MODULE_DIR);
+    ::setenv("REMINDERS_PROMPT_ANSWER", "send", 1);
+    InvoiceReminderPromptTestAccess::LaunchPrompt();
+    EXPECT_TRUE(m_log.empty());
+    EXPECT_TRUE(m_trace.empty());
+    EXPECT_FALSE(ModuleStillLoaded(REMINDERS_NOEXPORT_MODULE_DIR));
+}
+
+TEST_F(DailyCycleTest, FailureAfterTheAnswerReleasesTheModuleAndPropagates) {
+    // No tracking service: the event cannot be sent.
+    Host::UnregisterDefaultTracker();
+    ::setenv("REMINDERS_PROMPT_ANSWER", "send", 1);
+    EXPECT_THROW(InvoiceReminderPromptTestAccess::LaunchPrompt(), std::exception);
+    EXPECT_EQ(m_trace, (std::vector<std::string>{"log:" + std::string(kLaunching), "command:sendWithoutPreview=true"}));
+    EXPECT_FALSE(ModuleStillLoaded(REMINDERS_MODULE_DIR));
+}
