@@ -489,16 +489,6 @@ TEST_F(SetStorageTest, TemplatesAreNotReadWhileTheFileIsReindexed) {
     EXPECT_TRUE(HasLine(4, 5, "TxnReminder: Exception in TxnReminderDBHelper::GetRuleTemplate"));
 }
 
-TEST_F(SetStorageTest, LongTemplateTextsLoadCutToTheirBuffers) {
-    InvoiceReminderDBHelper helper;
-    TxnReminderRuleTemplate ruleTemplate(15, std::string(32000, 'b'), std::string(256, 's'));
-    ASSERT_TRUE(helper.SaveRuleTemplate(ruleTemplate));
-    TxnReminderRuleTemplate loaded;
-    ASSERT_TRUE(helper.GetRuleTemplate(loaded, ruleTemplate.GetTemplateId()));
-    EXPECT_EQ(loaded.GetTemplateSubject().length(), 256u);
-    EXPECT_EQ(loaded.GetTemplateBody().length(), 32000u);
-}
-
 TEST_F(SetStorageTest, PermissionGroupLoadsWithItsMembersAndLimits) {
     const int ann = AddCustomerNamed("Ann");
     const int bob = AddCustomerNamed("Bob");

@@ -51,9 +51,9 @@ TxnReminderDBHelper::~TxnReminderDBHelper() {
 }
 
 // ---------------------------------------------------------------------------
-// Storage arrives with the record store: until then these operations store
-// and load nothing and answer false, so that no caller takes a placeholder
-// for a success.
+// Shared storage operations. Those still marked "storage arrives with the
+// record store" store and load nothing and answer false, so that no caller
+// takes a placeholder for a success.
 
 bool TxnReminderDBHelper::GetAllReminderSets(TxnReminderStatusCode& status, FormViewType view,
                                              std::vector<TxnReminderSet>& sets) {
