@@ -458,28 +458,6 @@ constexpr const char kMigratedGroupUsedBy[] = "PaymentReminder";
 
 const char* const kTargetGroupEventPrefix = "EventSource=InvoicePaymentReminders,EventId=";
 
-// An exception inside a unit of work must not leave its writes pending in
-// the helper's transaction, where the next operation's commit would keep
-// them: they are rolled back while the exception goes on to the caller.
-class RollBackOnUnwind {
-public:
-    explicit RollBackOnUnwind(DBMgr::DMTransaction* txn) : m_txn(txn), m_exceptions(std::uncaught_exceptions()) {}
-    RollBackOnUnwind(const RollBackOnUnwind&) = delete;
-    RollBackOnUnwind& operator=(const RollBackOnUnwind&) = delete;
-    ~RollBackOnUnwind() {
-        if (!m_txn || std::uncaught_exceptions() <= m_exceptions) return;
-        try {
-            if (m_txn->HasPendingWrites()) m_txn->Rollback();
-        } catch (...) {
-            // The exception already on its way is the one to report.
-        }
-    }
-
-private:
-    DBMgr::DMTransaction* m_txn;
-    int m_exceptions;
-};
-
 } // namespace
 
 bool TxnReminderDBHelper::GetTargetGroup(long& groupId, TxnReminderTargetGroup& group, bool withUsers) {
@@ -563,7 +541,7 @@ bool TxnReminderDBHelper::DeleteTargetGroup(TxnReminderStatusCode& status, FormV
                         TxnReminderStatus_NoTransaction))
         return false;
     DBMgr::DMTransaction* txn = GetTransaction();
-    const RollBackOnUnwind unwindGuard(txn);
+    const UnitGuard unwindGuard(*this);
     std::vector<DMTransactionReminderSet::DBTransactionReminderSet> sets;
     if (DMTransactionReminderSet::IDBTransactionReminderSet::BatchLoadByTargetGroup(view, groupId, sets, txn)
             .Failed()) {
@@ -651,7 +629,7 @@ bool TxnReminderDBHelper::SaveTargetGroup(TxnReminderStatusCode& status, TxnRemi
         return false;
     DBMgr::DMTransaction* txn = GetTransaction();
     const long givenId = group.GetTargetGroupId();
-    const RollBackOnUnwind unwindGuard(txn);
+    const UnitGuard unwindGuard(*this);
     Util::Status written;
     if (givenId < 1) {
         written = record.Add(txn);
@@ -744,7 +722,7 @@ bool TxnReminderDBHelper::SaveExecutionHistory(unsigned long txnId, FormViewType
                         TxnReminderStatus_NoTransaction))
         return false;
     DBMgr::DMTransaction* txn = GetTransaction();
-    const RollBackOnUnwind unwindGuard(txn);
+    const UnitGuard unwindGuard(*this);
     DMReminderExecutionHistory::IDBReminderExecutionHistory record;
     record.SetTransactionId(txnId);
     record.SetTransactionView(view);
@@ -941,7 +919,7 @@ bool TxnReminderDBHelper::MigrateOldTargetGroupAndUserTableToNewDLPTables() {
                            {line, "TxnReminder::MigrateDBTable Rollback api returned false", nullptr,
                             TxnReminderStatus_SaveFailed});
     };
-    const RollBackOnUnwind unwindGuard(txn);
+    const UnitGuard unwindGuard(*this);
     std::vector<DMReminderTargetGroup::DBReminderTargetGroup> oldGroups;
     if (failed(TXNR_SITE, DMReminderTargetGroup::IDBReminderTargetGroup::BatchLoad(kOldTargetGroupType, oldGroups, txn),
                "TxnReminder::MigrateDBTable BatchLoad failed for target group"))
