@@ -1,12 +1,153 @@
 #include "CmdRun.h"
 
+#include <signal.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <climits>
+#include <cstdlib>
 #include <iostream>
+
+#include "CmdDue.h"
+#include "Csv.h"
+#include "Host/HostContext.h"
+#include "Host/MessageLoop.h"
+#include "Prefs/PrefsTag.h"
+#include "TxnReminderTimer.h"
 
 namespace app {
 
-int Run(const AppContext&, const RunOptions&) {
-    std::cerr << "reminders: run: the daily cycle is not available in this build yet\n";
-    return 1;
+namespace {
+std::atomic<bool> g_stop{false};
+
+void OnSignal(int) { g_stop = true; }
+
+// The prompt module sits in "modules" beside the build's App folder, unless
+// REMINDERS_MODULE_DIR says otherwise.
+std::string ModuleDir() {
+    if (const char* dir = std::getenv("REMINDERS_MODULE_DIR")) return dir;
+    char exe[PATH_MAX] = {};
+    const ssize_t n = ::readlink("/proc/self/exe", exe, sizeof exe - 1);
+    std::string path = n > 0 ? std::string(exe, static_cast<std::size_t>(n)) : std::string(".");
+    path = path.substr(0, path.find_last_of('/'));
+    return path + "/../modules";
+}
+
+std::string Clock(DateAndTime moment) {
+    const DateType32 day = DateAndTimeToDate(moment);
+    const long secs = static_cast<long>(moment - MakeDateAndTime(day, 0, 0, 0));
+    char text[32];
+    std::snprintf(text, sizeof text, "%s %02ld:%02ld", FormatIsoDate(day).c_str(), secs / 3600, secs / 60 % 60);
+    return text;
+}
+
+// What happened during one stretch of the cycle, for the line of a day.
+struct DayReport {
+    bool prompted = false;
+    bool timerFired = false;
+    std::string answer;
+    SendSummary sent;
+    bool reviewed = false;
+    std::size_t reviewCount = 0;
+};
+} // namespace
+
+int Run(const AppContext& ctx, const RunOptions& options) {
+    auto& host = Host::HostContext::Get();
+    Host::SetModuleFolder(ModuleDir());
+    if (!options.answer.empty()) ::setenv("REMINDERS_PROMPT_ANSWER", options.answer.c_str(), 1);
+    PrefsTag* prefs = PrefGetPrefHandle();
+    if (!prefs->GetPaymentReminderState() || !prefs->GetPaymentReminderPrompt()) {
+        std::cerr << "reminders: run: the daily prompt is off; turn it on with 'reminders prefs set reminders on' and "
+                     "'reminders prefs set prompt on'\n";
+        return 1;
+    }
+
+    DayReport today;
+    const int logSink = host.AddLogSink([&](const Util::LogRecord& r) {
+        if (r.message == "TxnReminder::InvoiceReminderPrompt::ProcessMsg: Launching prompt") today.prompted = true;
+        if (r.message == "TxnReminder::OnTimerElapsed: Timer elapsed") today.timerFired = true;
+        if (r.message.find("Review button Clicked") != std::string::npos) today.answer = "review";
+        if (r.message.find("Send Now button Clicked") != std::string::npos) today.answer = "send now";
+        if (r.message.find("Close Button Clicked") != std::string::npos) today.answer = "later";
+    });
+    const bool simulated = options.simulateDays > 0;
+    Host::RegisterCommand("mxw:send_txnreminders", [&](const CArguments& args) {
+        if (args.GetBool("sendWithoutPreview")) {
+            SendOptions send;
+            send.outbox = options.outbox;
+            send.quiet = simulated;
+            today.sent = SendDue(ctx, send);
+        } else {
+            // Review: show what is due; sending stays the person's decision.
+            if (!simulated) ShowDue(ctx, false);
+            today.reviewed = true;
+            today.reviewCount = CollectDue(false).items.size();
+        }
+    });
+    Host::SetMessageSink([&](int, const std::string& text) {
+        if (!simulated) std::cout << text << "\n";
+    });
+
+    if (!simulated) {
+        if (!host.ClockIsFixed()) host.SetNow(GetMXSystemTime());
+        host.UseSystemClock();
+        ::signal(SIGINT, OnSignal);
+        ::signal(SIGTERM, OnSignal);
+        new TxnReminderTimer();
+        Host::ProcessPendingMessages();
+        DateAndTime due = 0;
+        if (!Host::NextTimerDue(&due)) {
+            std::cerr << "reminders: run: the daily cycle did not start (see 'reminders log' for why: no active "
+                         "reminder set with rules, no permission, or the prompt switched off)\n";
+            host.RemoveLogSink(logSink);
+            return 1;
+        }
+        std::cout << "Waiting for the daily prompt at " << Clock(due) << " (Ctrl-C to stop).\n";
+        Host::RunLoop([] { return g_stop.load(); });
+        Host::NotifyCloseSystem();
+        std::cout << "Stopped.\n";
+        host.RemoveLogSink(logSink);
+        return 0;
+    }
+
+    // Simulated: the same cycle on a fixed clock, a day at a time.
+    if (!host.ClockIsFixed()) host.FixClock(GetSystemDate(), 8, 0, 0);
+    new TxnReminderTimer();
+    Host::ProcessPendingMessages();
+    if (Host::ArmedTimerCount() == 0) {
+        std::cerr << "reminders: run: the daily cycle did not start (see 'reminders log' for why: no active reminder "
+                     "set with rules, no permission, or the prompt switched off)\n";
+        host.RemoveLogSink(logSink);
+        return 1;
+    }
+    int promptDays = 0, totalSent = 0;
+    for (int day = 0; day < options.simulateDays; ++day) {
+        const DateType32 date = GetSystemDate();
+        today = DayReport();
+        Host::AdvanceAndRun(86400);
+        std::cout << FormatIsoDate(date) << ": ";
+        if (!today.prompted) {
+            std::cout << (today.timerFired ? "nothing due, no prompt" : "no prompt scheduled") << "\n";
+            continue;
+        }
+        ++promptDays;
+        std::cout << "prompt answered " << (today.answer.empty() ? "?" : today.answer);
+        if (today.answer == "send now") {
+            const int n = today.sent.invoiceReminders + today.sent.statements;
+            totalSent += n;
+            std::cout << ": sent " << today.sent.invoiceReminders << " invoice reminders and " << today.sent.statements
+                      << " statements";
+            if (today.sent.skippedNoEmail) std::cout << " (" << today.sent.skippedNoEmail << " without e-mail)";
+        } else if (today.reviewed) {
+            std::cout << ": " << today.reviewCount << " due, left for review";
+        }
+        std::cout << "\n";
+    }
+    Host::NotifyCloseSystem();
+    host.RemoveLogSink(logSink);
+    std::cout << options.simulateDays << " days: " << promptDays << " prompts, " << totalSent << " messages sent.\n";
+    return 0;
 }
 
 } // namespace app

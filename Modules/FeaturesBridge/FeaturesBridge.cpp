@@ -1,9 +1,10 @@
 // The prompt module: asks the person at the terminal whether to review the
 // due payment reminders, send them now, or leave them for later.
 //
-// Answers: 0 = later (or closed), 1 = review, 2 = send now. Without a terminal
-// on standard input the answer comes from REMINDERS_PROMPT_ANSWER
-// (later|review|send, or a number), else it is 0.
+// Answers: 0 = later (or closed), 1 = review, 2 = send now. A preset answer in
+// REMINDERS_PROMPT_ANSWER (later|review|send, or a number) is taken without
+// asking; otherwise the person at the terminal is asked, and without a
+// terminal on standard input the answer is 0.
 
 #include <unistd.h>
 
@@ -29,10 +30,8 @@ int ParseAnswer(std::string text) {
 } // namespace
 
 extern "C" __attribute__((visibility("default"))) int LaunchTxnReminderPrompt() {
-    if (!::isatty(STDIN_FILENO)) {
-        const char* preset = std::getenv("REMINDERS_PROMPT_ANSWER");
-        return preset ? ParseAnswer(preset) : 0;
-    }
+    if (const char* preset = std::getenv("REMINDERS_PROMPT_ANSWER")) return ParseAnswer(preset);
+    if (!::isatty(STDIN_FILENO)) return 0;
     for (;;) {
         std::cout << "\nPayment reminders are due today.\n"
                      "  [r] Review them before sending\n"
