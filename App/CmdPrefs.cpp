@@ -144,6 +144,7 @@ void ShowStats(const AppContext& ctx) {
         if (id != std::string::npos) {
             std::size_t end = text.find_first_of(":,", id);
             event = text.substr(id + 8, end == std::string::npos ? std::string::npos : end - id - 8);
+            if (text.find("EventSource=AutomatedStatementReminders") == 0) event = "Statement " + event;
         }
         auto& entry = byEvent[event];
         ++entry.first;
