@@ -1,6 +1,8 @@
 #include "TxnReminderDBHelper.h"
 
+#include <algorithm>
 #include <boost/property_tree/ptree.hpp>
+#include <cstdint>
 #include <cstring>
 #include <exception>
 #include <memory>
@@ -10,13 +12,35 @@
 #include "DB/DBManager.h"
 #include "PtreeHelpers.h"
 #include "Records/Groups.h"
+#include "Records/MessageTemplates.h"
 #include "Records/Names.h"
 #include "Records/RecordText.h"
 #include "Records/ReminderRecords.h"
+#include "StatementReminderRule.h"
+#include "TxnReminderRule.h"
+#include "TxnReminderRuleTemplate.h"
+#include "TxnReminderSet.h"
 #include "TxnReminderTargetGroup.h"
 #include "TxnReminderUtil.h"
 
 #define TXNR_SOURCE_FILE TXNR_SRC_DIR "TxnReminderDBHelper"
+
+namespace {
+constexpr std::size_t kMaxReminderSetNameChars = 64;
+constexpr std::size_t kMaxTargetGroupNameChars = 50;
+constexpr std::size_t kMaxTargetGroupDescriptionChars = 250;
+// Buffers a loaded template is read into: 256 and 32,000 characters.
+constexpr std::size_t kTemplateSubjectBuffer = 257;
+constexpr std::size_t kTemplateBodyBuffer = 32001;
+constexpr long kSecondsPerDay = 86400;
+const char* const kReminderTemplateName = "Reminder";
+
+// Characters of a UTF-8 text (bytes that do not continue a character).
+std::size_t Utf8Chars(const std::string& text) {
+    return static_cast<std::size_t>(
+        std::count_if(text.begin(), text.end(), [](char c) { return (static_cast<unsigned char>(c) & 0xC0) != 0x80; }));
+}
+} // namespace
 
 TxnReminderDBHelper::TxnReminderDBHelper() {
     DBMgr::IDBFileMgr* fileMgr = DBMgr::DBManager::GetActiveFileMgr();
@@ -31,40 +55,392 @@ TxnReminderDBHelper::~TxnReminderDBHelper() {
 }
 
 // ---------------------------------------------------------------------------
-// Storage arrives with the record store: until then these operations store
-// and load nothing and answer false, so that no caller takes a placeholder
-// for a success.
+// Shared storage operations. Those still marked "storage arrives with the
+// record store" store and load nothing and answer false, so that no caller
+// takes a placeholder for a success.
 
-bool TxnReminderDBHelper::GetAllReminderSets(TxnReminderStatusCode&, FormViewType, std::vector<TxnReminderSet>&) {
-    return false;  // storage arrives with the record store
+bool TxnReminderDBHelper::GetAllReminderSets(TxnReminderStatusCode& status, FormViewType view,
+                                             std::vector<TxnReminderSet>& sets) {
+    TXNR_MILESTONE("TxnReminder::Entering TxnReminderDBHelper %s", TXNR_FUNCTION_NAME);
+    status = TxnReminderStatus_Reset;
+    if (!HasTransaction(TXNR_SITE, "TxnReminder:TxnReminderDBHelper::GetAllReminderSets - failed to get DMTransaction ",
+                        &status, TxnReminderStatus_NoTransaction))
+        return false;
+
+    std::vector<DMTransactionReminderSet::DBTransactionReminderSet> records;
+    if (DMTransactionReminderSet::IDBTransactionReminderSet::BatchLoad(view, records, GetTransaction()).Failed()) {
+        TXNR_FAILURE("TxnReminder:TxnReminderDBHelper::GetAllReminderSets - failed to batch load");
+        status = TxnReminderStatus_NoTransaction;
+        return false;
+    }
+
+    long disabledSets = 0;
+    std::size_t totalRules = 0;
+    for (const auto& record : records) {
+        TxnReminderSet set;
+        set.SetTxnType(static_cast<FormViewType>(record.TransactionView));
+        set.SetReminderStatus(static_cast<TxnReminderSetStatus>(record.IsActive));
+        set.SetRuleSetId(static_cast<unsigned long>(static_cast<std::uint32_t>(record.RemindersetId)));
+        if (record.IsActive == 0) ++disabledSets;
+
+        const std::string name = Host::BoundedText(record.Name, sizeof record.Name);
+        if (Utf8Chars(name) > kMaxReminderSetNameChars) {
+            TXNR_FAILURE("TxnReminder:TxnReminderDBHelper::GetAllReminderSets -Reminder set name's length limit exceeded");
+            status = TxnReminderStatus_LengthExceeded;
+            return false;
+        }
+        set.SetReminderSetName(name);
+        set.SetTargetGroupId(record.TargetGroupId);
+
+        long groupId = record.TargetGroupId;
+        TxnReminderTargetGroup group;
+        if (!GetDLPTargetGroup(groupId, group, false)) {
+            TXNR_FAILURE("TxnReminder:GetAllReminderSets::Error fetching Target Group");
+            status = TxnReminderStatus_NoTransaction;
+            return false;
+        }
+        set.SetDefaultTargetGroupName(group.GetTargetGroupName());
+
+        if (view == FormViewType_Invoice) {
+            std::vector<TxnReminderRule> rules;
+            if (!GetAllRulesForReminderSet(rules, set.GetRuleSetId(), FormViewType_Invoice)) {
+                TXNR_FAILURE("TxnReminder:TxnReminderDBHelper::Error fetching all rules for reminderset Id");
+                status = TxnReminderStatus_NoTransaction;
+                return false;
+            }
+            // Stable: stored rules may carry schedules outside the ordering's
+            // domain, which an unstable sort must not be trusted with.
+            std::stable_sort(rules.begin(), rules.end());
+            set.SetReminderRules(rules);
+            totalRules += rules.size();
+        } else if (view == FormViewType_Statement) {
+            std::vector<StatementReminderRule> rules;
+            if (!GetAllStatementRulesForReminderSet(rules, set.GetRuleSetId())) {
+                TXNR_FAILURE("TxnReminder:StatementReminderDBHelper::Error fetching all rules for reminderset Id");
+                status = TxnReminderStatus_NoTransaction;
+                return false;
+            }
+            std::stable_sort(rules.begin(), rules.end());
+            set.SetStatementReminderRules(rules);
+            totalRules += rules.size();
+        }
+        sets.push_back(set);
+    }
+
+    const std::string viewText = std::to_string(static_cast<int>(view));
+    SendTelemetryEvent(kTxnReminderTelemetryKind,
+                       "EventSource=InvoicePaymentReminders, EventId=NumberOfDisabledReminderSets:" +
+                           std::to_string(disabledSets) + ", ReminderType=" + viewText);
+    if (!sets.empty()) {
+        SendTelemetryEvent(kTxnReminderTelemetryKind,
+                           "EventSource=InvoicePaymentReminders, EventId=AvgNumberOfRemindersPerSet:" +
+                               std::to_string(totalRules / sets.size()) + ", ReminderType=" + viewText);
+    }
+
+    status = TxnReminderStatus_Success;
+    TXNR_MILESTONE("TxnReminder::Exiting TxnReminderDBHelper %s", TXNR_FUNCTION_NAME);
+    return true;
 }
 
-bool TxnReminderDBHelper::SaveReminderSet(TxnReminderStatusCode&, TxnReminderSet&) {
-    return false;  // storage arrives with the record store
+bool TxnReminderDBHelper::SaveReminderSet(TxnReminderStatusCode& status, TxnReminderSet& set) {
+    TXNR_MILESTONE("TxnReminder::Entering TxnReminderDBHelper %s", TXNR_FUNCTION_NAME);
+    DMTransactionReminderSet::IDBTransactionReminderSet record;
+    record.SetIsActive(set.GetReminderSetStatus());
+    const std::string name = set.GetReminderSetName().str();
+    // A name that would not fit the record whole is refused too: the store
+    // would cut it silently.
+    if (Utf8Chars(name) > kMaxReminderSetNameChars ||
+        name.size() >= sizeof(DMTransactionReminderSet::DBTransactionReminderSet::Name)) {
+        TXNR_FAILURE("TxnReminder:TxnReminderDBHelper::SaveReminderSet -Reminder set name's length limit exceeded");
+        status = TxnReminderStatus_LengthExceeded;
+        return false;
+    }
+    record.SetName(name);
+    record.SetRemindersetId(static_cast<long>(set.GetRuleSetId()));
+    record.SetTargetGroupId(set.GetTargetGroupId());
+    record.SetTransactionView(set.GetTxnType());
+
+    if (!HasTransaction(TXNR_SITE, "TxnReminder:TxnReminderDBHelper::SaveReminderSet - failed to get DMTransaction ",
+                        &status, TxnReminderStatus_NoTransaction))
+        return false;
+
+    // The store's ids go into a working copy; the caller's set takes them only
+    // once the whole set is committed, so a failed save leaves it as it was.
+    TxnReminderSet working(set);
+    UnitGuard guard(*this);
+    Util::Status written;
+    if (working.GetRuleSetId() != 0) {
+        written = record.Update(GetTransaction());
+        SendTelemetryEvent(kTxnReminderTelemetryKind, "EventSource=InvoicePaymentReminders,EventId=ScheduleModified");
+    } else {
+        Group* found = nullptr;
+        const Util::Status lookedUp = Group::GetGroupById(working.GetTargetGroupId(), found);
+        std::unique_ptr<Group> group(found);
+        if (lookedUp.Failed() || !group) {
+            TXNR_MILESTONE("TxnReminder:SaveReminder GetGroupById is not retrieved ");
+            status = TxnReminderStatus_GroupMissingOrInUse;
+            return false;
+        }
+        written = record.Add(GetTransaction());
+        SendTelemetryEvent(kTxnReminderTelemetryKind, "EventSource=InvoicePaymentReminders,EventId=ScheduleCreated");
+    }
+    if (!CheckWrite(TXNR_SITE, written,
+                    {"TxnReminder:TxnReminderDBHelper::SaveReminderSet - failed ",
+                     "TxnReminder:TxnReminderDBHelper::SaveReminderSet Rollback api returned false", &status,
+                     TxnReminderStatus_SaveFailed}))
+        return false;
+    working.SetRuleSetId(static_cast<unsigned long>(static_cast<std::uint32_t>(record.GetRemindersetId())));
+
+    {
+        struct NestedSaves {
+            explicit NestedSaves(int& depth) : m_depth(depth) { ++m_depth; }
+            ~NestedSaves() { --m_depth; }
+            int& m_depth;
+        } nested(m_setSaveDepth);
+
+        for (auto& rule : working.GetReminderRules()) {
+            if (!SaveRule(rule, working.GetTxnType())) {
+                CheckWrite(TXNR_SITE, Util::Status::GetFailed(),
+                           {"TxnReminder:TxnReminderDBHelper::SaveReminderSet - SaveRule api returned false",
+                            "TxnReminder:TxnReminderDBHelper::SaveReminderSet Rollback api returned false", &status,
+                            TxnReminderStatus_NoTransaction});
+                return false;
+            }
+        }
+        for (auto& rule : working.GetStatementReminderRules()) {
+            if (!SaveStmtRule(rule)) {
+                CheckWrite(TXNR_SITE, Util::Status::GetFailed(),
+                           {"TxnReminder:StatementReminderDBHelper::SaveReminderSet - SaveRule api returned false",
+                            "TxnReminder:StatementReminderDBHelper::SaveReminderSet Rollback api returned false",
+                            &status, TxnReminderStatus_NoTransaction});
+                return false;
+            }
+        }
+    }
+
+    if (!CommitUnit(TXNR_SITE, &status, TxnReminderStatus_SaveFailed)) return false;
+    set = working;
+    TXNR_MILESTONE("TxnReminder::Exiting TxnReminderDBHelper %s", TXNR_FUNCTION_NAME);
+    return true;
 }
 
-bool TxnReminderDBHelper::DeleteReminderSet(TxnReminderStatusCode&, unsigned long) {
-    return false;  // storage arrives with the record store
+bool TxnReminderDBHelper::DeleteReminderSet(TxnReminderStatusCode& status, unsigned long setId) {
+    TXNR_MILESTONE("TxnReminder::Entering TxnReminderDBHelper %s", TXNR_FUNCTION_NAME);
+    status = TxnReminderStatus_Reset;
+    if (!HasTransaction(TXNR_SITE, "TxnReminder:TxnReminderDBHelper::DeleteReminderSet - failed to get DMTransaction ",
+                        &status, TxnReminderStatus_NoTransaction))
+        return false;
+
+    std::vector<DMTransactionReminderRule::DBTransactionReminderRule> records;
+    if (DMTransactionReminderRule::IDBTransactionReminderRule::BatchLoad(static_cast<long>(setId), records,
+                                                                        GetTransaction())
+            .Failed()) {
+        TXNR_FAILURE("TxnReminder:TxnReminderDBHelper::DeleteReminderSet - failed to batch load");
+        status = TxnReminderStatus_NoTransaction;
+        return false;
+    }
+    std::vector<long> ruleIds;
+    std::vector<long> templateIds;
+    for (const auto& record : records) {
+        ruleIds.push_back(record.RuleId);
+        templateIds.push_back(record.MessageTemplateId);
+    }
+
+    UnitGuard guard(*this);
+    if (!ruleIds.empty() &&
+        !CheckWrite(TXNR_SITE,
+                    DMTransactionReminderRule::IDBTransactionReminderRule::BatchDelete(ruleIds.data(), ruleIds.size(),
+                                                                                       GetTransaction()),
+                    {"TxnReminder:TxnReminderDBHelper::BatchDeleteRule - failed to delete",
+                     "TxnReminder:TxnReminderDBHelper::BatchDeleteRule Rollback api returned false", &status,
+                     TxnReminderStatus_DeleteFailed}))
+        return false;
+    if (!templateIds.empty() &&
+        !CheckWrite(TXNR_SITE, MessageTemplateAdapter::DeleteBatchTemplate(templateIds, GetTransaction()),
+                    {"TxnReminder:TxnReminderDBHelper::BatchDeletetemplate - failed to delete",
+                     "TxnReminder:TxnReminderDBHelper::BatchDeletetemplate Rollback api returned false", &status,
+                     TxnReminderStatus_DeleteFailed}))
+        return false;
+    if (!CheckWrite(TXNR_SITE,
+                    DMTransactionReminderSet::IDBTransactionReminderSet::Delete(static_cast<long>(setId),
+                                                                                GetTransaction()),
+                    {"TxnReminder:TxnReminderDBHelper::DeleteReminderSet - failed to delete",
+                     "TxnReminder:TxnReminderDBHelper::DeleteReminderSet Rollback api returned false", &status,
+                     TxnReminderStatus_DeleteFailed}))
+        return false;
+
+    if (!CommitUnit(TXNR_SITE, &status, TxnReminderStatus_DeleteFailed)) return false;
+    TXNR_MILESTONE("TxnReminder::Exiting TxnReminderDBHelper %s", TXNR_FUNCTION_NAME);
+    return true;
 }
 
-bool TxnReminderDBHelper::DeleteReminderRules(TxnReminderStatusCode&, std::vector<unsigned long>&) {
-    return false;  // storage arrives with the record store
+bool TxnReminderDBHelper::DeleteReminderRules(TxnReminderStatusCode& status, std::vector<unsigned long>& ruleIds) {
+    TXNR_MILESTONE("TxnReminder::Entering TxnReminderDBHelper %s", TXNR_FUNCTION_NAME);
+    status = TxnReminderStatus_Reset;
+    if (!HasTransaction(TXNR_SITE, "TxnReminder:TxnReminderDBHelper::DeleteReminderRules - failed to get DMTransaction ",
+                        &status, TxnReminderStatus_NoTransaction))
+        return false;
+
+    std::vector<unsigned long> ids;
+    std::vector<long> templateIds;
+    for (unsigned long ruleId : ruleIds) {
+        DMTransactionReminderRule::IDBTransactionReminderRule record;
+        if (record.Load(static_cast<long>(ruleId), GetTransaction()).Failed()) {
+            TXNR_FAILURE("TxnReminder:TxnReminderDBHelper::DeleteReminderRules - failed to load");
+            status = TxnReminderStatus_NoTransaction;
+            return false;
+        }
+        ids.push_back(ruleId);
+        templateIds.push_back(record.GetMessageTemplateId());
+    }
+
+    UnitGuard guard(*this);
+    if (!ids.empty() &&
+        !CheckWrite(TXNR_SITE,
+                    DMTransactionReminderRule::IDBTransactionReminderRule::BatchDelete(ids.data(), ids.size(),
+                                                                                       GetTransaction()),
+                    {"TxnReminder:TxnReminderDBHelper::DeleteReminderRules - failed to delete rules",
+                     "TxnReminder:TxnReminderDBHelper::DeleteReminderRules Rollback api returned false", &status,
+                     TxnReminderStatus_DeleteFailed}))
+        return false;
+    if (!templateIds.empty() &&
+        !CheckWrite(TXNR_SITE, MessageTemplateAdapter::DeleteBatchTemplate(templateIds, GetTransaction()),
+                    {"TxnReminder:TxnReminderDBHelper::DeleteReminderRules - failed to delete templates",
+                     "TxnReminder:TxnReminderDBHelper::DeleteReminderRules Rollback api returned false", &status,
+                     TxnReminderStatus_DeleteFailed}))
+        return false;
+
+    if (!CommitUnit(TXNR_SITE, &status, TxnReminderStatus_DeleteFailed)) return false;
+    TXNR_MILESTONE("TxnReminder::Exiting TxnReminderDBHelper %s", TXNR_FUNCTION_NAME);
+    return true;
 }
 
-bool TxnReminderDBHelper::GetRuleTemplate(TxnReminderRuleTemplate&, long) {
-    return false;  // storage arrives with the record store
+bool TxnReminderDBHelper::GetRuleTemplate(TxnReminderRuleTemplate& ruleTemplate, long templateId) {
+    TXNR_TRACE("TxnReminder::Entering TxnReminderDBHelper %s", TXNR_FUNCTION_NAME);
+    try {
+        // Templates are not read while the file is being re-indexed.
+        if (InCIndex()) return false;
+        if (!HasTransaction(TXNR_SITE,
+                            "TxnReminder:TxnReminderDBHelper::GetRuleTemplate - failed to get DMTransaction ", nullptr,
+                            TxnReminderStatus_Reset))
+            return false;
+
+        DMMessageTemplate::IDBMessageTemplate record;
+        const Util::Status loaded = record.Load(templateId, GetTransaction());
+        if (!loaded.Succeeded() || loaded.GetStatusCode() == Util::Status::kRecordNotFound) {
+            TXNR_FAILURE("TxnReminder:TxnReminderDBHelper::GetRuleTemplate - Unable to load reminder rule template");
+            return false;
+        }
+        ruleTemplate.SetTemplateId(record.GetTemplateId());
+        ruleTemplate.SetTemplateTypeId(static_cast<int>(record.GetTemplateTypeId()));
+        std::vector<char> subject(kTemplateSubjectBuffer);
+        record.GetSubject(subject.data(), subject.size());
+        ruleTemplate.SetTemplateSubject(Util::TString(subject.data()));
+        std::vector<char> body(kTemplateBodyBuffer);
+        record.GetBody(body.data(), body.size());
+        ruleTemplate.SetTemplateBody(Util::TString(body.data()));
+
+        TXNR_TRACE("TxnReminder::Exiting TxnReminderDBHelper %s", TXNR_FUNCTION_NAME);
+        return true;
+    } catch (const std::exception&) {
+        TXNR_FAILURE("TxnReminder: Exception in TxnReminderDBHelper::GetRuleTemplate");
+        return false;
+    }
 }
 
-bool TxnReminderDBHelper::SaveRuleTemplate(TxnReminderRuleTemplate&) {
-    return false;  // storage arrives with the record store
+bool TxnReminderDBHelper::SaveRuleTemplate(TxnReminderRuleTemplate& ruleTemplate) {
+    TXNR_TRACE("TxnReminder::Entering TxnReminderDBHelper %s", TXNR_FUNCTION_NAME);
+    try {
+        if (!HasTransaction(TXNR_SITE,
+                            "TxnReminder:TxnReminderDBHelper::SaveRuleTemplate - Failed to get GetDBTransactionPtr ",
+                            nullptr, TxnReminderStatus_Reset))
+            return false;
+        if (!CreateRuleTemplateType(TxnReminderRuleTemplate::kInvoiceTemplateType)) {
+            TXNR_FAILURE("TxnReminder: Unable to create Invoice reminder template");
+            return false;
+        }
+
+        long templateId = ruleTemplate.GetTemplateId();
+        const Util::Status saved = MessageTemplateAdapter::Save(
+            TxnReminderRuleTemplate::kInvoiceTemplateType, templateId, 0, kReminderTemplateName,
+            ruleTemplate.GetTemplateBody().str(), ruleTemplate.GetTemplateSubject().str(), 0, GetTransaction());
+        if (!CheckWrite(TXNR_SITE, saved,
+                        {"TxnReminder: Unable to save Invoice reminder template",
+                         "TxnReminder:TxnReminderDBHelper::SaveRuleTemplate Rollback api returned false", nullptr,
+                         TxnReminderStatus_Reset}))
+            return false;
+        // Inside a set save the set commits the template with everything else.
+        if (!InsideSetSave() && !CommitUnit(TXNR_SITE, nullptr, TxnReminderStatus_Reset)) return false;
+        ruleTemplate.SetTemplateId(templateId);
+
+        TXNR_TRACE("TxnReminder::Exiting TxnReminderDBHelper %s", TXNR_FUNCTION_NAME);
+        return true;
+    } catch (const std::exception&) {
+        TXNR_FAILURE("TxnReminder: Exception in TxnReminderDBHelper::SaveRuleTemplate");
+        // On its own the save is its own unit: nothing of it may stay pending.
+        if (!InsideSetSave() && GetTransaction()) GetTransaction()->Rollback();
+        return false;
+    }
 }
 
-bool TxnReminderDBHelper::DeleteRule(TxnReminderStatusCode&, unsigned long) {
-    return false;  // storage arrives with the record store
+bool TxnReminderDBHelper::DeleteRule(TxnReminderStatusCode& status, unsigned long ruleId) {
+    TXNR_TRACE("TxnReminder::Entering TxnReminderDBHelper %s", TXNR_FUNCTION_NAME);
+    status = TxnReminderStatus_Reset;
+    if (!HasTransaction(TXNR_SITE, "TxnReminder:TxnReminderDBHelper::DeleteRule - failed to get DMTransaction ",
+                        &status, TxnReminderStatus_NoTransaction))
+        return false;
+
+    DMTransactionReminderRule::IDBTransactionReminderRule record;
+    if (record.Load(static_cast<long>(ruleId), GetTransaction()).Failed()) {
+        TXNR_FAILURE("TxnReminder:TxnReminderDBHelper::DeleteRule - failed to load the rule");
+        status = TxnReminderStatus_NoTransaction;
+        return false;
+    }
+    const long templateId = record.GetMessageTemplateId();
+
+    UnitGuard guard(*this);
+    if (!CheckWrite(TXNR_SITE,
+                    DMTransactionReminderRule::IDBTransactionReminderRule::Delete(static_cast<long>(ruleId),
+                                                                                  GetTransaction()),
+                    {"TxnReminder:TxnReminderDBHelper::DeleteRule - failed to delete the rule",
+                     "TxnReminder::TxnReminderDBHelper::DeleteRule - Rollback api call failed", &status,
+                     TxnReminderStatus_DeleteFailed}))
+        return false;
+    if (!DeleteRuleTemplate(status, templateId)) {
+        CheckWrite(TXNR_SITE, Util::Status::GetFailed(),
+                   {"TxnReminder:TxnReminderDBHelper::DeleteRule - failed to delete the associated rule template",
+                    "TxnReminder::TxnReminderDBHelper::DeleteRule - Rollback api call failed", &status,
+                    TxnReminderStatus_DeleteFailed});
+        return false;
+    }
+
+    if (!CommitUnit(TXNR_SITE, &status, TxnReminderStatus_DeleteFailed)) return false;
+    TXNR_TRACE("TxnReminder::Exiting TxnReminderDBHelper %s", TXNR_FUNCTION_NAME);
+    return true;
 }
 
-bool TxnReminderDBHelper::DeleteRuleTemplate(TxnReminderStatusCode&, long) {
-    return false;  // storage arrives with the record store
+bool TxnReminderDBHelper::DeleteRuleTemplate(TxnReminderStatusCode& status, long templateId) {
+    TXNR_TRACE("TxnReminder::Entering TxnReminderDBHelper %s", TXNR_FUNCTION_NAME);
+    status = TxnReminderStatus_Reset;
+    try {
+        if (!HasTransaction(TXNR_SITE,
+                            "TxnReminder:TxnReminderDBHelper::DeleteRuleTemplate - failed to get DMTransaction ",
+                            &status, TxnReminderStatus_Reset))
+            return false;
+        // Runs inside the caller's unit of work, which commits or rolls back.
+        if (MessageTemplateAdapter::DeleteTemplate(templateId, GetTransaction()).Failed()) {
+            TXNR_FAILURE("TxnReminder:TxnReminderDBHelper::DeleteRuleTemplate - Unable to delete reminder rule template");
+            status = TxnReminderStatus_DeleteFailed;
+            return false;
+        }
+        status = TxnReminderStatus_Success;
+        TXNR_TRACE("TxnReminder::Exiting TxnReminderDBHelper %s", TXNR_FUNCTION_NAME);
+        return true;
+    } catch (const std::exception&) {
+        TXNR_FAILURE("TxnReminder: Exception in TxnReminderDBHelper::DeleteRuleTemplate");
+        status = TxnReminderStatus_Exception;
+        return false;
+    }
 }
 
 namespace {
@@ -160,21 +536,23 @@ bool TxnReminderDBHelper::GetDLPTargetGroup(long& groupId, TxnReminderTargetGrou
         TXNR_FAILURE("TxnReminder:TxnReminderDBHelper::GetDLPTargetGroup GetGroupById is not retrieved properly");
         return false;
     }
+
     group.SetTargetGroupId(permissionGroup->GetId());
     const std::string name = permissionGroup->GetGroupName();
-    if (name.size() > kTargetGroupNameLimit) {
+    if (Utf8Chars(name) > kMaxTargetGroupNameChars) {
         TXNR_FAILURE("TxnReminder:TxnReminderDBHelper::GetDLPTargetGroup -Target group name's length limit exceeded");
         return false;
     }
-    group.SetTargetGroupName(Util::TString(name));
+    group.SetTargetGroupName(name);
     const std::string description = permissionGroup->GetGroupDesc();
-    if (description.size() > kTargetGroupDescriptionLimit) {
+    if (Utf8Chars(description) > kMaxTargetGroupDescriptionChars) {
         TXNR_FAILURE(
             "TxnReminder:TxnReminderDBHelper::GetDLPTargetGroup -Target group description's length limit exceeded");
         return false;
     }
-    group.SetTargetGroupDescription(Util::TString(description));
-    group.SetTargetGroupType(static_cast<short>(permissionGroup->GetGroupEntityType()));
+    group.SetTargetGroupDescription(description);
+    group.SetTargetGroupType(static_cast<short>(permissionGroup->GetGroupEntityType() & 0xFFFF));
+
     if (withUsers) {
         for (int recNum : permissionGroup->GetTargetRecNumsOfTheGroup()) group.AddTargetUserIds(recNum);
     }
@@ -218,8 +596,38 @@ bool TxnReminderDBHelper::DeleteTargetGroup(TxnReminderStatusCode& status, FormV
     return true;
 }
 
-bool TxnReminderDBHelper::CreateRuleTemplateType(long) {
-    return false;  // storage arrives with the record store
+bool TxnReminderDBHelper::CreateRuleTemplateType(long typeId) {
+    TXNR_TRACE("TxnReminder::Entering TxnReminderDBHelper %s", TXNR_FUNCTION_NAME);
+    try {
+        std::string name;
+        const Util::Status loaded = MessageTemplateAdapter::LoadTemplateType(typeId, name, GetTransaction());
+        if (loaded.Failed()) {
+            TXNR_FAILURE("TxnReminder: Unable to verify Invoice reminder template type's existence");
+            return false;
+        }
+        if (loaded.GetStatusCode() == Util::Status::kRecordNotFound) {
+            const Util::Status added =
+                MessageTemplateAdapter::AddTemplateType(typeId, kReminderTemplateName, name, GetTransaction());
+            if (added.Failed()) {
+                // Without a transaction the store wrote nothing that could be
+                // rolled back.
+                if (!GetTransaction()) {
+                    TXNR_FAILURE("TxnReminder: Unable to add new Reminder template type");
+                    return false;
+                }
+                CheckWrite(TXNR_SITE, added,
+                           {"TxnReminder: Unable to add new Reminder template type",
+                            "TxnReminder:TxnReminderDBHelper::CreateRuleTemplateType Rollback api returned false",
+                            nullptr, TxnReminderStatus_Reset});
+                return false;
+            }
+        }
+        TXNR_TRACE("TxnReminder::Exiting TxnReminderDBHelper %s", TXNR_FUNCTION_NAME);
+        return true;
+    } catch (const std::exception&) {
+        TXNR_FAILURE("TxnReminder: Exception in TxnReminderDBHelper::CreateRuleTemplateType");
+        return false;
+    }
 }
 
 bool TxnReminderDBHelper::SaveTargetGroup(TxnReminderStatusCode& status, TxnReminderTargetGroup& group) {
@@ -354,8 +762,44 @@ bool TxnReminderDBHelper::SaveExecutionHistory(unsigned long txnId, FormViewType
     return CommitUnit(TXNR_SITE, nullptr, TxnReminderStatus_SaveFailed);
 }
 
-bool TxnReminderDBHelper::SaveRule(TxnReminderRule&, FormViewType) {
-    return false;  // storage arrives with the record store
+bool TxnReminderDBHelper::SaveRule(TxnReminderRule& rule, FormViewType view) {
+    TXNR_TRACE("TxnReminder::Entering TxnReminderDBHelper %s", TXNR_FUNCTION_NAME);
+    if (!SaveRuleTemplate(rule.GetRuleTemplate())) return false;
+    if (!HasTransaction(TXNR_SITE, "TxnReminder: SaveRule: dbTrans is NULL", nullptr, TxnReminderStatus_Reset))
+        return false;
+
+    const TxnReminderRuleCriteria& criteria = rule.GetRuleCriteria();
+    DMTransactionReminderRule::IDBTransactionReminderRule record;
+    record.SetRuleId(static_cast<long>(rule.GetRuleId()));
+    record.SetRemindersetId(static_cast<long>(rule.GetRuleSetId()));
+    record.SetDateToCompare(criteria.ConvertDateToCompareStringToNumericValue(view));
+    record.SetCondition(criteria.GetSchedule());
+    // Invoice rules keep their interval in seconds. Computed wide: the record
+    // keeps the low 32 bits.
+    const long days = criteria.GetDays();
+    record.SetTriggerInterval(view == FormViewType_Invoice ? days * kSecondsPerDay : days);
+    record.SetMessageTemplateId(rule.GetRuleTemplate().GetTemplateId());
+    if (rule.GetRuleTemplate().GetTemplateId() <= 0) {
+        TXNR_FAILURE("TxnReminder: Template ID should be created before Rule addition");
+        return false;
+    }
+
+    Util::Status written;
+    if (rule.GetRuleId() != 0) {
+        written = record.Update(GetTransaction());
+        SendTelemetryEvent(kTxnReminderTelemetryKind, "EventSource=InvoicePaymentReminders,EventId=ReminderModified");
+    } else {
+        written = record.Add(GetTransaction());
+        SendTelemetryEvent(kTxnReminderTelemetryKind, "EventSource=InvoicePaymentReminders,EventId=ReminderCreated");
+    }
+    // The calling unit of work commits or rolls back.
+    if (written.Failed()) {
+        TXNR_FAILURE("TxnReminder:TxnReminderDBHelper::SaveRule - failed ");
+        return false;
+    }
+    rule.SetRuleId(static_cast<unsigned long>(static_cast<std::uint32_t>(record.GetRuleId())));
+    TXNR_TRACE("TxnReminder::Exiting TxnReminderDBHelper %s", TXNR_FUNCTION_NAME);
+    return true;
 }
 
 bool TxnReminderDBHelper::SaveTargetUser(TxnReminderStatusCode& status, TxnReminderTargetGroup& group) {
@@ -398,8 +842,38 @@ bool TxnReminderDBHelper::SaveTargetUser(TxnReminderStatusCode& status, TxnRemin
     return true;
 }
 
-bool TxnReminderDBHelper::GetAllRulesForReminderSet(std::vector<TxnReminderRule>&, unsigned long, FormViewType) {
-    return false;  // storage arrives with the record store
+bool TxnReminderDBHelper::GetAllRulesForReminderSet(std::vector<TxnReminderRule>& rules, unsigned long setId,
+                                                    FormViewType view) {
+    TXNR_TRACE("TxnReminder::Entering TxnReminderDBHelper %s", TXNR_FUNCTION_NAME);
+    if (!HasTransaction(TXNR_SITE,
+                        "TxnReminder:TxnReminderDBHelper::GetAllRulesForReminderSet - failed to get DMTransaction ",
+                        nullptr, TxnReminderStatus_Reset))
+        return false;
+
+    std::vector<DMTransactionReminderRule::DBTransactionReminderRule> records;
+    if (DMTransactionReminderRule::IDBTransactionReminderRule::BatchLoad(static_cast<long>(setId), records,
+                                                                        GetTransaction())
+            .Failed()) {
+        TXNR_FAILURE("TxnReminder:TxnReminderDBHelper::GetAllRules - failed to batch load");
+        return false;
+    }
+    for (const auto& record : records) {
+        TxnReminderRule rule;
+        rule.SetRuleId(static_cast<unsigned long>(static_cast<std::uint32_t>(record.RuleId)));
+        rule.SetRuleSetId(static_cast<unsigned long>(static_cast<std::uint32_t>(record.RemindersetId)));
+        TxnReminderRuleCriteria& criteria = rule.GetRuleCriteria();
+        criteria.SetDateToCompare(TxnReminderRuleCriteria::GetDateToCompareString(record.DateToCompare, view));
+        criteria.SetSchedule(record.Condition);
+        criteria.SetDays(view == FormViewType_Invoice ? static_cast<int>(record.TriggerInterval / kSecondsPerDay)
+                                                      : static_cast<int>(record.TriggerInterval));
+
+        TxnReminderRuleTemplate ruleTemplate;
+        if (!GetRuleTemplate(ruleTemplate, record.MessageTemplateId)) return false;
+        rule.SetRuleTemplate(ruleTemplate);
+        rules.push_back(rule);
+    }
+    TXNR_TRACE("TxnReminder::Exiting TxnReminderDBHelper %s", TXNR_FUNCTION_NAME);
+    return true;
 }
 
 bool TxnReminderDBHelper::GetCustomerListFromGroup(long groupId, std::vector<int>& customerIds) {
@@ -607,6 +1081,18 @@ bool TxnReminderDBHelper::CheckWrite(const LogSite& site, const Util::Status& wr
     if (rolledBack == 0 && failure.rollbackLine) LogAt(site, 4, 5, failure.rollbackLine);
     if (failure.status) *failure.status = failure.code;
     return false;
+}
+
+TxnReminderDBHelper::UnitGuard::UnitGuard(TxnReminderDBHelper& helper)
+    : m_helper(helper), m_uncaught(std::uncaught_exceptions()) {}
+
+TxnReminderDBHelper::UnitGuard::~UnitGuard() {
+    if (std::uncaught_exceptions() <= m_uncaught || !m_helper.m_dbTrans) return;
+    try {
+        m_helper.m_dbTrans->Rollback();
+    } catch (...) {
+        // Already unwinding: the exception that is on its way says enough.
+    }
 }
 
 bool TxnReminderDBHelper::CommitUnit(const LogSite& site, TxnReminderStatusCode* status,

@@ -127,8 +127,28 @@ protected:
     // One line at the given pair, attributed to the site's operation.
     static void LogAt(const LogSite& site, int level, int eventType, const char* message);
 
+    // Rolls back what the enclosing operation wrote when an exception leaves
+    // it before its unit of work ended, so that those writes cannot ride on
+    // the next commit of the helper's transaction.
+    class UnitGuard {
+    public:
+        explicit UnitGuard(TxnReminderDBHelper& helper);
+        ~UnitGuard();
+        UnitGuard(const UnitGuard&) = delete;
+        UnitGuard& operator=(const UnitGuard&) = delete;
+
+    private:
+        TxnReminderDBHelper& m_helper;
+        int m_uncaught;
+    };
+
+    // True while SaveReminderSet writes its rules: the nested saves leave
+    // committing to it, so that a set is stored whole or not at all.
+    bool InsideSetSave() const { return m_setSaveDepth > 0; }
+
 private:
     DBMgr::DMTransaction* m_dbTrans = nullptr;
+    int m_setSaveDepth = 0;
 };
 
 // The log site of the enclosing storage operation.

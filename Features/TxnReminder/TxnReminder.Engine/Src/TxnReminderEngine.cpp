@@ -167,10 +167,22 @@ bool TxnReminderEngine::DeleteTargetGroup(TxnReminderStatusCode& status, long ta
     }
 }
 
-bool TxnReminderEngine::GetAllReminderSets(TxnReminderStatusCode&, std::vector<TxnReminderSet>&) {
-    // Listing empties the caller's vector and counts the sets, which needs the
-    // reminder set model; until it is part of the library nothing is listed.
-    return false;
+bool TxnReminderEngine::GetAllReminderSets(TxnReminderStatusCode& status, std::vector<TxnReminderSet>& reminderSets) {
+    TXNR_TRACE("TxnReminder::Entering %s", TXNR_FUNCTION_NAME);
+    try {
+        // The caller's old sets go even when the listing fails.
+        reminderSets.clear();
+        if (!m_dbHelper && !Initialize()) return false;
+        if (!m_dbHelper->GetAllReminderSets(status, m_viewType, reminderSets)) return false;
+        SendTelemetryEvent(kTxnReminderTelemetryKind, std::string(kEventPrefix) + "NumberOfReminderSets:" +
+                                                          std::to_string(reminderSets.size()) +
+                                                          ", ReminderType:" + ViewText(m_viewType));
+        TXNR_TRACE("TxnReminder::Exiting %s", TXNR_FUNCTION_NAME);
+        return true;
+    } catch (...) {
+        TXNR_FAILURE("TxnReminder: Exception in TxnReminderEngine::GetAllReminderSets");
+        return false;
+    }
 }
 
 bool TxnReminderEngine::GetCustomerGroupDetails(TxnReminderStatusCode& status, boost::property_tree::ptree& tree) {
