@@ -82,16 +82,16 @@ void PrefsShow(const AppContext& ctx) {
 
 void PrefsSet(const AppContext&, const std::string& name, const std::string& rawValue) {
     const std::string value = Lower(rawValue);
-    const PrefSpec* spec = nullptr;
+    const PrefSpec* pref = nullptr;
     for (const auto& p : kPrefs) {
-        if (name == p.name) spec = &p;
+        if (name == p.name) pref = &p;
     }
-    if (!spec) {
+    if (!pref) {
         std::string known;
         for (const auto& p : kPrefs) known += std::string(known.empty() ? "" : ", ") + p.name;
         throw AppError("prefs set: unknown preference '" + name + "' (known: " + known + ")");
     }
-    const std::string key = spec->key;
+    const std::string key = pref->key;
     std::string stored;
     if (key == PrefKeys::kState || key == PrefKeys::kPrompt) {
         if (value == "on" || value == "1" || value == "true") stored = "1";
@@ -115,7 +115,7 @@ void PrefsSet(const AppContext&, const std::string& name, const std::string& raw
         stored = std::to_string(ParseRange(name, value, 1, 12));
     }
     Host::HostContext::Get().SetPreference(key, stored);
-    std::cout << name << " = " << Shown(*spec) << "\n";
+    std::cout << name << " = " << Shown(*pref) << "\n";
 }
 
 void ShowLog(const AppContext& ctx, int tail) {
