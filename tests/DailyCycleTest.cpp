@@ -97,45 +97,43 @@ TEST_F(DailyCycleTest, StartIsSkippedWhenThePromptSwitchIsOff) {
     EXPECT_EQ(Host::ArmedTimerCount(), 0);
 }
 
-TEST_F(DailyCycleTest, StartIsSkippedByTheHostThePreferencesOrMissingRights) {
-    const char* const permissionCheck = "TxnReminder::Entering TxnReminderEngine::HasSendReminderPermission";
-    const struct {
-        void (*arrange)(Host::HostContext&);
-        std::vector<const char*> present, absent;
-    } cases[] = {
-        {[](Host::HostContext& c) { c.Flags().closing = true; }, {kHostNotReady}, {kSkipping}},
-        {[](Host::HostContext& c) { c.SetPreference(PrefKeys::kState, "0"); }, {kSkipping}, {permissionCheck}},
-        {[](Host::HostContext& c) { c.SetPreference(PrefKeys::kPrompt, "0"); }, {kSkipping}, {permissionCheck}},
-        {[](Host::HostContext& c) { c.SetPreference(PrefKeys::kIsSample, "1"); }, {kSkipping}, {permissionCheck}},
-        {[](Host::HostContext& c) { c.SetPreference(PrefKeys::kAccountantCopy, "2"); }, {kSkipping}, {permissionCheck}},
-        // Without any right it stops silently; with the statement right alone
-        // the statement side still decides.
-        {[](Host::HostContext& c) {
-             c.SetPermission(1, 2, false);
-             c.SetPermission(7, 3, false);
-         },
-         {"TxnReminder:: No permission to send reminder email for invoices",
-          "TxnReminder:: No permission to send reminder email for statement"},
-         {kNoActiveRules}},
-        {[](Host::HostContext& c) { c.SetPermission(1, 3, false); }, {kNoActiveRules}, {}},
+TEST_F(DailyCycleTest, StartIsSkippedWhileTheHostIsNotReady) {
+    Ctx().Flags().closing = true;
+    PostStart();
+    EXPECT_TRUE(HasLine(0, 6, kHostNotReady));
+    EXPECT_FALSE(HasLine(kSkipping));
+    EXPECT_EQ(Host::ArmedTimerCount(), 0);
+}
+
+TEST_F(DailyCycleTest, StartIsSkippedByThePreferences) {
+    const std::pair<const char*, const char*> skips[] = {
+        {PrefKeys::kState, "0"},
+        {PrefKeys::kPrompt, "0"},
+        {PrefKeys::kIsSample, "1"},
+        {PrefKeys::kAccountantCopy, "2"},
     };
-    for (std::size_t i = 0; i < std::size(cases); ++i) {
-        SCOPED_TRACE(i);
+    for (const auto& [key, value] : skips) {
         ClearLog();
-        Ctx().Flags().closing = false;
         Ctx().SetPreference(PrefKeys::kState, "1");
         Ctx().SetPreference(PrefKeys::kPrompt, "1");
         Ctx().SetPreference(PrefKeys::kIsSample, "0");
         Ctx().SetPreference(PrefKeys::kAccountantCopy, "0");
-        Ctx().SetPermission(1, 2, true);
-        Ctx().SetPermission(1, 3, true);
-        Ctx().SetPermission(7, 3, true);
-        cases[i].arrange(Ctx());
+        Ctx().SetPreference(key, value);
         PostStart();
-        for (const char* line : cases[i].present) EXPECT_TRUE(HasLine(0, 6, line)) << line;
-        for (const char* line : cases[i].absent) EXPECT_FALSE(HasLine(line)) << line;
-        EXPECT_EQ(Host::ArmedTimerCount(), 0);
+        EXPECT_TRUE(HasLine(0, 6, kSkipping)) << key;
+        EXPECT_FALSE(HasLine("TxnReminder::Entering TxnReminderEngine::HasSendReminderPermission")) << key;
+        EXPECT_EQ(Host::ArmedTimerCount(), 0) << key;
     }
+}
+
+TEST_F(DailyCycleTest, StartWithoutAnyRightStopsSilently) {
+    Ctx().SetPermission(1, 2, false);
+    Ctx().SetPermission(7, 3, false);
+    PostStart();
+    EXPECT_TRUE(HasLine("TxnReminder:: No permission to send reminder email for invoices"));
+    EXPECT_TRUE(HasLine("TxnReminder:: No permission to send reminder email for statement"));
+    EXPECT_FALSE(HasLine(kNoActiveRules));
+    EXPECT_EQ(Host::ArmedTimerCount(), 0);
 }
 
 TEST_F(DailyCycleTest, StartWithoutActiveRulesConsultsBothViewsAndSkips) {
@@ -144,6 +142,12 @@ TEST_F(DailyCycleTest, StartWithoutActiveRulesConsultsBothViewsAndSkips) {
     EXPECT_TRUE(HasLine(0, 6, kNoActiveRules));
     EXPECT_FALSE(HasLine("TxnReminder::TxnReminderTimer: ProcessMsg ::Timer trigger checks passed. Initiating timer"));
     EXPECT_EQ(Host::ArmedTimerCount(), 0);
+
+    // The invoice side denied: the statement side alone still decides.
+    ClearLog();
+    Ctx().SetPermission(1, 3, false);
+    PostStart();
+    EXPECT_TRUE(HasLine(0, 6, kNoActiveRules));
 }
 
 TEST_F(DailyCycleTest, FailedStartCheckLeavesAnArmedTimerAlone) {
@@ -200,45 +204,50 @@ TEST_F(DailyCycleTest, CloseNotificationDisarmsTheTimer) {
     EXPECT_EQ(Host::ArmedTimerCount(), 0);
 }
 
-// Each schedule from a first start: the timer fires at the prompt hour of
-// the first day (nothing stored yet), or the initial delay after a late
-// start, and then on the scheduled days only.
-TEST_F(DailyCycleTest, TimerFiresOnTheScheduledDaysOnly) {
-    const DateType32 tue = Date(2026, 3, 10);
-    const struct {
-        const char *type, *weekDay, *monthDate;
-        DateType32 start;
-        int hour, days;
-        std::vector<DateAndTime> fired;
-        DateAndTime next;
-    } cases[] = {
-        {"1", "2", "1", tue, 8, 14, {}, At(Date(2026, 3, 24), 9)},
-        {"2", "5", "1", tue, 8, 14, {At(tue, 9), At(Date(2026, 3, 12), 9), At(Date(2026, 3, 19), 9)},
-         At(Date(2026, 3, 26), 9)},
-        {"3", "2", "31", Date(2026, 4, 25), 8, 14, {At(Date(2026, 4, 25), 9), At(Date(2026, 4, 30), 9)},
-         At(Date(2026, 5, 31), 9)},
-        {"1", "2", "1", tue, 11, 2, {At(tue, 11, 10), At(Date(2026, 3, 11), 9), At(Date(2026, 3, 12), 9)},
-         At(Date(2026, 3, 13), 9)},
-    };
-    for (auto c : cases) {
-        SCOPED_TRACE(c.start);
-        if (c.fired.empty()) {
-            for (int d = 0; d < c.days; ++d) c.fired.push_back(At(DateAdd(c.start, d), 9));
-        }
-        TxnReminderTimerUtil::KillRunningTimerIfAny();
-        ASSERT_TRUE(DBPreferences::SetCompanyDBPreference("invoiceReminderNextPromptLaunchDate", "").Succeeded());
-        Ctx().SetPreference(PrefKeys::kScheduleType, c.type);
-        Ctx().SetPreference(PrefKeys::kWeekDay, c.weekDay);
-        Ctx().SetPreference(PrefKeys::kMonthDate, c.monthDate);
-        Ctx().FixClock(c.start, c.hour, 0, 0);
-        m_fired.clear();
+// Two weeks of each schedule: the timer fires at the prompt hour of the
+// first day (nothing stored yet) and of the scheduled days only.
+class DailyCycleScheduleTest : public DailyCycleTest {
+protected:
+    void RunTwoWeeksFrom(const DateType32& start) {
+        Ctx().FixClock(start, 8, 0, 0);
         TxnReminderTimerUtil::StartTimer();
-        Host::AdvanceAndRun(c.days * 86400);
-        EXPECT_EQ(m_fired, c.fired);
+        Host::AdvanceAndRun(14 * 86400);
         EXPECT_EQ(Host::ArmedTimerCount(), 1);
-        EXPECT_EQ(TimerDue(), c.next);
+        EXPECT_FALSE(HasLine("TxnReminder:: Exception occured in StartTimer API"));
     }
-    EXPECT_FALSE(HasLine("TxnReminder:: Exception occured in StartTimer API"));
+};
+
+TEST_F(DailyCycleScheduleTest, DailyFiresEveryDay) {
+    RunTwoWeeksFrom(Date(2026, 3, 10));
+    std::vector<DateAndTime> expected;
+    for (int d = 0; d < 14; ++d) expected.push_back(At(DateAdd(Date(2026, 3, 10), d), 9));
+    EXPECT_EQ(m_fired, expected);
+}
+
+TEST_F(DailyCycleScheduleTest, WeeklyFiresOnTheWeekDay) {
+    Ctx().SetPreference(PrefKeys::kScheduleType, "2");
+    Ctx().SetPreference(PrefKeys::kWeekDay, "5");  // Thursday
+    RunTwoWeeksFrom(Date(2026, 3, 10));            // a Tuesday
+    EXPECT_EQ(m_fired, (std::vector<DateAndTime>{At(Date(2026, 3, 10), 9), At(Date(2026, 3, 12), 9),
+                                                 At(Date(2026, 3, 19), 9)}));
+    EXPECT_EQ(TimerDue(), At(Date(2026, 3, 26), 9));
+}
+
+TEST_F(DailyCycleScheduleTest, MonthlyFiresOnceOnTheLastDayOfAShortMonth) {
+    Ctx().SetPreference(PrefKeys::kScheduleType, "3");
+    Ctx().SetPreference(PrefKeys::kMonthDate, "31");
+    RunTwoWeeksFrom(Date(2026, 4, 25));
+    EXPECT_EQ(m_fired, (std::vector<DateAndTime>{At(Date(2026, 4, 25), 9), At(Date(2026, 4, 30), 9)}));
+    EXPECT_EQ(TimerDue(), At(Date(2026, 5, 31), 9));
+}
+
+TEST_F(DailyCycleScheduleTest, LateFirstStartWaitsTheInitialDelay) {
+    Ctx().FixClock(Date(2026, 3, 10), 11, 0, 0);
+    TxnReminderTimerUtil::StartTimer();
+    EXPECT_EQ(TimerDue(), At(Date(2026, 3, 10), 11, 10));
+    Host::AdvanceAndRun(2 * 86400);
+    EXPECT_EQ(m_fired, (std::vector<DateAndTime>{At(Date(2026, 3, 10), 11, 10), At(Date(2026, 3, 11), 9),
+                                                 At(Date(2026, 3, 12), 9)}));
 }
 
 // --- the prompt module ------------------------------------------------------------
