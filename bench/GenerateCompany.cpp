@@ -118,6 +118,8 @@ void GenerateCompany(const std::string& path, const CompanySpec& spec, bool prog
         if (progress && (i + 1) % 200000 == 0) note(std::to_string(i + 1) + " invoices");
     }
     note(std::to_string(openIds.size()) + " open and " + std::to_string(spec.paidInvoices) + " paid invoices");
+    // The engine's storage helper takes a transaction of its own for each set.
+    if (!txn->Commit()) throw std::runtime_error("the generated names and invoices were not committed");
 
     // Reminder sets: the rules come from a fixed menu, 2 to 6 per set.
     const std::pair<int, int> menu[] = {{1, 10}, {1, 5}, {2, 0}, {2, 7}, {2, 15}, {2, 30}, {2, 60}, {2, 90}};
@@ -163,6 +165,7 @@ void GenerateCompany(const std::string& path, const CompanySpec& spec, bool prog
     }
     note(std::to_string(spec.invoiceSets) + " invoice sets, " + std::to_string(spec.statementSets) + " statement sets");
 
+    txn->BeginWrite();
     for (int h = 0; h < spec.history && !openIds.empty() && !ruleIds.empty(); ++h) {
         DMReminderExecutionHistory::IDBReminderExecutionHistory row;
         row.SetTransactionId(openIds[pick(openIds.size())]);
