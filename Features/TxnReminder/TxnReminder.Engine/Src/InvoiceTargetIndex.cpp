@@ -89,6 +89,7 @@ void InvoiceTargetIndex::ReadNames() {
         if (m_handled[i]) m_candidateSlot[i] = SlotOf(m_candidates[i]->GetTargetId());
     }
     m_memberStamp.assign(count, 0);
+    m_verdict.assign(count, 0);
 }
 
 void InvoiceTargetIndex::SelectGroup(const TxnReminderTargetGroup& group) {
@@ -101,22 +102,31 @@ void InvoiceTargetIndex::SelectGroup(const TxnReminderTargetGroup& group) {
         const int slot = SlotOf(member);
         if (slot >= 0) m_memberStamp[static_cast<std::size_t>(slot)] = m_stamp;
     }
+    // Decided once per name for the group, so that each candidate costs one
+    // read: 0 not addressed, 1 addressed without an address, 2 with one.
+    const int* chain = m_chain.data();
+    for (std::size_t s = 0; s < m_names.size(); ++s) {
+        std::uint8_t verdict = 0;
+        // A hidden customer or job gets no reminder, member or not.
+        if (!m_names[s].hidden) {
+            for (int k = m_chainStart[s]; k < m_chainStart[s + 1]; ++k) {
+                if (m_memberStamp[static_cast<std::size_t>(chain[k])] == m_stamp) {
+                    verdict = m_chainEmail[s] ? 2 : 1;
+                    break;
+                }
+            }
+        }
+        m_verdict[s] = verdict;
+    }
 }
 
 bool InvoiceTargetIndex::Addressed(std::size_t i, bool& emailFound) const {
     const int slot = m_candidateSlot[i];
     if (slot < 0) return false;
-    const std::size_t s = static_cast<std::size_t>(slot);
-    // A hidden customer or job gets no reminder, member or not.
-    if (m_names[s].hidden) return false;
-    const int* chain = m_chain.data();
-    for (int k = m_chainStart[s]; k < m_chainStart[s + 1]; ++k) {
-        if (m_memberStamp[static_cast<std::size_t>(chain[k])] == m_stamp) {
-            emailFound = m_chainEmail[s] != 0;
-            return true;
-        }
-    }
-    return false;
+    const std::uint8_t verdict = m_verdict[static_cast<std::size_t>(slot)];
+    if (verdict == 0) return false;
+    emailFound = verdict == 2;
+    return true;
 }
 
 bool InvoiceTargetIndex::MarkSelected(std::size_t i, std::uint32_t transactionId) {

@@ -67,6 +67,8 @@ private:
     // Members of the current group, as a stamp per slot.
     std::vector<std::uint32_t> m_memberStamp;
     std::uint32_t m_stamp = 0;
+    // Per slot, for the current group: see SelectGroup.
+    std::vector<std::uint8_t> m_verdict;
 
     // Transactions that went out: per candidate when every candidate is a
     // handled invoice with its own ascending id, by id otherwise.
