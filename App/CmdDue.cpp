@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <iostream>
+#include <list>
 #include <map>
 #include <sstream>
 
@@ -12,7 +13,9 @@
 #include "Prefs/PrefsTag.h"
 #include "Records/Names.h"
 #include "Records/ReminderRecords.h"
+#include "Statements/StmtEditTag.h"
 #include "StatusText.h"
+#include "TargetGroupRule.h"
 #include "TxnReminderEngine.h"
 #include "TxnReminderRuleTemplate.h"
 
@@ -105,6 +108,24 @@ DueList CollectDue(bool fastMode) {
         }
     }
 
+    // The statement requests give each due statement rule its period and
+    // the range of transactions its statement shows.
+    struct StatementPeriod {
+        DateType32 statementDate, from, to;
+    };
+    std::map<unsigned long, StatementPeriod> periods;
+    if (records.size() > invoiceCount && !fastMode) {
+        TxnReminderEngine engine(FormViewType_Statement);
+        TxnReminderStatusCode status = TxnReminderStatus_Reset;
+        std::list<std::pair<StmtEditTag*, TargetGroupRule>> requests;
+        const bool ok = engine.GetStmtData(status, requests);
+        for (auto& [handle, rule] : requests) {
+            if (handle) periods[rule.GetRuleId()] = {handle->m_statementDate, handle->m_fromDate, handle->m_toDate};
+            StmtEditTag::Free(handle);
+        }
+        if (!ok) throw AppError("the due statements cannot be prepared: " + StatusText(status));
+    }
+
     // Rules and templates by id, read after the selection (it moves statement periods).
     std::map<unsigned long, TxnReminderRule> invoiceRules;
     std::map<unsigned long, StatementReminderRule> statementRules;
@@ -138,11 +159,12 @@ DueList CollectDue(bool fastMode) {
         } else {
             item.customer = item.record.GetCustomerId();
             auto rule = statementRules.find(item.record.GetRuleId());
-            if (rule != statementRules.end()) {
-                item.ruleText = DescribeRule(rule->second);
-                item.periodStart = rule->second.GetLastTriggerDate();
-                item.rangeTo = item.periodStart;
-                item.rangeFrom = DateType32(item.periodStart.GetMonth(), 1, item.periodStart.GetYear());
+            if (rule != statementRules.end()) item.ruleText = DescribeRule(rule->second);
+            auto period = periods.find(item.record.GetRuleId());
+            if (period != periods.end()) {
+                item.periodStart = period->second.statementDate;
+                item.rangeFrom = period->second.from;
+                item.rangeTo = period->second.to;
             }
             TxnReminderRuleTemplate t;
             if (item.record.GetTemplateId() > 0 && templates.GetReminderRuleTemplate(t, item.record.GetTemplateId())) {

@@ -204,6 +204,10 @@ void FillSample(const AppContext&) {
     if (!DBPreferences::GetCompanyDBPreference("companyName", name).Succeeded() || name.empty()) {
         DBPreferences::SetCompanyDBPreference("companyName", "Lakeside Supply Co.");
     }
+    std::string from;
+    if (!DBPreferences::GetCompanyDBPreference("companyEmail", from).Succeeded() || from.empty()) {
+        DBPreferences::SetCompanyDBPreference("companyEmail", "billing@lakesidesupply.test");
+    }
     host.SetPreference(PrefKeys::kState, "1");
     host.SetPreference(PrefKeys::kPrompt, "1");
     host.SetPreference(PrefKeys::kPromptTime, "9");
