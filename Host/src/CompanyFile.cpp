@@ -5,6 +5,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <stdexcept>
 
@@ -56,6 +57,18 @@ void CheckHeader(const std::string& path, const struct stat& st) {
     }
 }
 
+// How long a statement waits for another program's lock before answering
+// busy: $REMINDERS_BUSY_TIMEOUT_MS, else 5 seconds.
+int BusyTimeoutMs() {
+    const char* env = std::getenv("REMINDERS_BUSY_TIMEOUT_MS");
+    if (env && *env) {
+        char* end = nullptr;
+        const long v = std::strtol(env, &end, 10);
+        if (end && *end == '\0' && v >= 0 && v <= 600000) return static_cast<int>(v);
+    }
+    return 5000;
+}
+
 // The mode bits themselves: access() says yes to root whatever they say, and
 // a file its owner marked read-only is not to be written, whoever runs us.
 bool MarkedReadOnly(const struct stat& st) { return (st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0; }
@@ -80,7 +93,7 @@ CompanyFile::CompanyFile(const std::string& path, bool create) : m_path(path) {
         Refuse(path, why);
     }
     sqlite3_extended_result_codes(m_db, 1);
-    sqlite3_busy_timeout(m_db, 5000);
+    sqlite3_busy_timeout(m_db, BusyTimeoutMs());
     try {
         // The first read of the header tells a company file from anything else.
         int found = 0;
