@@ -75,6 +75,28 @@ boost::property_tree::ptree FromJson(const std::string& text, const std::string&
     return tree;
 }
 
+std::string JsonQuote(const std::string& text) {
+    std::string out = "\"";
+    for (unsigned char c : text) {
+        switch (c) {
+            case '"': out += "\\\""; break;
+            case '\\': out += "\\\\"; break;
+            case '\n': out += "\\n"; break;
+            case '\r': out += "\\r"; break;
+            case '\t': out += "\\t"; break;
+            default:
+                if (c < 0x20) {
+                    char esc[8];
+                    std::snprintf(esc, sizeof esc, "\\u%04x", c);
+                    out += esc;
+                } else {
+                    out += static_cast<char>(c);
+                }
+        }
+    }
+    return out + "\"";
+}
+
 std::string FormatAmount(double amount) {
     char text[64];
     std::snprintf(text, sizeof text, "%.2f", amount);

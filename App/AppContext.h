@@ -47,6 +47,9 @@ private:
 std::string ToJson(const boost::property_tree::ptree& tree);
 boost::property_tree::ptree FromJson(const std::string& text, const std::string& source);
 
+// A JSON string literal (quoted, escaped) for hand-built output.
+std::string JsonQuote(const std::string& text);
+
 std::string FormatAmount(double amount);
 
 } // namespace app

@@ -306,9 +306,7 @@ void GroupsCreate(const AppContext& ctx, const std::string& name, const std::vec
                        " (is the name empty, too long or taken?)");
     }
     if (ctx.json) {
-        boost::property_tree::ptree root;
-        root.put("id", id);
-        std::cout << ToJson(root);
+        std::cout << "{\"id\": " << id << "}\n";
     } else {
         std::cout << id << "\n";
     }

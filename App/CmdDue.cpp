@@ -209,35 +209,25 @@ void ShowDue(const AppContext& ctx, bool fastMode) {
     const DueList due = CollectDue(fastMode);
     const std::string company = CompanyName(ctx);
     if (ctx.json) {
-        boost::property_tree::ptree array;
-        for (const auto& item : due.items) {
-            boost::property_tree::ptree o;
-            o.put("txnType", static_cast<int>(item.record.GetTxnType()));
-            o.put("transactionId", item.record.GetTransactionId());
-            o.put("customerId", item.record.GetCustomerId());
-            o.put("ruleId", item.record.GetRuleId());
-            o.put("templateId", item.record.GetTemplateId());
-            o.put("invoice", item.statement ? std::string() : std::to_string(item.invoice.number));
-            o.put("customer", item.to.name);
-            o.put("email", item.to.email.empty() ? "no e-mail" : item.to.email);
-            o.put("dueDate", item.statement ? std::string() : FormatIsoDate(item.invoice.dueDate));
-            o.put("daysFromDue", item.statement ? 0 : item.daysFromDue);
-            o.put("rule", item.ruleText);
-            o.put("subject", Render(item.subject, ValuesFor(ctx, item)));
-            array.push_back({"", o});
-        }
-        // A JSON array at the top: the tree writer cannot write one, so the
-        // elements are written one by one.
+        // The record's fields as numbers, as the engine gives them; the
+        // tree writer would quote them, so the array is written here.
         std::ostringstream out;
         out << "[";
-        bool first = true;
-        for (const auto& child : array) {
-            std::string text = ToJson(child.second);
-            while (!text.empty() && text.back() == '\n') text.pop_back();
-            out << (first ? "\n" : ",\n") << text;
-            first = false;
+        for (std::size_t i = 0; i < due.items.size(); ++i) {
+            const DueItem& item = due.items[i];
+            out << (i ? ",\n" : "\n") << "  {\"txnType\": " << static_cast<int>(item.record.GetTxnType())
+                << ", \"transactionId\": " << item.record.GetTransactionId()
+                << ", \"customerId\": " << item.record.GetCustomerId() << ", \"ruleId\": " << item.record.GetRuleId()
+                << ", \"templateId\": " << item.record.GetTemplateId()
+                << ", \"invoice\": " << JsonQuote(item.statement ? "" : std::to_string(item.invoice.number))
+                << ", \"customer\": " << JsonQuote(item.to.name)
+                << ", \"email\": " << JsonQuote(item.to.email.empty() ? "no e-mail" : item.to.email)
+                << ", \"dueDate\": " << JsonQuote(item.statement ? "" : FormatIsoDate(item.invoice.dueDate))
+                << ", \"daysFromDue\": " << (item.statement ? 0 : item.daysFromDue)
+                << ", \"rule\": " << JsonQuote(item.ruleText)
+                << ", \"subject\": " << JsonQuote(Render(item.subject, ValuesFor(ctx, item))) << "}";
         }
-        out << (first ? "]\n" : "\n]\n");
+        out << (due.items.empty() ? "]\n" : "\n]\n");
         std::cout << out.str();
         return;
     }

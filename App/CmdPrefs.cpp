@@ -87,16 +87,16 @@ void PrefsShow(const AppContext& ctx) {
 
 void PrefsSet(const AppContext&, const std::string& name, const std::string& rawValue) {
     const std::string value = Lower(rawValue);
-    const PrefSpec* spec = nullptr;
+    const PrefSpec* pref = nullptr;
     for (const auto& p : kPrefs) {
-        if (name == p.name) spec = &p;
+        if (name == p.name) pref = &p;
     }
-    if (!spec) {
+    if (!pref) {
         std::string known;
         for (const auto& p : kPrefs) known += std::string(known.empty() ? "" : ", ") + p.name;
         throw AppError("prefs set: unknown preference '" + name + "' (known: " + known + ")");
     }
-    const std::string key = spec->key;
+    const std::string key = pref->key;
     std::string stored;
     if (key == PrefKeys::kState || key == PrefKeys::kPrompt) {
         if (value == "on" || value == "1" || value == "true") stored = "1";
@@ -125,7 +125,7 @@ void PrefsSet(const AppContext&, const std::string& name, const std::string& raw
     }
     Host::HostContext::Get().SetPreference(key, stored);
     ApplyPermissions();
-    std::cout << name << " = " << Shown(*spec) << "\n";
+    std::cout << name << " = " << Shown(*pref) << "\n";
 }
 
 void ApplyPermissions() {
@@ -164,6 +164,7 @@ void ShowStats(const AppContext& ctx) {
         if (id != std::string::npos) {
             std::size_t end = text.find_first_of(":,", id);
             event = text.substr(id + 8, end == std::string::npos ? std::string::npos : end - id - 8);
+            if (text.find("EventSource=AutomatedStatementReminders") == 0) event = "Statement " + event;
         }
         auto& entry = byEvent[event];
         ++entry.first;

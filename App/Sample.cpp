@@ -200,6 +200,10 @@ void FillSample(const AppContext&) {
     SaveSet(kInvoiceSetJson, allGroup, 0);
     SaveSet(kStatementSetJson, keyGroup, statementTemplate);
 
+    std::string name;
+    if (!DBPreferences::GetCompanyDBPreference("companyName", name).Succeeded() || name.empty()) {
+        DBPreferences::SetCompanyDBPreference("companyName", "Lakeside Supply Co.");
+    }
     host.SetPreference(PrefKeys::kState, "1");
     host.SetPreference(PrefKeys::kPrompt, "1");
     host.SetPreference(PrefKeys::kPromptTime, "9");

@@ -95,9 +95,11 @@ TEST_F(AppEndToEndTest, SampleDueListMatchesTheRulesAndSendingRecordsItOnce) {
     // most 5 days away.
     const DateType32 today = Iso("2026-03-10");
     std::map<int, boost::property_tree::ptree> customers;
-    for (const auto& c : Json("customers").get_child("customers")) customers[c.second.get<int>("id")] = c.second;
+    const auto customerList = Json("customers");
+    for (const auto& c : customerList.get_child("customers")) customers[c.second.get<int>("id")] = c.second;
     std::set<unsigned long> expected;
-    for (const auto& i : Json("invoices").get_child("invoices")) {
+    const auto invoiceList = Json("invoices");
+    for (const auto& i : invoiceList.get_child("invoices")) {
         if (i.second.get<bool>("paid")) continue;
         int top = i.second.get<int>("customerId");
         while (customers[top].get<int>("parent") != 0) top = customers[top].get<int>("parent");
@@ -167,7 +169,8 @@ TEST_F(AppEndToEndTest, AnEditedAndImportedSetChangesWhatIsDue) {
     Write("set.json", edited.str());
     const Result imported = Run("sets import '" + m_dir + "/set.json'");
     ASSERT_EQ(imported.exit, 0) << imported.err;
-    for (const auto& item : Json("due")) EXPECT_EQ(item.second.get<int>("txnType"), 101);
+    const auto dueAfter = Json("due");
+    for (const auto& item : dueAfter) EXPECT_EQ(item.second.get<int>("txnType"), 101);
     EXPECT_LT(Json("due").size(), before);
 }
 
@@ -225,7 +228,8 @@ TEST_F(AppEndToEndTest, SimulatedMonthSendsEachDueReminderExactlyOnce) {
     ASSERT_EQ(run.exit, 0) << run.err << run.out;
     EXPECT_NE(run.out.find("30 days: "), std::string::npos) << run.out;
 
-    const auto history = Json("history", "2026-04-09").get_child("history");
+    const auto historyTree = Json("history", "2026-04-09");
+    const auto& history = historyTree.get_child("history");
     std::set<std::pair<unsigned long, unsigned long>> pairs;
     for (const auto& h : history) {
         EXPECT_TRUE(pairs.insert({h.second.get<unsigned long>("transactionId"), h.second.get<unsigned long>("ruleId")})

@@ -45,7 +45,10 @@ protected:
             if (r.message == kElapsed) m_fired.push_back(GetMXSystemTime());
             if (r.message.find("ProcessMsg:") != std::string::npos) m_trace.push_back("log:" + r.message);
         });
-        Ctx().AddTelemetrySink([this](int, const std::string& text) { m_trace.push_back("event:" + text); });
+        // The prompt's own events; listing the sets reports statistics too.
+        Ctx().AddTelemetrySink([this](int, const std::string& text) {
+            if (text.find("ButtonClicked") != std::string::npos) m_trace.push_back("event:" + text);
+        });
         Host::RegisterCommand("mxw:send_txnreminders", [this](const CArguments& args) {
             m_trace.push_back(std::string("command:sendWithoutPreview=") +
                               (args.GetBool("sendWithoutPreview") ? "true" : "false"));

@@ -2,9 +2,9 @@
 
 #include <algorithm>
 #include <cstddef>
-#include <unordered_set>
 
 #include "Records/Names.h"
+#include "TxnReminderNameCache.h"
 #include "TxnReminderRule.h"
 #include "TxnReminderTargetGroup.h"
 #include "TxnSendableReminderContainer.h"
@@ -41,6 +41,23 @@ private:
     std::vector<CName> m_names;
 };
 
+// The target's hidden state, its chain of valid records and whether one of
+// them has an address (a job without one inherits its customer's).
+TxnReminderNameCache::Target ReadTarget(int targetId) {
+    TxnReminderNameCache::Target target;
+    NameChain chain(targetId);
+    const CName* first = chain.At(0);
+    if (first && first->GetIsHidden()) {
+        target.hidden = true;
+        return target;
+    }
+    for (std::size_t depth = 0; const CName* name = chain.At(depth); ++depth) {
+        target.chain.push_back(name->GetRecNum());
+        if (!target.emailFound && !name->GetEmail().str().empty()) target.emailFound = true;
+    }
+    return target;
+}
+
 } // namespace
 
 InvoiceTransactionContainer::InvoiceTransactionContainer() : TxnReminderTransactionContainer() { m_dueDate.SetZero(); }
@@ -66,38 +83,36 @@ void InvoiceTransactionContainer::SetDueDate(const DateType32& dueDate) { m_dueD
 
 bool InvoiceTransactionContainer::IsAcceptableTarget(TxnReminderStatusCode& status,
                                                      TxnReminderTargetGroup targetGroup) {
-    NameChain chain(GetTargetId());
-    const CName* target = chain.At(0);
-    // A hidden customer or job gets no reminder, member or not.
-    if (target && target->GetIsHidden()) return false;
-
-    bool member = false;
-    for (std::size_t depth = 0; const CName* name = chain.At(depth); ++depth) {
-        if (targetGroup.HasTargetUser(name->GetRecNum())) {
-            member = true;
-            break;
-        }
+    TxnReminderNameCache* cache = TxnReminderNameCache::Current();
+    const TxnReminderNameCache::Target* cached = cache ? cache->Find(GetTargetId()) : nullptr;
+    TxnReminderNameCache::Target read;
+    if (!cached) {
+        read = ReadTarget(GetTargetId());
+        cached = cache ? &cache->Add(GetTargetId(), std::move(read)) : &read;
     }
+    const TxnReminderNameCache::Target& target = *cached;
+    // A hidden customer or job gets no reminder, member or not.
+    if (target.hidden) return false;
+
+    const bool member = std::any_of(target.chain.begin(), target.chain.end(),
+                                    [&targetGroup](int recNum) { return targetGroup.HasTargetUser(recNum); });
     if (!member) return false;
 
-    bool emailFound = false;
-    for (std::size_t depth = 0; const CName* name = chain.At(depth); ++depth) {
-        if (!name->GetEmail().str().empty()) {
-            emailFound = true;
-            break;
-        }
-    }
-    SetEmailIdPresent(emailFound);
-    if (!emailFound && status == TxnReminderStatus_Success) status = TxnReminderStatus_NoEmail;
+    SetEmailIdPresent(target.emailFound);
+    if (!target.emailFound && status == TxnReminderStatus_Success) status = TxnReminderStatus_NoEmail;
     return true;
 }
 
 bool InvoiceTransactionContainer::IsExecutable(TxnReminderStatusCode&, std::vector<TxnReminderRule>& rules,
                                                TxnSendableReminderContainer& reminder) {
-    std::unordered_set<unsigned long> carriedOut;
-    for (const TxnReminderExecutionDetails& detail : GetExecutionDetailsList()) {
-        if (detail.IsCarriedOut()) carriedOut.insert(detail.GetRuleId());
-    }
+    // The history of one invoice is a handful of entries: searched in place
+    // rather than copied and indexed for every invoice.
+    const std::vector<TxnReminderExecutionDetails>& history = ExecutionDetails();
+    const auto carriedOut = [&history](unsigned long ruleId) {
+        return std::any_of(history.begin(), history.end(), [ruleId](const TxnReminderExecutionDetails& detail) {
+            return detail.IsCarriedOut() && detail.GetRuleId() == ruleId;
+        });
+    };
 
     const DateType32 today = DateAndTimeToDate(GetMXSystemTime());
     const DateType32 dueDate = GetDueDate();
@@ -105,8 +120,8 @@ bool InvoiceTransactionContainer::IsExecutable(TxnReminderStatusCode&, std::vect
     // end whose day has come is the latest due. A rule already carried out
     // at or after that point means the invoice waits for the next rule.
     for (auto rule = rules.rbegin(); rule != rules.rend(); ++rule) {
-        if (carriedOut.count(rule->GetRuleId()) > 0) return false;
-        const TxnReminderRuleCriteria criteria = rule->GetRuleCriteria();
+        if (carriedOut(rule->GetRuleId())) return false;
+        const TxnReminderRuleCriteria& criteria = rule->GetRuleCriteria();
         const DateType32 triggerDate = criteria.GetSchedule() == TxnReminderRuleCriteria::kScheduleBefore
                                            ? DateSub(dueDate, criteria.GetDays())
                                            : DateAdd(dueDate, criteria.GetDays());

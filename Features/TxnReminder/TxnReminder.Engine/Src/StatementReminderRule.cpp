@@ -1,6 +1,11 @@
 #include "StatementReminderRule.h"
 
 #include <cstdint>
+#include <cstring>
+#include <limits>
+
+#include "Statements/StmtEditTag.h"
+#include "Util/MemoryManager.h"
 
 #include "Prefs/PrefsTag.h"
 #include "PtreeHelpers.h"
@@ -101,6 +106,68 @@ DateType32 LastQuarterly(const DateType32& today, long day) {
     }
     return candidate;
 }
+
+DateType32 LastOfMonth(int month, int year) { return DateType32(month, DaysInMonth(month, year), year); }
+
+// First day of the fiscal quarter that holds `date`.
+DateType32 FiscalQuarterStart(const DateType32& date, int fiscalFirst) {
+    const int month = date.GetMonth();
+    const int year = date.GetYear();
+    const int quarter = (month - fiscalFirst + (month < fiscalFirst ? 12 : 0)) / 3;
+    int startMonth = fiscalFirst + 3 * quarter;
+    int startYear = year;
+    if (startMonth > 12) {
+        startMonth -= 12;
+    } else if ((startMonth == 11 || startMonth == 12) && month < 11) {
+        startYear = year - 1;
+    }
+    return FirstOfMonth(startMonth, startYear);
+}
+
+// The transactions a statement dated `statementDate` covers, by the text of
+// its date range; a text outside the table covers the 1st to the 28th of the
+// statement's month.
+void StatementRange(const std::string& range, const DateType32& statementDate, DateType32& from, DateType32& to) {
+    const int month = statementDate.GetMonth();
+    const int year = statementDate.GetYear();
+    const int fiscalFirst = FiscalFirstMonth();
+    const DateType32 fiscalYearStart = FirstOfMonth(fiscalFirst, month >= fiscalFirst ? year : year - 1);
+    to = statementDate;
+    if (range == "all to-date") {
+        from = DateType32(1, 1, 1901);
+    } else if (range == "current week-to-date") {
+        from = DateSub(statementDate, DayOfWeek(statementDate) - 1);
+    } else if (range == "current month-to-date") {
+        from = FirstOfMonth(month, year);
+    } else if (range == "current fiscal quarter-to-date") {
+        from = FiscalQuarterStart(statementDate, fiscalFirst);
+    } else if (range == "current fiscal year-to-current month") {
+        from = fiscalYearStart;
+        to = LastOfMonth(month, year);
+    } else if (range == "current fiscal year-to-date") {
+        from = fiscalYearStart;
+    } else if (range == "previous week" || range == "previous week-to-date") {
+        from = DateSub(statementDate, 6 + DayOfWeek(statementDate));
+        if (range == "previous week") to = DateAdd(from, 6);
+    } else if (range == "previous month" || range == "previous month-to-date") {
+        from = month == 1 ? FirstOfMonth(12, year - 1) : FirstOfMonth(month - 1, year);
+        if (range == "previous month") to = LastOfMonth(from.GetMonth(), from.GetYear());
+    } else if (range == "previous fiscal quarter-to-date") {
+        const DateType32 current = FiscalQuarterStart(statementDate, fiscalFirst);
+        const int previousMonth = current.GetMonth() - 3;
+        from = previousMonth >= 1 ? FirstOfMonth(previousMonth, current.GetYear())
+                                  : FirstOfMonth(previousMonth + 12, current.GetYear() - 1);
+    } else if (range == "previous fiscal year-to-date") {
+        from = FirstOfMonth(fiscalFirst, month < fiscalFirst ? year - 2 : year - 1);
+    } else {
+        from = FirstOfMonth(month, year);
+        to = DateType32(month, 28, year);
+    }
+}
+
+// Largest customer list a statement request can carry: its count is 32-bit.
+constexpr std::size_t kMaxStatementCustomers =
+    (std::numeric_limits<std::int32_t>::max() - StmtEditTag::kCustomerListHeaderBytes) / sizeof(std::int32_t);
 
 } // namespace
 
@@ -215,4 +282,58 @@ bool StatementReminderRule::SetPtree(const boost::property_tree::ptree& tree) {
         TXNR_FAILURE("TxnReminder: Error occurred whiled parsing Ptree at StatementReminderRule::SetPtree");
         return false;
     }
+}
+
+StmtEditTag* StatementReminderRule::CreateStmtEditHandle(TxnReminderStatusCode& status,
+                                                         std::vector<int> customerIds) const {
+    StmtEditTag* handle = StmtEditTag::New();
+    void* block = nullptr;
+    if (handle && customerIds.size() <= kMaxStatementCustomers) {
+        block = Util::GetMemoryManager()->Allocate(StmtEditTag::kCustomerListHeaderBytes +
+                                                   customerIds.size() * sizeof(std::int32_t));
+    }
+    // A request without its customer list would print for nobody, or for
+    // everybody: it is not handed out.
+    if (!handle || !block) {
+        StmtEditTag::Free(handle);
+        status = TxnReminderStatus_StmtHandleFailed;
+        TXNR_FAILURE("TxnReminderEngine:GetStmtData: not able to create new StmtEditHandle");
+        return nullptr;
+    }
+    handle->m_filler = ' ';
+
+    const std::size_t bytes = StmtEditTag::kCustomerListHeaderBytes + customerIds.size() * sizeof(std::int32_t);
+    std::memset(block, 0, bytes);
+    StmtCustomerListHeader header{};
+    header.count = static_cast<std::int32_t>(customerIds.size());
+    header.kind = 1;
+    std::memcpy(block, &header, sizeof header);
+    unsigned char* ids = static_cast<unsigned char*>(block) + StmtEditTag::kCustomerListHeaderBytes;
+    for (auto id = customerIds.rbegin(); id != customerIds.rend(); ++id) {
+        const std::int32_t value = *id;
+        std::memcpy(ids, &value, sizeof value);
+        ids += sizeof value;
+    }
+    handle->SetCustomerList(block);
+    handle->m_listSelected = 1;
+    handle->m_listFiltered = 0;
+    customerIds.clear();
+
+    handle->m_account = CAccnt(1);
+    handle->m_style = CCustomStyle(m_styleTemplateId, 1);
+    handle->m_custType = CCustType(1);
+
+    const DateType32 statementDate = GetLastTriggerDate();
+    handle->m_statementDate = statementDate;
+    StatementRange(m_ruleCriteria.GetDateRangeString(), statementDate, handle->m_fromDate, handle->m_toDate);
+
+    handle->m_openOrOverdueOnly = m_ruleCriteria.GetTxnStatus() != 0;
+    handle->m_overdueOnly = m_ruleCriteria.GetTxnStatus() == 2;
+    handle->m_overdueByDays = m_ruleCriteria.GetOverdueBy();
+
+    handle->m_customerOrJob = m_ruleCriteria.GetIsCustomerJob();
+    handle->m_itemDetails = m_ruleCriteria.GetIsItemDetailsIncluded();
+    handle->m_dueDate = m_ruleCriteria.GetIsDueDateIncluded();
+    handle->m_memo = m_ruleCriteria.GetIsMemoIncluded();
+    return handle;
 }

@@ -2,11 +2,14 @@
 
 #include <map>
 #include <string>
+#include <vector>
 
 #include "Date/DateType32.h"
 #include "IPtreeManager.h"
 #include "StatementReminderRuleCriteria.h"
 #include "TxnReminderDefines.h"
+
+class StmtEditTag;
 
 // How often the customers of a statement set get an automated statement
 // (weekly, monthly or fiscal-quarterly, on a day of that period), with which
@@ -52,6 +55,13 @@ public:
 
     // The latest day, today or before, on which the rule was due.
     DateType32 GetLastTriggerDate() const;
+
+    // The host's statement request for these customers (listed in reverse
+    // order, as the host reads them), dated on the last trigger date and
+    // covering the criterion's date range; the caller owns it and frees it
+    // with StmtEditTag::Free. Null, with status 10, when it cannot be made.
+    // The customer ids are consumed.
+    StmtEditTag* CreateStmtEditHandle(TxnReminderStatusCode& status, std::vector<int> customerIds) const;
 
     // By rule id, ascending.
     bool operator<(const StatementReminderRule& other) const;

@@ -1,14 +1,28 @@
 #include "TxnReminderEngine.h"
 
+#include <algorithm>
 #include <boost/property_tree/ptree.hpp>
+#include <cstdint>
+#include <exception>
 #include <string>
+#include <unordered_set>
 
 #include "Config/HostServices.h"
+#include "Records/StmtReminderRecords.h"
+#include "StatementReminderRule.h"
+#include "Statements/AgingBalancesQuery.h"
+#include "Statements/ReminderEmailStateHandler.h"
+#include "Statements/StmtEditTag.h"
+#include "TargetGroupRule.h"
 #include "TxnReminderDBFactory.h"
 #include "TxnReminderDBHelper.h"
 #include "TxnReminderKillSwitchHelper.h"
+#include "TxnReminderNameCache.h"
 #include "TxnReminderSet.h"
+#include "TxnReminderTargetGroup.h"
+#include "TxnReminderTransactionContainer.h"
 #include "TxnReminderUtil.h"
+#include "TxnSendableReminderContainer.h"
 
 #define TXNR_SOURCE_FILE TXNR_SRC_DIR "TxnReminderEngine"
 
@@ -288,15 +302,117 @@ bool TxnReminderEngine::SaveReminderExecutionHistory(unsigned long txnId, unsign
 }
 
 // ---------------------------------------------------------------------------
-// Invoice reminder selection. It needs the eligibility rules and the invoice
-// queries; until they are part of the library nothing is selected.
+// Invoice reminder selection.
 
-bool TxnReminderEngine::PrepareReminderListToSend(TxnReminderStatusCode&, std::vector<TxnSendableReminderContainer>&,
-                                                  bool&, bool) {
-    return false;
+bool TxnReminderEngine::PrepareReminderListToSend(TxnReminderStatusCode& status,
+                                                  std::vector<TxnSendableReminderContainer>& reminders,
+                                                  bool& duplicateFound, bool fastMode) {
+    TXNR_MILESTONE("TxnReminder::Entering %s", TXNR_FUNCTION_NAME);
+    if (m_viewType == FormViewType_Statement) return PrepareReminderListToSendForStmt(status, reminders, false);
+    try {
+        const TxnReminderUtil::TimePoint start = TxnReminderUtil::StartTracing();
+        status = TxnReminderStatus_Success;
+
+        std::vector<TxnReminderSet> sets;
+        if (!GetAllReminderSets(status, sets)) {
+            status = TxnReminderStatus_LoadFailed;
+            return false;
+        }
+        std::vector<std::unique_ptr<TxnReminderTransactionContainer>> txns;
+        if (!GetTxnDetailsFromDB(txns)) {
+            status = TxnReminderStatus_LoadFailed;
+            return false;
+        }
+
+        if (!txns.empty()) {
+            // The loaded sets outlive the loop, so the map keeps them by address.
+            std::map<long, std::vector<const TxnReminderSet*>> setsByGroup;
+            for (const TxnReminderSet& set : sets) {
+                if (set.GetReminderSetStatus() == TxnReminderSetStatus_Active)
+                    setsByGroup[set.GetTargetGroupId()].push_back(&set);
+            }
+
+            // Transactions already handed out in this call; an invoice that a
+            // later group also selects is reported, not repeated.
+            std::unordered_set<std::uint32_t> selected;
+            // Each customer or job is read from the name list once per call, not once
+            // per invoice and group.
+            TxnReminderNameCache nameCache;
+            std::vector<TxnReminderRule> groupRules;
+            for (const auto& [groupId, groupSets] : setsByGroup) {
+                groupRules.clear();
+                for (const TxnReminderSet* set : groupSets) {
+                    const std::vector<TxnReminderRule>& rules = set->GetReminderRules();
+                    groupRules.insert(groupRules.end(), rules.begin(), rules.end());
+                }
+                if (groupRules.empty()) {
+                    TXNR_MILESTONE("TxnReminder: Empty rule list present, hence skipping");
+                    continue;
+                }
+                TxnReminderTargetGroup group;
+                if (!GetDLPTargetGroup(groupId, group)) return false;
+                std::sort(groupRules.begin(), groupRules.end());
+
+                // Per invoice: a group copy that shares its members and their
+                // index, and the group's one rule vector.
+                for (const std::unique_ptr<TxnReminderTransactionContainer>& txn : txns) {
+                    TxnReminderStatusCode invoiceStatus = TxnReminderStatus_Success;
+                    if (!txn->IsAcceptableTarget(invoiceStatus, group)) continue;
+                    TxnSendableReminderContainer reminder;
+                    if (!txn->IsExecutable(invoiceStatus, groupRules, reminder)) continue;
+                    if (!selected.insert(static_cast<std::uint32_t>(reminder.GetTransactionId())).second) {
+                        duplicateFound = true;
+                        continue;
+                    }
+                    reminders.push_back(reminder);
+                    if (status == TxnReminderStatus_Success) status = invoiceStatus;
+                    if (fastMode) {
+                        TXNR_MILESTONE("TxnReminder: We're in fast mode now and an email is found!");
+                        return true;
+                    }
+                }
+            }
+        }
+
+        char file[] = TXNR_SOURCE_FILE;
+        char function[] = "TxnReminderEngine::PrepareReminderListToSend";
+        TxnReminderUtil::EndTracing(start, file, function);
+        TXNR_MILESTONE("TxnReminder::Exiting %s", TXNR_FUNCTION_NAME);
+        return true;
+    } catch (const std::exception& e) {
+        TXNR_FAILURE("TxnReminder::PrepareReminderListToSend exception occured in execution, trace=%s", e.what());
+        status = TxnReminderStatus_Exception;
+        return false;
+    } catch (...) {
+        TXNR_FAILURE("TxnReminder::PrepareReminderListToSend unable to execute!");
+        status = TxnReminderStatus_Exception;
+        return false;
+    }
 }
 
-bool TxnReminderEngine::IsAtLeastOneReminderRuleActive() { return false; }
+bool TxnReminderEngine::IsAtLeastOneReminderRuleActive() {
+    TXNR_MILESTONE("TxnReminder::Entering %s", TXNR_FUNCTION_NAME);
+    try {
+        TxnReminderStatusCode status = TxnReminderStatus_Reset;
+        std::vector<TxnReminderSet> sets;
+        if (!GetAllReminderSets(status, sets)) {
+            TXNR_MILESTONE("TxnReminder::Exiting %s", TXNR_FUNCTION_NAME);
+            return false;
+        }
+        for (const TxnReminderSet& set : sets) {
+            if (set.GetReminderSetStatus() != TxnReminderSetStatus_Active) continue;
+            if (!set.GetReminderRules().empty() || !set.GetStatementReminderRules().empty()) {
+                TXNR_MILESTONE("TxnReminder::Exiting %s : Found the active rule", TXNR_FUNCTION_NAME);
+                return true;
+            }
+        }
+        TXNR_MILESTONE("TxnReminder::Exiting %s", TXNR_FUNCTION_NAME);
+        return false;
+    } catch (...) {
+        TXNR_FAILURE("TxnReminder: Exception in TxnReminderEngine::IsAtLeastOneReminderRuleActive");
+        return false;
+    }
+}
 
 bool TxnReminderEngine::GetTxnDetailsFromDB(std::vector<std::unique_ptr<TxnReminderTransactionContainer>>& txns) {
     TXNR_TRACE("TxnReminder::Entering %s", TXNR_FUNCTION_NAME);
@@ -312,34 +428,225 @@ bool TxnReminderEngine::GetTxnDetailsFromDB(std::vector<std::unique_ptr<TxnRemin
 }
 
 // ---------------------------------------------------------------------------
-// Statement reminder selection: arrives with the statement rules; until then
-// nothing is selected.
+// Statement reminder selection.
 
-bool TxnReminderEngine::PrepareReminderListToSendForStmt(TxnReminderStatusCode&,
-                                                         std::vector<TxnSendableReminderContainer>&, bool) {
-    return false;
+bool TxnReminderEngine::PrepareReminderListToSendForStmt(TxnReminderStatusCode& status,
+                                                         std::vector<TxnSendableReminderContainer>& reminders,
+                                                         bool fastMode) {
+    TXNR_MILESTONE("TxnReminder::Entering %s", TXNR_FUNCTION_NAME);
+    status = TxnReminderStatus_Success;
+    try {
+        std::vector<TxnReminderSet> sets;
+        if (!GetAllReminderSets(status, sets)) {
+            TXNR_FAILURE("TxnReminderEngine:PrepareReminderListToSendForStmt: Get all reminder sets failed.");
+            status = TxnReminderStatus_LoadFailed;
+            return false;
+        }
+
+        std::map<unsigned long, TxnReminderTargetGroup> groups;
+        std::vector<StatementReminderRule> rules;
+        for (const TxnReminderSet& set : sets) {
+            if (set.GetReminderSetStatus() != TxnReminderSetStatus_Active) continue;
+            TxnReminderTargetGroup group;
+            // Sets made since target groups became permission groups name a
+            // permission group, which has no own-table record to load.
+            if (!GetTargetGroup(set.GetTargetGroupId(), group) && !GetDLPTargetGroup(set.GetTargetGroupId(), group)) {
+                TXNR_FAILURE("TxnReminderEngine:PrepareReminderListToSendForStmt: Get target group failed.");
+                status = TxnReminderStatus_LoadFailed;
+                return false;
+            }
+            groups[set.GetRuleSetId()] = group;
+            const std::vector<StatementReminderRule>& setRules = set.GetStatementReminderRules();
+            rules.insert(rules.end(), setRules.begin(), setRules.end());
+        }
+
+        std::vector<unsigned long> allTransactionRuleIds;
+        for (StatementReminderRule& rule : rules) {
+            if (rule.GetRuleCriteria().GetTxnStatus() == 0) allTransactionRuleIds.push_back(rule.GetRuleId());
+            // A new period: last period's statuses no longer hold.
+            const DateType32 lastTrigger = rule.GetLastTriggerDate();
+            if (rule.GetEmailListPrepDate() < lastTrigger) {
+                if (!DeleteStatementReminderExecutionDetails(rule.GetRuleId())) {
+                    TXNR_FAILURE("TxnReminderEngine:PrepareReminderListToSendForStmt: Delete statement execution "
+                                 "status for rule failed.");
+                    status = TxnReminderStatus_LoadFailed;
+                    return false;
+                }
+                rule.SetEmailListPrepDate(lastTrigger);
+                UpdateEmailPrepDateForSTMT(rule);
+            }
+        }
+
+        if (!fastMode) {
+            for (const StatementReminderRule& rule : rules) {
+                const auto group = groups.find(rule.GetRuleSetId());
+                std::vector<int> ready;
+                if (!GetReadyCustomerList(rule.GetRuleId(),
+                                          group != groups.end() ? group->second : TxnReminderTargetGroup(), ready)) {
+                    status = TxnReminderStatus_LoadFailed;
+                    return false;
+                }
+                for (int customerId : ready) {
+                    TxnSendableReminderContainer reminder;
+                    reminder.SetTxnType(FormViewType_Statement);
+                    reminder.SetTransactionId(0);
+                    reminder.SetCustomerId(customerId);
+                    reminder.SetRuleId(rule.GetRuleId());
+                    reminder.SetTemplateId(rule.GetEmailTemplateId());
+                    reminders.push_back(reminder);
+                }
+            }
+            TXNR_MILESTONE("TxnReminder::Exiting %s", TXNR_FUNCTION_NAME);
+            return true;
+        }
+
+        if (CanShowReminderForStmt(status, allTransactionRuleIds, rules, groups)) {
+            // Only says that something is due.
+            reminders.emplace_back();
+            return true;
+        }
+        return status == TxnReminderStatus_Success;
+    } catch (const std::exception& e) {
+        TXNR_FAILURE("TxnReminder::PrepareReminderListToSendForStmt exception occured in execution, trace=%s",
+                     e.what());
+        status = TxnReminderStatus_Exception;
+        return false;
+    } catch (...) {
+        TXNR_FAILURE("TxnReminder::PrepareReminderListToSendForStmt unable to execute!");
+        status = TxnReminderStatus_Exception;
+        return false;
+    }
 }
 
-bool TxnReminderEngine::GetStmtData(TxnReminderStatusCode&, std::list<std::pair<StmtEditTag*, TargetGroupRule>>&) {
-    return false;
+bool TxnReminderEngine::GetStmtData(TxnReminderStatusCode& status,
+                                    std::list<std::pair<StmtEditTag*, TargetGroupRule>>& stmtData) {
+    status = TxnReminderStatus_Success;
+    std::vector<TxnSendableReminderContainer> due;
+    if (!PrepareReminderListToSendForStmt(status, due, false)) {
+        status = TxnReminderStatus_LoadFailed;
+        TXNR_FAILURE("TxnReminderEngine:GetStmtData: Prepare reminder list for statements failed.");
+        return false;
+    }
+    if (due.empty()) return true;
+
+    std::map<unsigned long, std::vector<int>> customersByRule;
+    for (const TxnSendableReminderContainer& reminder : due)
+        customersByRule[reminder.GetRuleId()].push_back(reminder.GetCustomerId());
+
+    std::vector<TxnReminderSet> sets;
+    if (!GetAllReminderSets(status, sets)) {
+        status = TxnReminderStatus_LoadFailed;
+        TXNR_FAILURE("TxnReminderEngine:GetStmtData: not able to get set with rules for statements.");
+        return false;
+    }
+    std::vector<StatementReminderRule> dueRules;
+    for (const TxnReminderSet& set : sets) {
+        if (set.GetReminderSetStatus() != TxnReminderSetStatus_Active) continue;
+        for (const StatementReminderRule& rule : set.GetStatementReminderRules()) {
+            if (customersByRule.count(rule.GetRuleId()) > 0) dueRules.push_back(rule);
+        }
+    }
+    for (const StatementReminderRule& rule : dueRules) {
+        StmtEditTag* handle = rule.CreateStmtEditHandle(status, customersByRule[rule.GetRuleId()]);
+        stmtData.emplace_back(handle, TargetGroupRule(rule.GetRuleId(), rule.GetEmailTemplateId()));
+    }
+    return true;
 }
 
-// These two take the target group and the statement rules by value, so they
-// can only be defined where those classes are complete.
-#if __has_include("TxnReminderTargetGroup.h") && __has_include("StatementReminderRule.h")
-#include "StatementReminderRule.h"
-#include "TxnReminderTargetGroup.h"
+bool TxnReminderEngine::GetReadyCustomerList(unsigned long ruleId, TxnReminderTargetGroup targetGroup,
+                                             std::vector<int>& customerIds) {
+    if (!m_dbHelper && !Initialize()) return false;
+    std::vector<int> customers;
+    if (!m_dbHelper->GetCustomerListFromGroup(targetGroup.GetTargetGroupId(), customers)) {
+        TXNR_FAILURE("TxnReminderEngine:GetReadyCustomerList: Get customer list from group failed.");
+        return false;
+    }
+    std::vector<DMStmtReminderExecutionStatus::DBStmtReminderExecutionStatus> rows;
+    if (!GetCustomersStatusForGivenRule(ruleId, rows)) {
+        TXNR_FAILURE("TxnReminderEngine:GetReadyCustomerList: Get statement execution status failed.");
+        return false;
+    }
+    std::sort(rows.begin(), rows.end(), [](const auto& a, const auto& b) { return a.CustomerId < b.CustomerId; });
+    std::sort(customers.begin(), customers.end());
+    // A customer listed twice in the group is still one customer with one
+    // status: the merge below would otherwise hand it out past its status.
+    customers.erase(std::unique(customers.begin(), customers.end()), customers.end());
 
-bool TxnReminderEngine::GetReadyCustomerList(unsigned long, TxnReminderTargetGroup, std::vector<int>&) {
-    return false;
+    auto customer = customers.begin();
+    auto row = rows.begin();
+    while (customer != customers.end() && row != rows.end()) {
+        if (*customer < row->CustomerId) {
+            customerIds.push_back(*customer);
+            ++customer;
+        } else if (*customer == row->CustomerId) {
+            if (row->Status == ReminderExecutionStatus_Pending) {
+                if (!DeleteStatementReminderExecutionDetails(ruleId, *customer)) {
+                    TXNR_FAILURE("TxnReminderEngine:GetReadyCustomerList: Delete statement execution status for "
+                                 "rule and customer failed.");
+                    return false;
+                }
+                customerIds.push_back(*customer);
+            }
+            ++customer;
+            ++row;
+        } else {
+            ++row;
+        }
+    }
+    customerIds.insert(customerIds.end(), customer, customers.end());
+    return true;
 }
 
-bool TxnReminderEngine::CanShowReminderForStmt(TxnReminderStatusCode&, std::vector<unsigned long>,
-                                               std::vector<StatementReminderRule>,
-                                               std::map<unsigned long, TxnReminderTargetGroup>) {
-    return false;
+bool TxnReminderEngine::CanShowReminderForStmt(TxnReminderStatusCode& status,
+                                               std::vector<unsigned long> allTransactionRuleIds,
+                                               std::vector<StatementReminderRule> rules,
+                                               std::map<unsigned long, TxnReminderTargetGroup> targetGroups) {
+    if (rules.empty()) return false;
+    std::map<StatementReminderRule, std::vector<int>> restricted;
+    for (const StatementReminderRule& rule : rules) {
+        const auto group = targetGroups.find(rule.GetRuleSetId());
+        std::vector<int> ready;
+        if (!GetReadyCustomerList(rule.GetRuleId(),
+                                  group != targetGroups.end() ? group->second : TxnReminderTargetGroup(), ready))
+            return false;
+        if (ready.empty()) continue;
+        if (std::find(allTransactionRuleIds.begin(), allTransactionRuleIds.end(), rule.GetRuleId()) !=
+            allTransactionRuleIds.end()) {
+            TXNR_MILESTONE("TxnReminder:CanShowReminderForStmt We're in fast mode now and an email is found!");
+            return true;
+        }
+        restricted.emplace(rule, std::move(ready));
+    }
+    if (restricted.empty()) return false;
+
+    // Rules restricted to open or overdue transactions are due only when the
+    // host would show something for their ready customers.
+    ReminderEmailStateHandler* flow = ReminderEmailStateHandler::Instance();
+    flow->EnterReminderEmailFlow(1, false, false);
+    const auto closeFlow = [flow] {
+        if (ReminderEmailStateHandler::IsReminderEmailFlowEnabled()) flow->ExitReminderEmailFlow();
+    };
+    bool result = false;
+    try {
+        for (auto& [rule, ready] : restricted) {
+            const std::unique_ptr<StmtEditTag, void (*)(StmtEditTag*)> handle(
+                rule.CreateStmtEditHandle(status, std::move(ready)), StmtEditTag::Free);
+            if (status == TxnReminderStatus_StmtHandleFailed || !handle) break;
+            const std::unique_ptr<AgingBalancesQuery> query(new AgingBalancesQuery());
+            query->Execute(handle.get());
+            if (query->CanShowReminder()) {
+                result = true;
+                break;
+            }
+        }
+        closeFlow();
+        return result;
+    } catch (...) {
+        closeFlow();
+        TXNR_FAILURE("TxnReminder: Exception in TxnReminderEngine::CanShowReminderForStmt");
+        return false;
+    }
 }
-#endif
 
 // ---------------------------------------------------------------------------
 // Statement bookkeeping: one storage operation each.
