@@ -348,7 +348,7 @@ TEST_F(ReliabilityTest, ABusyCompanyFileIsWaitedForThenRefusedNeverReportedDone)
 
     // Another sender holds the send lock: this one waits its time, then says so.
     {
-        const int fd = ::open((file + ".lock").c_str(), O_RDWR | O_CREAT, 0644);
+        const int fd = ::open((file + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
         ASSERT_EQ(::flock(fd, LOCK_EX), 0);
         const Outcome r = Run(file, "send", {"REMINDERS_LOCK_TIMEOUT=1"});
         EXPECT_EQ(r.exit, 1);
