@@ -42,6 +42,8 @@ std::string Clock(DateAndTime moment) {
     return text;
 }
 
+std::string Count(int n, const std::string& noun) { return std::to_string(n) + " " + noun + (n == 1 ? "" : "s"); }
+
 // What happened during one stretch of the cycle, for the line of a day.
 struct DayReport {
     bool prompted = false;
@@ -153,8 +155,8 @@ int Run(const AppContext& ctx, const RunOptions& options) {
         if (today.answer == "send now") {
             const int n = today.sent.invoiceReminders + today.sent.statements;
             totalSent += n;
-            std::cout << ": sent " << today.sent.invoiceReminders << " invoice reminders and " << today.sent.statements
-                      << " statements";
+            std::cout << ": sent " << Count(today.sent.invoiceReminders, "invoice reminder") << " and "
+                      << Count(today.sent.statements, "statement");
             if (today.sent.skippedNoEmail) std::cout << " (" << today.sent.skippedNoEmail << " without e-mail)";
         } else if (today.reviewed) {
             std::cout << ": " << today.reviewCount << " due, left for review";

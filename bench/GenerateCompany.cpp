@@ -71,7 +71,10 @@ void GenerateCompany(const std::string& path, const CompanySpec& spec, bool prog
     for (int i = 0; i < spec.jobs && !customers.empty(); ++i) {
         Host::CustomerData j;
         j.name = "Job " + std::to_string(i + 1);
-        j.parent = customers[pick(customers.size())];
+        j.parent = billable.size() > customers.size() && chance(spec.subJobShare)
+                       ? billable[customers.size() + pick(billable.size() - customers.size())]
+                       : customers[pick(customers.size())];
+        j.hidden = chance(spec.hiddenShare);
         if (chance(0.3)) j.email = "site" + std::to_string(i + 1) + "@customer.test";
         int id = 0;
         Check(Host::AddCustomer(j, id, txn.get()), "adding a job");
@@ -90,6 +93,12 @@ void GenerateCompany(const std::string& path, const CompanySpec& spec, bool prog
             std::swap(pool[static_cast<std::size_t>(k)], pool[at]);
             members.push_back(pool[static_cast<std::size_t>(k)]);
         }
+        if (billable.size() > customers.size()) {
+            for (int k = 0; k < size; ++k) {
+                if (chance(spec.jobMemberShare))
+                    members.push_back(billable[customers.size() + pick(billable.size() - customers.size())]);
+            }
+        }
         long id = 0;
         Check(Host::CreateCustomerGroup("Group " + std::to_string(g + 1), "", members, id, txn.get()), "adding a group");
         groups.push_back(id);
@@ -103,7 +112,7 @@ void GenerateCompany(const std::string& path, const CompanySpec& spec, bool prog
     for (int i = 0; i < total; ++i) {
         Host::InvoiceData inv;
         inv.customer = billable[pick(billable.size())];
-        inv.dueDate = DateAdd(today, -300 + static_cast<long>(pick(366)));
+        inv.dueDate = DateAdd(today, -300 + static_cast<long>(pick(static_cast<std::size_t>(std::max(1, spec.dueSpanDays)))));
         inv.txnDate = DateSub(inv.dueDate, 30);
         inv.amount.hundredths = 1000 + static_cast<std::int64_t>(pick(500000));
         unsigned long id = 0;
@@ -118,6 +127,8 @@ void GenerateCompany(const std::string& path, const CompanySpec& spec, bool prog
         if (progress && (i + 1) % 200000 == 0) note(std::to_string(i + 1) + " invoices");
     }
     note(std::to_string(openIds.size()) + " open and " + std::to_string(spec.paidInvoices) + " paid invoices");
+    // The engine's storage helper takes a transaction of its own for each set.
+    if (!txn->Commit()) throw std::runtime_error("the generated names and invoices were not committed");
 
     // Reminder sets: the rules come from a fixed menu, 2 to 6 per set.
     const std::pair<int, int> menu[] = {{1, 10}, {1, 5}, {2, 0}, {2, 7}, {2, 15}, {2, 30}, {2, 60}, {2, 90}};
@@ -125,11 +136,12 @@ void GenerateCompany(const std::string& path, const CompanySpec& spec, bool prog
     for (int s = 0; s < spec.invoiceSets && !groups.empty(); ++s) {
         TxnReminderSet set(0, FormViewType_Invoice);
         set.SetReminderSetName(Util::TString("Invoice reminders " + std::to_string(s + 1)));
-        set.SetTargetGroupId(groups[static_cast<std::size_t>(s) % groups.size()]);
-        TxnReminderSetStatus active = TxnReminderSetStatus_Active;
+        set.SetTargetGroupId(groups[spec.randomSetGroups ? pick(groups.size()) : static_cast<std::size_t>(s) % groups.size()]);
+        TxnReminderSetStatus active =
+            chance(spec.inactiveSetShare) ? TxnReminderSetStatus_Inactive : TxnReminderSetStatus_Active;
         set.SetReminderStatus(active);
         std::vector<TxnReminderRule> rules;
-        const int count = 2 + static_cast<int>(pick(5));
+        const int count = chance(spec.emptySetShare) ? 0 : 2 + static_cast<int>(pick(5));
         std::vector<std::size_t> order(std::size(menu));
         for (std::size_t k = 0; k < order.size(); ++k) order[k] = k;
         std::shuffle(order.begin(), order.end(), random);
@@ -163,12 +175,15 @@ void GenerateCompany(const std::string& path, const CompanySpec& spec, bool prog
     }
     note(std::to_string(spec.invoiceSets) + " invoice sets, " + std::to_string(spec.statementSets) + " statement sets");
 
+    txn->BeginWrite();
     for (int h = 0; h < spec.history && !openIds.empty() && !ruleIds.empty(); ++h) {
         DMReminderExecutionHistory::IDBReminderExecutionHistory row;
         row.SetTransactionId(openIds[pick(openIds.size())]);
         row.SetTransactionView(FormViewType_Invoice);
         row.SetRuleId(ruleIds[pick(ruleIds.size())]);
-        row.SetStatus(chance(0.9) ? 1 : 3);
+        // Mostly carried out (1, 2); the rest does not block (3, -1).
+        const int statuses[] = {1, 1, 1, 1, 1, 1, 2, 2, 3, -1};
+        row.SetStatus(static_cast<short>(statuses[pick(10)]));
         Check(row.Add(txn.get()), "adding history");
     }
     note(std::to_string(spec.history) + " history rows");

@@ -19,6 +19,13 @@ struct CompanySpec {
     int history = 3000;            // reminder history rows over open invoices
     double noEmailShare = 0.05;
     double hiddenShare = 0.01;
+    // Variety for small files that tests compare selections over.
+    double subJobShare = 0.0;      // jobs placed under another job
+    double jobMemberShare = 0.0;   // group members that are jobs
+    double inactiveSetShare = 0.0;
+    double emptySetShare = 0.0;    // invoice sets saved without rules
+    bool randomSetGroups = false;  // sets name random groups (else round robin)
+    int dueSpanDays = 366;         // due dates from today-300 over this many days
     int todayYear = 2026, todayMonth = 6, todayDay = 15;
 };
 

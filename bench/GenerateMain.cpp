@@ -6,6 +6,7 @@
 #include <iostream>
 
 #include "GenerateCompany.h"
+#include "Host/DefaultTracker.h"
 
 int main(int argc, char** argv) {
     bench::CompanySpec spec;
@@ -23,6 +24,8 @@ int main(int argc, char** argv) {
     cli.add_option("--statement-sets", spec.statementSets, "statement reminder sets");
     cli.add_option("--history", spec.history, "reminder history rows");
     CLI11_PARSE(cli, argc, argv);
+    // Saving a set reports telemetry, which needs a tracker.
+    Host::RegisterDefaultTracker();
     const auto start = std::chrono::steady_clock::now();
     try {
         bench::GenerateCompany(out, spec, true);

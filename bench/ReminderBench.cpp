@@ -8,6 +8,7 @@
 // per open invoice (peak_bytes_per_invoice).
 
 #include <benchmark/benchmark.h>
+#include <malloc.h>
 #include <sqlite3.h>
 #include <sys/stat.h>
 
@@ -104,6 +105,9 @@ template <class Body>
 void Run(benchmark::State& state, Body body) {
     const Size& size = kSizes[state.range(0)];
     OpenCompany(size);
+    // What earlier benchmarks freed goes back to the system first, or this
+    // one would reuse it unseen.
+    ::malloc_trim(0);
     ResetPeak();
     const long baseline = ReadStatusKb("VmRSS:");
     for (auto _ : state) body(state);

@@ -1,9 +1,12 @@
 #include <algorithm>
+#include <functional>
 #include <map>
+#include <sstream>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "CompanyBuilder.h"
 #include "CompanyFile.h"
 #include "HostFixture.h"
 #include "Records/Groups.h"
@@ -17,16 +20,6 @@ namespace {
 
 class DirectoryTest : public HostFixture {
 protected:
-    int Customer(const std::string& name, int parent = 0, const std::string& email = "", bool hidden = false) {
-        Host::CustomerData d;
-        d.name = name;
-        d.parent = parent;
-        d.email = email;
-        d.hidden = hidden;
-        int recNum = 0;
-        EXPECT_TRUE(Host::AddCustomer(d, recNum).Succeeded()) << name;
-        return recNum;
-    }
     unsigned long Invoice(int customer, DateType32 date, DateType32 due, long cents, bool noPost = false,
                           short cleared = 0) {
         Host::InvoiceData d;
@@ -52,18 +45,34 @@ protected:
         auto* c4 = q.SetStatement(c1, 2, c2);
         q.SetStatement(c4, 2, c3);
     }
-    struct Row {
-        unsigned long id;
-        DateType32 due;
-        unsigned long customer;
-    };
-    static std::vector<Row> Rows(DQEWrapper& q) {
-        std::vector<Row> rows;
+    // The rows of a query by id, each as "id|due date|customer" (or just "id"
+    // when the query selects the id alone).
+    static std::vector<std::string> Rows(DQEWrapper& q, bool idOnly = false) {
+        std::vector<std::pair<unsigned long, std::string>> rows;
         for (bool ok = q.First(); ok; ok = q.Next()) {
-            rows.push_back({q.GetUnsignedLong(0), q.GetDateType(1), q.GetUnsignedLong(2)});
+            std::ostringstream row;
+            row << q.GetUnsignedLong(0);
+            if (!idOnly) row << '|' << q.GetDateType(1) << '|' << q.GetUnsignedLong(2);
+            rows.emplace_back(q.GetUnsignedLong(0), row.str());
         }
-        std::sort(rows.begin(), rows.end(), [](const Row& a, const Row& b) { return a.id < b.id; });
-        return rows;
+        std::sort(rows.begin(), rows.end());
+        std::vector<std::string> out;
+        for (const auto& r : rows) out.push_back(r.second);
+        return out;
+    }
+    static std::string Row(unsigned long id, const DateType32& due, int customer) {
+        std::ostringstream row;
+        row << id << '|' << due << '|' << customer;
+        return row.str();
+    }
+    // Selects the ids of invoices that meet `condition`.
+    static std::vector<std::string> Ids(const std::function<void(DQEWrapper&)>& condition) {
+        DQEWrapper q(true);
+        q.SetTrans(102);
+        q.SetSelect(0x6606FA);
+        condition(q);
+        EXPECT_TRUE(q.DoQuery()) << q.GetLastError();
+        return Rows(q, true);
     }
 };
 
@@ -78,9 +87,9 @@ TEST_F(DirectoryTest, CustomersAndJobsReadBackThroughTheNameList) {
     acme.since = MakeDateAndTime(Date(2025, 1, 15), 0, 0, 0);
     int acmeId = 0;
     ASSERT_TRUE(Host::AddCustomer(acme, acmeId).Succeeded());
-    const int job = Customer("Warehouse", acmeId);
-    const int sub = Customer("Roof", job);
-    Customer("Hidden Co", 0, "", true);
+    const int job = AddName("Warehouse", acmeId);
+    const int sub = AddName("Roof", job);
+    AddName("Hidden Co", 0, "", true);
 
     ReopenFile();
     CName roof(sub, 1);
@@ -116,30 +125,28 @@ TEST_F(DirectoryTest, CustomersAndJobsReadBackThroughTheNameList) {
 }
 
 TEST_F(DirectoryTest, BadCustomerInputIsRefusedWithoutWriting) {
-    const int acme = Customer("Acme");
-    Host::CustomerData d;
-    int recNum = -1;
-    auto refused = [&](const Host::CustomerData& data) {
-        Util::Status s = Host::AddCustomer(data, recNum);
-        return s.Failed() && s.GetStatusCode() == Util::Status::kConstraintFailure;
-    };
-    d.name = "Acme";
-    EXPECT_TRUE(refused(d)) << "same name at the same level";
-    d.name = "A:B";
-    EXPECT_TRUE(refused(d));
-    d.name = "";
-    EXPECT_TRUE(refused(d));
-    d.name = "Mail";
-    d.email = std::string(1025, 'e');
-    EXPECT_TRUE(refused(d)) << "an e-mail address is never cut";
-    d.email.clear();
-    d.parent = 4242;
-    EXPECT_TRUE(refused(d));
-    EXPECT_EQ(recNum, -1);
+    const int acme = AddName("Acme");
+    // Same name at the same level, a colon, no name, an e-mail address too long
+    // to keep whole (it is never cut), a parent that does not exist.
+    const struct {
+        std::string name, email;
+        int parent;
+    } refused[] = {{"Acme", "", 0}, {"A:B", "", 0}, {"", "", 0}, {"Mail", std::string(1025, 'e'), 0}, {"Mail", "", 4242}};
+    for (const auto& r : refused) {
+        Host::CustomerData d;
+        d.name = r.name;
+        d.email = r.email;
+        d.parent = r.parent;
+        int recNum = -1;
+        Util::Status s = Host::AddCustomer(d, recNum);
+        EXPECT_EQ(s.GetStatusCode(), Util::Status::kConstraintFailure) << r.name;
+        EXPECT_TRUE(s.Failed());
+        EXPECT_EQ(recNum, -1);
+    }
     EXPECT_EQ(QueryInt("SELECT count(*) FROM customers"), 1);
 
     // A job may share its customer's name; a customer may not move below its own job.
-    const int job = Customer("Acme", acme);
+    const int job = AddName("Acme", acme);
     Host::CustomerData moved;
     ASSERT_TRUE(Host::LoadCustomer(acme, moved).Succeeded());
     moved.parent = job;
@@ -156,9 +163,9 @@ TEST_F(DirectoryTest, BadCustomerInputIsRefusedWithoutWriting) {
 }
 
 TEST_F(DirectoryTest, BalancesAndAverageDaysToPayCoverTheCustomersJobs) {
-    const int acme = Customer("Acme");
-    const int job = Customer("Warehouse", acme);
-    const int other = Customer("Other");
+    const int acme = AddName("Acme");
+    const int job = AddName("Warehouse", acme);
+    const int other = AddName("Other");
     const DateType32 d0 = Date(2026, 1, 1);
     Invoice(acme, d0, Date(2026, 1, 31), 10000);
     Invoice(job, d0, Date(2026, 1, 31), 2550);
@@ -188,8 +195,8 @@ TEST_F(DirectoryTest, BalancesAndAverageDaysToPayCoverTheCustomersJobs) {
 }
 
 TEST_F(DirectoryTest, OpenInvoiceQueryEvaluatesItsConditionTreeInOneIndexedScan) {
-    const int acme = Customer("Acme");
-    const int job = Customer("Warehouse", acme);
+    const int acme = AddName("Acme");
+    const int job = AddName("Warehouse", acme);
     const unsigned long open1 = Invoice(acme, Date(2026, 2, 1), Date(2026, 3, 3), 100);
     const unsigned long paid = Invoice(acme, Date(2026, 2, 1), Date(2026, 3, 3), 100);
     Invoice(acme, Date(2026, 2, 1), Date(2026, 3, 3), 100, /*noPost=*/true);
@@ -200,16 +207,9 @@ TEST_F(DirectoryTest, OpenInvoiceQueryEvaluatesItsConditionTreeInOneIndexedScan)
     DQEWrapper q(true);
     BuildOpenInvoiceQuery(q);
     ASSERT_TRUE(q.DoQuery()) << q.GetLastError();
-    auto rows = Rows(q);
-    ASSERT_EQ(rows.size(), 2u);
-    EXPECT_EQ(rows[0].id, open1);
-    EXPECT_EQ(rows[0].due, Date(2026, 3, 3));
-    EXPECT_EQ(rows[0].customer, static_cast<unsigned long>(acme));
-    EXPECT_EQ(rows[1].id, open2);
-    EXPECT_EQ(rows[1].due, Date(2026, 4, 30));
-    EXPECT_EQ(rows[1].customer, static_cast<unsigned long>(job));
-    // Reading again from the first row gives the same rows.
-    EXPECT_EQ(Rows(q).size(), 2u);
+    const std::vector<std::string> expected{Row(open1, Date(2026, 3, 3), acme), Row(open2, Date(2026, 4, 30), job)};
+    EXPECT_EQ(Rows(q), expected);
+    EXPECT_EQ(Rows(q), expected);  // reading again from the first row gives the same rows
 
     std::string plan;
     Host::Stmt explain(Ctx().File()->Db(), ("EXPLAIN QUERY PLAN " + q.GetSqlText()).c_str());
@@ -217,52 +217,36 @@ TEST_F(DirectoryTest, OpenInvoiceQueryEvaluatesItsConditionTreeInOneIndexedScan)
     EXPECT_NE(plan.find("COVERING INDEX invoices_open"), std::string::npos) << plan;
 
     // The tree decides, not a fixed query: paid OR cleared type 2.
-    DQEWrapper other(true);
-    other.SetTrans(102);
-    other.SetSelect(0x6606FA);
-    auto* isPaid = other.SetStatement(0x660321, 6, 1);
-    auto* cleared = other.SetStatement(0x660100, DQE::SelectOp_Equal, 2);
-    other.SetStatement(isPaid, DQE::SelectOp_Or, cleared);
-    ASSERT_TRUE(other.DoQuery()) << other.GetLastError();
-    EXPECT_EQ(Rows(other).size(), 2u);
-
-    DQEWrapper byDate(true);
-    byDate.SetTrans(102);
-    byDate.SetSelect(0x6606FA);
-    byDate.SetStatement(0x6601B5, DQE::SelectOp_Greater, Date(2026, 3, 31));
-    ASSERT_TRUE(byDate.DoQuery()) << byDate.GetLastError();
-    auto late = Rows(byDate);
-    ASSERT_EQ(late.size(), 1u);
-    EXPECT_EQ(late[0].id, open2);
+    EXPECT_EQ(Ids([](DQEWrapper& q) {
+                  auto* isPaid = q.SetStatement(0x660321, 6, 1);
+                  q.SetStatement(isPaid, DQE::SelectOp_Or, q.SetStatement(0x660100, DQE::SelectOp_Equal, 2));
+              }).size(),
+              2u);
+    EXPECT_EQ(Ids([](DQEWrapper& q) { q.SetStatement(0x6601B5, DQE::SelectOp_Greater, Date(2026, 3, 31)); }),
+              std::vector<std::string>{std::to_string(open2)});
 }
 
 TEST_F(DirectoryTest, MalformedQueriesFailInsteadOfAnsweringWrongly) {
-    DQEWrapper unknownColumn(true);
-    unknownColumn.SetTrans(102);
-    unknownColumn.SetSelect(0x6606FA);
-    unknownColumn.SetStatement(0x669999, 6, 0);
-    EXPECT_FALSE(unknownColumn.DoQuery());
-    EXPECT_FALSE(unknownColumn.First());
-
-    DQEWrapper badJoin(true);
-    badJoin.SetTrans(102);
-    badJoin.SetSelect(0x6606FA);
-    auto* a = badJoin.SetStatement(0x660321, 6, 0);
-    auto* b = badJoin.SetStatement(0x66031A, 6, 0);
-    badJoin.SetStatement(a, 6, b);
-    EXPECT_FALSE(badJoin.DoQuery());
-
-    DQEWrapper dateAsNumber(true);
-    dateAsNumber.SetTrans(102);
-    dateAsNumber.SetSelect(0x6606FA);
-    dateAsNumber.SetStatement(0x6601B5, 3, 20260101);
-    EXPECT_FALSE(dateAsNumber.DoQuery());
-
-    DQEWrapper otherTable(true);
-    otherTable.SetTrans(7);
-    otherTable.SetSelect(0x6606FA);
-    EXPECT_FALSE(otherTable.DoQuery());
-
+    const struct {
+        long trans;
+        std::function<void(DQEWrapper&)> condition;
+    } cases[] = {
+        {102, [](DQEWrapper& q) { q.SetStatement(0x669999, 6, 0); }},  // unknown column
+        {102, [](DQEWrapper& q) {  // two conditions joined by a comparison
+             auto* a = q.SetStatement(0x660321, 6, 0);
+             q.SetStatement(a, 6, q.SetStatement(0x66031A, 6, 0));
+         }},
+        {102, [](DQEWrapper& q) { q.SetStatement(0x6601B5, 3, 20260101); }},  // a date compared as a number
+        {7, [](DQEWrapper&) {}},                                             // another table
+    };
+    for (const auto& c : cases) {
+        DQEWrapper q(true);
+        q.SetTrans(c.trans);
+        q.SetSelect(0x6606FA);
+        c.condition(q);
+        EXPECT_FALSE(q.DoQuery());
+        EXPECT_FALSE(q.First());
+    }
     DQEWrapper faulted(true);
     BuildOpenInvoiceQuery(faulted);
     Ctx().ArmFault("DQE.DoQuery", Host::FaultKind::Fail);
@@ -270,7 +254,7 @@ TEST_F(DirectoryTest, MalformedQueriesFailInsteadOfAnsweringWrongly) {
 }
 
 TEST_F(DirectoryTest, ReadTransGivesPaidStateAndModificationTime) {
-    const int acme = Customer("Acme");
+    const int acme = AddName("Acme");
     const unsigned long id = Invoice(acme, Date(2026, 1, 1), Date(2026, 2, 1), 4200);
     const DateAndTime entered = GetMXSystemTime();
     Ctx().AdvanceClock(3 * 86400);
@@ -295,9 +279,9 @@ TEST_F(DirectoryTest, ReadTransGivesPaidStateAndModificationTime) {
 }
 
 TEST_F(DirectoryTest, CustomerGroupsListTheirMembersAndHideHiddenOnes) {
-    const int a = Customer("A");
-    const int b = Customer("B", 0, "", /*hidden=*/true);
-    const int c = Customer("C");
+    const int a = AddName("A");
+    const int b = AddName("B", 0, "", /*hidden=*/true);
+    const int c = AddName("C");
     long id = 0;
     ASSERT_TRUE(Host::CreateCustomerGroup("Late payers", "Slow ones", {c, a, b, a}, id).Succeeded());
     ASSERT_GT(id, 0);

@@ -3,7 +3,7 @@
 #include <vector>
 
 #include "CompanyBuilder.h"
-#include "HostFixture.h"
+#include "StorageFixture.h"
 #include "InvoiceReminderDBHelper.h"
 #include "InvoiceTransactionContainer.h"
 #include "TxnReminderEngine.h"
@@ -15,7 +15,7 @@ namespace {
 
 const std::string kPurgedPrefix = "EventSource=InvoicePaymentReminders,EventId=PurgedInvoicesCount: ";
 
-class InvoiceHistoryTest : public HostFixture {
+class InvoiceHistoryTest : public StorageFixture {
 protected:
     void SetUp() override {
         HostFixture::SetUp();
@@ -85,20 +85,21 @@ TEST_F(InvoiceHistoryTest, OpenInvoicesComeInTransactionOrderWithTheirOwnHistory
 TEST_F(InvoiceHistoryTest, QueryAndHistoryFailuresAreReportedWithoutOutput) {
     AddOpenInvoice(m_customer, Date(2026, 3, 1));
     InvoiceReminderDBHelper helper;
-    Txns txns;
-    Ctx().ArmFault("DQE.DoQuery", FaultKind::Fail);
-    EXPECT_FALSE(helper.GetTxnDetailsFromDB(txns));
-    EXPECT_TRUE(HasLine(4, 5, "TxnReminder::FetchTxnDetailsFromDB DQE query execution failed in fetchInvoiceListFromDB"));
-    Ctx().ArmFault("ExecutionHistory.BatchLoadByTxnView", FaultKind::Fail);
-    EXPECT_FALSE(helper.GetTxnDetailsFromDB(txns));
-    EXPECT_TRUE(HasLine(
-        4, 5, "TxnReminder::FetchTxnDetailsFromDB query execution failed for fetching ReminderExecutionHistory"));
-    Ctx().ArmFault("ExecutionHistory.BatchLoadByTxnView", FaultKind::Throw);
-    EXPECT_FALSE(helper.GetTxnDetailsFromDB(txns));
-    EXPECT_TRUE(HasLine(4, 5,
-                        "TxnReminder::FetchTxnDetailsFromDB exception occurred, trace=injected fault at "
-                        "ExecutionHistory.BatchLoadByTxnView"));
-    EXPECT_TRUE(txns.empty());
+    const std::string prefix = "TxnReminder::FetchTxnDetailsFromDB ";
+    const FaultRow rows[] = {
+        {"DQE.DoQuery", kAnyStatus, {prefix + "DQE query execution failed in fetchInvoiceListFromDB"}},
+        {"ExecutionHistory.BatchLoadByTxnView", kAnyStatus,
+         {prefix + "query execution failed for fetching ReminderExecutionHistory"}},
+        {"ExecutionHistory.BatchLoadByTxnView", kAnyStatus,
+         {prefix + "exception occurred, trace=injected fault at ExecutionHistory.BatchLoadByTxnView"}, 1, FaultKind::Throw},
+    };
+    for (const FaultRow& row : rows) {
+        SCOPED_TRACE(row.lines[0]);
+        Arm(row);
+        Txns txns;
+        EXPECT_TRUE(FailedAs(row, helper.GetTxnDetailsFromDB(txns), TxnReminderStatus_Reset));
+        EXPECT_TRUE(txns.empty());
+    }
 }
 
 TEST_F(InvoiceHistoryTest, SentRemindersAreRecordedUnderTheEnginesView) {
@@ -212,32 +213,30 @@ TEST_F(PurgeIntervalTest, ConfiguredNumberIsReadOncePerProcess) {
     EXPECT_FALSE(Unusable());
 }
 
-TEST_F(PurgeIntervalTest, UnsetValueMeansNinetyDays) {
-    EXPECT_EQ(IntervalWith(nullptr), 90);
-    EXPECT_FALSE(Unusable());
+// The interval is read once per process, so each value is a case of its own.
+struct UnusableInterval {
+    const char* name;
+    const char* configured;  // nullptr: not set at all
+    bool throws;             // the configuration service fails
+    bool logged;             // the value is reported as unusable
+};
+
+class UnusableIntervalTest : public PurgeIntervalTest, public ::testing::WithParamInterface<UnusableInterval> {};
+
+TEST_P(UnusableIntervalTest, MeansNinetyDays) {
+    if (GetParam().throws) Ctx().ArmFault("DCE.GetValue2", FaultKind::Throw);
+    EXPECT_EQ(IntervalWith(GetParam().configured), 90);
+    EXPECT_EQ(Unusable(), GetParam().logged);
 }
 
-TEST_F(PurgeIntervalTest, TextThatIsNoNumberMeansNinetyDays) {
-    EXPECT_EQ(IntervalWith("abc"), 90);
-    EXPECT_TRUE(Unusable());
-}
-
-TEST_F(PurgeIntervalTest, NegativeValueMeansNinetyDays) {
-    // A negative interval would let a paid invoice's history go at once.
-    EXPECT_EQ(IntervalWith("-5"), 90);
-    EXPECT_TRUE(Unusable());
-}
-
-TEST_F(PurgeIntervalTest, ValueBeyondAnyNumberOfDaysMeansNinetyDays) {
-    EXPECT_EQ(IntervalWith("99999999999999999999999"), 90);
-    EXPECT_TRUE(Unusable());
-}
-
-TEST_F(PurgeIntervalTest, FailingConfigurationServiceMeansNinetyDays) {
-    Ctx().ArmFault("DCE.GetValue2", FaultKind::Throw);
-    EXPECT_EQ(IntervalWith("30"), 90);
-    EXPECT_TRUE(Unusable());
-}
+// A negative interval would let a paid invoice's history go at once.
+INSTANTIATE_TEST_SUITE_P(Values, UnusableIntervalTest,
+                         ::testing::Values(UnusableInterval{"Unset", nullptr, false, false},
+                                           UnusableInterval{"NoNumber", "abc", false, true},
+                                           UnusableInterval{"Negative", "-5", false, true},
+                                           UnusableInterval{"BeyondAnyNumberOfDays", "99999999999999999999999", false, true},
+                                           UnusableInterval{"FailingService", "30", true, true}),
+                         [](const ::testing::TestParamInfo<UnusableInterval>& info) { return info.param.name; });
 
 TEST_F(PurgeIntervalTest, ConfiguredIntervalDecidesEligibility) {
     Ctx().SetRemoteConfig("InvoicePaymentReminders", "PurgingLogicInterval", "30");

@@ -36,6 +36,21 @@ protected:
         TxnReminderTimerUtil::SetNextLaunchDateToPrefDb();
         return StoredNextDay();
     }
+    // A schedule (prompt hour 9), a prompt at a moment, the next day it stores.
+    struct Prompt {
+        int type, weekDay, monthDate;
+        DateType32 today;
+        int hour, minute;
+        const char* next;
+    };
+    void ExpectNextDays(std::initializer_list<Prompt> prompts) {
+        for (const Prompt& p : prompts) {
+            Schedule(p.type, 9, p.weekDay, p.monthDate);
+            EXPECT_EQ(NextDayAfterPromptAt(p.today, p.hour, p.minute), p.next)
+                << "type " << p.type << " week day " << p.weekDay << " month date " << p.monthDate << " at "
+                << p.today << " " << p.hour << ":" << p.minute;
+        }
+    }
     // Seconds until the armed timer fires; -1 when none is armed.
     long SecondsUntilTimer() const {
         DateAndTime due = 0;
@@ -44,102 +59,64 @@ protected:
     }
 };
 
-TEST_F(LaunchScheduleTest, DailyScheduleMovesOnOnceTheHourHasCome) {
-    Schedule(1, 9);
-    EXPECT_EQ(NextDayAfterPromptAt(Date(2026, 3, 10), 8, 30), "20260310");
-    EXPECT_EQ(NextDayAfterPromptAt(Date(2026, 3, 10), 9, 0), "20260311");
-    EXPECT_EQ(NextDayAfterPromptAt(Date(2026, 3, 10), 9, 15), "20260311");
-    EXPECT_EQ(NextDayAfterPromptAt(Date(2026, 12, 31), 23, 59), "20270101");
+TEST_F(LaunchScheduleTest, NextDayFollowsTheScheduleOnceThePromptHourHasCome) {
+    const DateType32 tue = Date(2026, 3, 10);  // week day 3
+    ExpectNextDays({
+        // Daily.
+        {1, 2, 1, tue, 8, 30, "20260310"}, {1, 2, 1, tue, 9, 0, "20260311"}, {1, 2, 1, tue, 9, 15, "20260311"},
+        {1, 2, 1, Date(2026, 12, 31), 23, 59, "20270101"},
+        // Weekly: to the chosen week day, or a week on from it once the hour has come.
+        {2, 1, 1, tue, 10, 0, "20260315"}, {2, 2, 1, tue, 10, 0, "20260316"}, {2, 5, 1, tue, 10, 0, "20260312"},
+        {2, 7, 1, tue, 8, 0, "20260314"}, {2, 3, 1, tue, 8, 0, "20260310"}, {2, 3, 1, tue, 9, 0, "20260317"},
+        // Monthly: a date beyond the month's length means its last day.
+        {3, 2, 31, Date(2026, 1, 31), 10, 0, "20260228"}, {3, 2, 31, Date(2024, 1, 31), 10, 0, "20240229"},
+        {3, 2, 31, Date(2026, 4, 15), 10, 0, "20260430"}, {3, 2, 31, Date(2026, 4, 30), 8, 0, "20260430"},
+        {3, 2, 30, Date(2026, 2, 10), 10, 0, "20260228"}, {3, 2, 10, Date(2026, 3, 15), 10, 0, "20260410"},
+        {3, 2, 10, Date(2026, 12, 15), 10, 0, "20270110"}, {3, 2, 31, Date(2026, 12, 31), 10, 0, "20270131"},
+        {3, 2, 10, tue, 8, 0, "20260310"}, {3, 2, 10, tue, 10, 0, "20260410"},
+        {3, 2, 30, Date(2026, 1, 30), 10, 0, "20260228"},
+    });
     EXPECT_TRUE(HasLine(0, 6, "TxnReminder::SetNextLaunchDateToPrefDb: Setting next launch date to pref db"));
-}
-
-TEST_F(LaunchScheduleTest, WeeklyScheduleCountsToTheChosenWeekDay) {
-    // 10 March 2026 is a Tuesday (day 3).
-    ASSERT_EQ(DayOfWeek(Date(2026, 3, 10)), 3);
-    struct Case {
-        int weekDay, hour;
-        const char* next;
-    } cases[] = {
-        {1, 10, "20260315"},  // Sunday: 1 - 3 + 7
-        {2, 10, "20260316"},
-        {5, 10, "20260312"},
-        {7, 8, "20260314"},
-        {3, 8, "20260310"},   // the day itself, hour still to come
-        {3, 9, "20260317"},   // the day itself, hour come
-    };
-    for (const Case& c : cases) {
-        Schedule(2, 9, c.weekDay);
-        EXPECT_EQ(NextDayAfterPromptAt(Date(2026, 3, 10), c.hour), c.next) << c.weekDay << " at " << c.hour;
-    }
-}
-
-TEST_F(LaunchScheduleTest, MonthlyScheduleKeepsToTheMonthsLength) {
-    struct Case {
-        DateType32 today;
-        int hour, monthDate;
-        const char* next;
-    } cases[] = {
-        {Date(2026, 1, 31), 10, 31, "20260228"},
-        {Date(2024, 1, 31), 10, 31, "20240229"},
-        {Date(2026, 4, 15), 10, 31, "20260430"},
-        {Date(2026, 4, 30), 8, 31, "20260430"},  // lowered to the 30th, hour still to come
-        {Date(2026, 2, 10), 10, 30, "20260228"},
-        {Date(2026, 3, 15), 10, 10, "20260410"},  // (31 - 15) + 10
-        {Date(2026, 12, 15), 10, 10, "20270110"},
-        {Date(2026, 12, 31), 10, 31, "20270131"},
-        {Date(2026, 3, 10), 8, 10, "20260310"},
-        {Date(2026, 3, 10), 10, 10, "20260410"},
-        {Date(2026, 1, 30), 10, 30, "20260228"},
-    };
-    for (const Case& c : cases) {
-        Schedule(3, 9, 2, c.monthDate);
-        EXPECT_EQ(NextDayAfterPromptAt(c.today, c.hour), c.next)
-            << TxnReminderTimerUtil::DateToString(c.today) << " day " << c.monthDate;
-    }
 }
 
 // On the last day of a month shorter than the chosen date, the prompt of that
 // day used to set the next day to the same day again, so the timer came back
 // every few minutes until midnight.
 TEST_F(LaunchScheduleTest, MonthlyPromptOnALoweredLastDayMovesToNextMonth) {
-    Schedule(3, 9, 2, 31);
-    EXPECT_EQ(NextDayAfterPromptAt(Date(2026, 4, 30), 9), "20260531");
-    EXPECT_EQ(NextDayAfterPromptAt(Date(2026, 2, 28), 9, 10), "20260331");
-    Schedule(3, 9, 2, 30);
-    EXPECT_EQ(NextDayAfterPromptAt(Date(2026, 2, 28), 15), "20260330");
-    EXPECT_EQ(NextDayAfterPromptAt(Date(2024, 2, 29), 15), "20240330");
+    ExpectNextDays({{3, 2, 31, Date(2026, 4, 30), 9, 0, "20260531"}, {3, 2, 31, Date(2026, 2, 28), 9, 10, "20260331"},
+                    {3, 2, 30, Date(2026, 2, 28), 15, 0, "20260330"}, {3, 2, 30, Date(2024, 2, 29), 15, 0, "20240330"}});
 }
 
 // A schedule type the host does not know used to keep the next day at today,
 // so every prompt after the hour was followed by another one minutes later.
 TEST_F(LaunchScheduleTest, UnknownScheduleTypeBehavesAsDaily) {
-    Schedule(7, 9);
-    EXPECT_EQ(NextDayAfterPromptAt(Date(2026, 3, 10), 8), "20260310");
-    EXPECT_EQ(NextDayAfterPromptAt(Date(2026, 3, 10), 9), "20260311");
-    Schedule(0, 9);
-    EXPECT_EQ(NextDayAfterPromptAt(Date(2026, 3, 10), 22), "20260311");
+    ExpectNextDays({{7, 2, 1, Date(2026, 3, 10), 8, 0, "20260310"}, {7, 2, 1, Date(2026, 3, 10), 9, 0, "20260311"},
+                    {0, 2, 1, Date(2026, 3, 10), 22, 0, "20260311"}});
 }
 
 TEST_F(LaunchScheduleTest, DelayRunsToThePromptHourOfTheStoredDay) {
     Schedule(1, 9);
-    StoreNextDay("20260313");
-    Ctx().FixClock(Date(2026, 3, 10), 14, 20, 30);
-    EXPECT_EQ(TxnReminderTimerUtil::GetNextLaunchDelayInSeconds(), 239970ul);
-    EXPECT_TRUE(HasLine(0, 6, "TxnReminder::GetNextLaunchDelayInSeconds: Launch date in future"));
-
-    // A stored day in the past counts as today.
-    StoreNextDay("20260301");
-    Ctx().FixClock(Date(2026, 3, 10), 7, 59, 59);
-    EXPECT_EQ(TxnReminderTimerUtil::GetNextLaunchDelayInSeconds(), 3601ul);
-    EXPECT_TRUE(HasLine(0, 6, "TxnReminder::GetNextLaunchDelayInSeconds: Launch date today"));
-
-    // Today with the hour come: now.
-    StoreNextDay("20260310");
-    Ctx().FixClock(Date(2026, 3, 10), 10, 0, 0);
-    EXPECT_EQ(TxnReminderTimerUtil::GetNextLaunchDelayInSeconds(), 0ul);
-    Ctx().FixClock(Date(2026, 3, 10), 9, 0, 0);
-    EXPECT_EQ(TxnReminderTimerUtil::GetNextLaunchDelayInSeconds(), 0ul);
-    EXPECT_FALSE(HasLine(kUnableToFetch));
+    const char* future = "TxnReminder::GetNextLaunchDelayInSeconds: Launch date in future";
+    const char* today = "TxnReminder::GetNextLaunchDelayInSeconds: Launch date today";
+    const struct {
+        const char* stored;
+        int hour, minute, second;
+        unsigned long delay;
+        const char* line;
+    } cases[] = {
+        {"20260313", 14, 20, 30, 239970, future},
+        {"20260301", 7, 59, 59, 3601, today},  // a day in the past counts as today
+        {"20260310", 10, 0, 0, 0, today},      // today with the hour come: now
+        {"20260310", 9, 0, 0, 0, today},
+    };
+    for (const auto& c : cases) {
+        ClearLog();
+        StoreNextDay(c.stored);
+        Ctx().FixClock(Date(2026, 3, 10), c.hour, c.minute, c.second);
+        EXPECT_EQ(TxnReminderTimerUtil::GetNextLaunchDelayInSeconds(), c.delay) << c.stored << " " << c.hour;
+        EXPECT_TRUE(HasLine(0, 6, c.line)) << c.stored << " " << c.hour;
+        EXPECT_FALSE(HasLine(kUnableToFetch));
+    }
 }
 
 TEST_F(LaunchScheduleTest, TimerIsNeverArmedSoonerThanTheInitialDelay) {
@@ -163,18 +140,13 @@ TEST_F(LaunchScheduleTest, TimerIsNeverArmedSoonerThanTheInitialDelay) {
 }
 
 TEST_F(LaunchScheduleTest, InitialDelayFallsBackTo600) {
-    struct Case {
+    const struct {
         const char* remote;
         unsigned long delay;
         bool failure;
-    } cases[] = {
-        {"", 600, false},
-        {"120", 120, false},
-        {"  +45 seconds", 45, false},
-        {"abc", 600, true},
-        {"99999999999999999999999", 600, true},
-    };
-    for (const Case& c : cases) {
+    } cases[] = {{"", 600, false}, {"120", 120, false}, {"  +45 seconds", 45, false}, {"abc", 600, true},
+                 {"99999999999999999999999", 600, true}};
+    for (const auto& c : cases) {
         ClearLog();
         Ctx().SetRemoteConfig("InvoicePaymentReminders", "InitialDelayInSeconds", c.remote);
         EXPECT_EQ(TxnReminderTimerUtil::GetInitialDelayInSecondsFromDCE(), c.delay) << c.remote;
@@ -247,16 +219,13 @@ TEST_F(LaunchScheduleTest, OnlyAnOpenIdleCompanyFileIsPromptedForOrTouched) {
     EXPECT_TRUE(TxnReminderTimerUtil::CanProcessPromptAppMsg());
     EXPECT_TRUE(m_log.empty());
     const char* skip = "TxnReminder::System is closing or no active file manager and so skip DB operation";
-
-    Ctx().Flags().serverMode = true;
-    EXPECT_FALSE(TxnReminderTimerUtil::CanProcessPromptAppMsg());
-    Ctx().Flags().serverMode = false;
-    Ctx().Flags().open = false;
-    EXPECT_FALSE(TxnReminderTimerUtil::CanProcessPromptAppMsg());
-    Ctx().Flags().open = true;
-    Ctx().Flags().closing = true;
-    EXPECT_FALSE(TxnReminderTimerUtil::CanProcessPromptAppMsg());
-    Ctx().Flags().closing = false;
+    using F = Host::SystemFlags;
+    const std::pair<bool F::*, bool> notIdle[] = {{&F::serverMode, true}, {&F::open, false}, {&F::closing, true}};
+    for (const auto& [flag, value] : notIdle) {
+        Ctx().Flags().*flag = value;
+        EXPECT_FALSE(TxnReminderTimerUtil::CanProcessPromptAppMsg());
+        Ctx().Flags().*flag = !value;
+    }
     Ctx().SetFileManagerState(1);
     EXPECT_FALSE(TxnReminderTimerUtil::CanProcessPromptAppMsg());
     EXPECT_EQ(CountLines(skip), 4);

@@ -1,29 +1,25 @@
 #include <memory>
 #include <stdexcept>
 #include <string>
+#include <tuple>
 #include <vector>
 
+#include "CompanyBuilder.h"
 #include "DB/DBManager.h"
 #include "HostFixture.h"
 #include "Records/MessageTemplates.h"
 #include "Records/RecordText.h"
 #include "Records/ReminderRecords.h"
+#include "Records/StmtReminderRecords.h"
 
 using namespace testsupport;
-using DMReminderExecutionHistory::DBReminderExecutionHistory;
-using DMReminderExecutionHistory::IDBReminderExecutionHistory;
-using DMReminderTargetGroup::DBReminderTargetGroup;
-using DMReminderTargetGroup::IDBReminderTargetGroup;
-using DMReminderTargetUser::DBReminderTargetUser;
-using DMReminderTargetUser::IDBReminderTargetUser;
-using DMStmtReminderExecutionStatus::DBStmtReminderExecutionStatus;
-using DMStmtReminderExecutionStatus::IDBStmtReminderExecutionStatus;
-using DMStmtReminderRule::DBStmtReminderRule;
-using DMStmtReminderRule::IDBStmtReminderRule;
-using DMTransactionReminderRule::DBTransactionReminderRule;
-using DMTransactionReminderRule::IDBTransactionReminderRule;
-using DMTransactionReminderSet::DBTransactionReminderSet;
-using DMTransactionReminderSet::IDBTransactionReminderSet;
+using namespace DMReminderExecutionHistory;
+using namespace DMReminderTargetGroup;
+using namespace DMReminderTargetUser;
+using namespace DMStmtReminderExecutionStatus;
+using namespace DMStmtReminderRule;
+using namespace DMTransactionReminderRule;
+using namespace DMTransactionReminderSet;
 
 namespace {
 
@@ -51,13 +47,15 @@ protected:
         EXPECT_TRUE(rule.Add(txn).Succeeded());
         return rule.GetRuleId();
     }
+    static Util::Status AddStatus(long rule, long customer, long status, DBMgr::DMTransaction* txn = nullptr) {
+        IDBStmtReminderExecutionStatus s;
+        s.SetRuleId(rule);
+        s.SetCustomerId(customer);
+        s.SetStatus(status);
+        return s.Add(txn);
+    }
+    static long long Count(const std::string& table) { return QueryInt("SELECT count(*) FROM " + table); }
 };
-
-std::vector<DBTransactionReminderSet> SetsOfView(long view) {
-    std::vector<DBTransactionReminderSet> out;
-    EXPECT_TRUE(IDBTransactionReminderSet::BatchLoad(view, out).Succeeded());
-    return out;
-}
 
 } // namespace
 
@@ -70,17 +68,15 @@ TEST_F(RecordStoreTest, SetsAndRulesSurviveReopenAndLoadByViewAndGroup) {
     AddRule(c, 1, 13);
     ASSERT_GT(a, 0);
     EXPECT_NE(a, b);
-
     ReopenFile();
 
-    auto invoiceSets = SetsOfView(4);
-    ASSERT_EQ(invoiceSets.size(), 2u);
-    EXPECT_EQ(invoiceSets[0].RemindersetId, a);
-    EXPECT_STREQ(invoiceSets[0].Name, "Friendly nudge");
-    EXPECT_EQ(invoiceSets[0].IsActive, 1);
-    EXPECT_EQ(invoiceSets[0].TargetGroupId, 7);
-
-    std::vector<DBTransactionReminderSet> byGroup;
+    std::vector<DBTransactionReminderSet> sets, byGroup;
+    ASSERT_TRUE(IDBTransactionReminderSet::BatchLoad(4, sets).Succeeded());
+    ASSERT_EQ(sets.size(), 2u);
+    EXPECT_EQ(sets[0].RemindersetId, a);
+    EXPECT_STREQ(sets[0].Name, "Friendly nudge");
+    EXPECT_EQ(sets[0].IsActive, 1);
+    EXPECT_EQ(sets[0].TargetGroupId, 7);
     ASSERT_TRUE(IDBTransactionReminderSet::BatchLoadByTargetGroup(4, 7, byGroup).Succeeded());
     ASSERT_EQ(byGroup.size(), 1u);
     EXPECT_EQ(byGroup[0].RemindersetId, a);
@@ -92,43 +88,32 @@ TEST_F(RecordStoreTest, SetsAndRulesSurviveReopenAndLoadByViewAndGroup) {
     EXPECT_EQ(rules[0].TriggerInterval, 259200);
     EXPECT_EQ(rules[1].RuleId, r2);
     EXPECT_EQ(rules[1].MessageTemplateId, 12);
-
     // Batch loads append: what the caller already holds stays.
     ASSERT_TRUE(IDBTransactionReminderRule::BatchLoad(c, rules).Succeeded());
     EXPECT_EQ(rules.size(), 3u);
 
     const long ids[] = {r1, r2};
     ASSERT_TRUE(IDBTransactionReminderRule::BatchDelete(ids, 2, nullptr).Succeeded());
-    EXPECT_EQ(QueryInt("SELECT count(*) FROM reminder_rules"), 1);
+    EXPECT_EQ(Count("reminder_rules"), 1);
 }
 
 TEST_F(RecordStoreTest, AbsentRecordsLoadWithCode6042AndUpdatesOfThemFail) {
     IDBTransactionReminderSet set;
-    Util::Status s = set.Load(404);
-    EXPECT_TRUE(s.Succeeded());
-    EXPECT_EQ(s.GetStatusCode(), 6042);
-
     IDBTransactionReminderRule rule;
     rule.SetMessageTemplateId(5);
-    s = rule.Load(404);
-    EXPECT_TRUE(s.Succeeded());
-    EXPECT_EQ(s.GetStatusCode(), 6042);
+    IDBReminderTargetGroup group;
+    DMMessageTemplate::IDBMessageTemplate tmpl;
+    for (Util::Status s : {set.Load(404), rule.Load(404), group.Load(404), tmpl.Load(404), IDBTransactionReminderSet::Delete(404)}) {
+        EXPECT_TRUE(s.Succeeded());
+        EXPECT_EQ(s.GetStatusCode(), 6042);
+    }
     EXPECT_EQ(rule.GetMessageTemplateId(), 5) << "an absent load leaves the record as it was";
 
-    IDBReminderTargetGroup group;
-    EXPECT_EQ(group.Load(404).GetStatusCode(), 6042);
-    DMMessageTemplate::IDBMessageTemplate tmpl;
-    EXPECT_EQ(tmpl.Load(404).GetStatusCode(), 6042);
-
     set.SetRemindersetId(404);
-    s = set.Update();
+    Util::Status s = set.Update();
     EXPECT_TRUE(s.Failed());
     EXPECT_EQ(s.GetStatusCode(), 6042);
-    EXPECT_EQ(QueryInt("SELECT count(*) FROM reminder_sets"), 0);
-
-    s = IDBTransactionReminderSet::Delete(404);
-    EXPECT_TRUE(s.Succeeded());
-    EXPECT_EQ(s.GetStatusCode(), 6042);
+    EXPECT_EQ(Count("reminder_sets"), 0);
 }
 
 TEST_F(RecordStoreTest, RollbackDiscardsWritesMadeThroughTheTransactionAndCommitKeepsThem) {
@@ -137,14 +122,12 @@ TEST_F(RecordStoreTest, RollbackDiscardsWritesMadeThroughTheTransactionAndCommit
     const long set = AddSet("Pending", 4, 1, txn.get());
     AddRule(set, 2, 3, txn.get());
     EXPECT_TRUE(txn->HasPendingWrites());
-    // Reads through the transaction see its own writes.
-    std::vector<DBTransactionReminderRule> rules;
+    std::vector<DBTransactionReminderRule> rules;  // reads through the transaction see its own writes
     ASSERT_TRUE(IDBTransactionReminderRule::BatchLoad(set, rules, txn.get()).Succeeded());
     EXPECT_EQ(rules.size(), 1u);
 
     EXPECT_NE(txn->Rollback(), 0);
-    EXPECT_EQ(QueryInt("SELECT count(*) FROM reminder_sets"), 0);
-    EXPECT_EQ(QueryInt("SELECT count(*) FROM reminder_rules"), 0);
+    EXPECT_EQ(Count("reminder_sets") + Count("reminder_rules"), 0);
 
     const long kept = AddSet("Committed", 4, 1, txn.get());
     EXPECT_TRUE(txn->Commit());
@@ -157,71 +140,62 @@ TEST_F(RecordStoreTest, RollbackDiscardsWritesMadeThroughTheTransactionAndCommit
 
 TEST_F(RecordStoreTest, FailingCallInsideATransactionKeepsTheTransactionsEarlierWrites) {
     auto txn = NewTxn();
-    IDBStmtReminderExecutionStatus status;
-    status.SetRuleId(5);
-    status.SetCustomerId(9);
-    status.SetStatus(2);
-    ASSERT_TRUE(status.Add(txn.get()).Succeeded());
+    ASSERT_TRUE(AddStatus(5, 9, 2, txn.get()).Succeeded());
     // The same (rule, customer) again is refused; the first write stays pending.
-    Util::Status again = status.Add(txn.get());
+    Util::Status again = AddStatus(5, 9, 2, txn.get());
     EXPECT_TRUE(again.Failed());
     EXPECT_EQ(again.GetStatusCode(), Util::Status::kConstraintFailure);
     EXPECT_TRUE(txn->Commit());
-    EXPECT_EQ(QueryInt("SELECT count(*) FROM stmt_reminder_status"), 1);
+    EXPECT_EQ(Count("stmt_reminder_status"), 1);
 }
 
 TEST_F(RecordStoreTest, FailingFaultPointsLeaveTheFileUnchanged) {
     const long set = AddSet("Before", 4, 1);
-    const std::string before = QueryText("SELECT group_concat(id || name || target_group_id) FROM reminder_sets");
+    const std::string sql = "SELECT group_concat(id || name || target_group_id) FROM reminder_sets";
+    const std::string before = QueryText(sql);
 
     Ctx().ArmFault("ReminderSet.Update", Host::FaultKind::Fail);
     IDBTransactionReminderSet update;
     update.SetRemindersetId(set);
     update.SetName("After");
     EXPECT_TRUE(update.Update().Failed());
-
     Ctx().ArmFault("ReminderSet.Add", Host::FaultKind::Throw);
-    IDBTransactionReminderSet add;
-    add.SetName("Thrown");
-    EXPECT_THROW(add.Add(), std::runtime_error);
-
+    EXPECT_THROW(update.Add(), std::runtime_error);
     Ctx().ArmFault("TargetUser.BatchInsert", Host::FaultKind::Fail);
-    const std::vector<DBReminderTargetUser> rows = {{1, 2}, {3, 2}};
-    EXPECT_TRUE(IDBReminderTargetUser::BatchInsert(rows).Failed());
-
+    EXPECT_TRUE(IDBReminderTargetUser::BatchInsert({{1, 2}, {3, 2}}).Failed());
     Ctx().ArmFault("ReminderSet.BatchLoad", Host::FaultKind::Fail);
     std::vector<DBTransactionReminderSet> out;
     EXPECT_TRUE(IDBTransactionReminderSet::BatchLoad(4, out).Failed());
     EXPECT_TRUE(out.empty());
 
     ReopenFile();
-    EXPECT_EQ(QueryText("SELECT group_concat(id || name || target_group_id) FROM reminder_sets"), before);
-    EXPECT_EQ(QueryInt("SELECT count(*) FROM reminder_target_users"), 0);
+    EXPECT_EQ(QueryText(sql), before);
+    EXPECT_EQ(Count("reminder_target_users"), 0);
 }
 
-TEST_F(RecordStoreTest, WritesWithoutAnOpenFileFailWithoutCrashing) {
-    Ctx().CloseCompanyFile();
+TEST_F(RecordStoreTest, WritesWithoutAnOpenFileOrWithAClosedFilesTransactionFailWithoutCrashing) {
+    auto txn = NewTxn();
+    ReopenFile();
     IDBTransactionReminderSet set;
+    EXPECT_TRUE(set.Add(txn.get()).Failed());
+    EXPECT_EQ(Count("reminder_sets"), 0);
+
+    Ctx().CloseCompanyFile();
     Util::Status s = set.Add();
     EXPECT_TRUE(s.Failed());
     EXPECT_EQ(s.GetStatusCode(), Util::Status::kNoFile);
 }
 
-TEST_F(RecordStoreTest, TransactionOfAClosedFileIsRefused) {
-    auto txn = NewTxn();
-    ReopenFile();
-    IDBTransactionReminderSet set;
-    EXPECT_TRUE(set.Add(txn.get()).Failed());
-    EXPECT_EQ(QueryInt("SELECT count(*) FROM reminder_sets"), 0);
-}
-
-TEST_F(RecordStoreTest, TextsAreCutToTheirBuffersAtWholeCharacters) {
+TEST_F(RecordStoreTest, TextsAreCutToTheirBuffersAtWholeCharactersAndFieldsHoldTheirWidths) {
     IDBTransactionReminderSet set;
     set.SetName(std::string(200, 'n'));
     EXPECT_EQ(std::string(set.GetName()).size(), 127u);
+    set.SetIsActive(70000);
+    set.SetTargetGroupId(0x100000005L);
+    EXPECT_EQ(set.GetIsActive(), 4464);
+    EXPECT_EQ(set.GetTargetGroupId(), 5);
     ASSERT_TRUE(set.Add().Succeeded());
     EXPECT_EQ(QueryInt("SELECT length(name) FROM reminder_sets"), 127);
-
     // 126 ASCII bytes then a two-byte character: it does not fit whole in 127.
     set.SetName(std::string(126, 'a') + "\xC3\xA9");
     EXPECT_EQ(std::string(set.GetName()), std::string(126, 'a'));
@@ -242,57 +216,30 @@ TEST_F(RecordStoreTest, TextsAreCutToTheirBuffersAtWholeCharacters) {
     EXPECT_EQ(std::string(tiny), "\xE2\x82\xAC");
 }
 
-TEST_F(RecordStoreTest, FieldsHoldTheirWidths) {
-    IDBTransactionReminderSet set;
-    set.SetIsActive(70000);
-    set.SetTargetGroupId(0x100000005L);
-    EXPECT_EQ(set.GetIsActive(), 4464);
-    EXPECT_EQ(set.GetTargetGroupId(), 5);
-
-    IDBReminderExecutionHistory history;
-    history.SetTransactionId(0xFFFFFFF0UL);
-    history.SetTransactionView(4);
-    history.SetRuleId(3);
-    history.SetStatus(-1);
-    ASSERT_TRUE(history.Add().Succeeded());
-    std::vector<DBReminderExecutionHistory> rows;
-    ASSERT_TRUE(IDBReminderExecutionHistory::BatchLoadByTxnView(4, rows).Succeeded());
-    ASSERT_EQ(rows.size(), 1u);
-    EXPECT_EQ(rows[0].TransactionId, 0xFFFFFFF0u);
-    EXPECT_EQ(rows[0].Status, -1);
-}
-
 TEST_F(RecordStoreTest, HistoryLoadsGroupedByTransactionAndDeletesPerView) {
-    auto add = [](unsigned long txnId, long view, long rule, long status) {
-        IDBReminderExecutionHistory h;
-        h.SetTransactionId(txnId);
-        h.SetTransactionView(view);
-        h.SetRuleId(rule);
-        h.SetStatus(status);
-        ASSERT_TRUE(h.Add().Succeeded());
-    };
-    add(20, 4, 1, 1);
-    add(10, 4, 1, 1);
-    add(20, 4, 2, 2);
-    add(20, 101, 9, 1);
+    AddHistory(20, 1, 1);
+    AddHistory(0xFFFFFFF0UL, 3, -1);  // ids and statuses keep their widths and signs
+    AddHistory(10, 1, 1);
+    AddHistory(20, 2, 2);
+    AddHistory(20, 9, 1, 101);
 
     std::vector<DBReminderExecutionHistory> rows;
     ASSERT_TRUE(IDBReminderExecutionHistory::BatchLoadByTxnView(4, rows).Succeeded());
-    ASSERT_EQ(rows.size(), 3u);
+    ASSERT_EQ(rows.size(), 4u);
     EXPECT_EQ(rows[0].TransactionId, 10u);
     EXPECT_EQ(rows[1].TransactionId, 20u);
     EXPECT_EQ(rows[1].RuleId, 1);
     EXPECT_EQ(rows[2].RuleId, 2);
+    EXPECT_EQ(rows[3].TransactionId, 0xFFFFFFF0u);
+    EXPECT_EQ(rows[3].Status, -1);
 
     ASSERT_TRUE(IDBReminderExecutionHistory::DeleteByTxnId(20, 4).Succeeded());
     EXPECT_EQ(QueryInt("SELECT count(*) FROM reminder_history WHERE txn_id = 20"), 1);
 }
 
 TEST_F(RecordStoreTest, TargetGroupMembersInsertOnceLoadInOrderAndDeleteByGroup) {
-    const std::vector<DBReminderTargetUser> rows = {{7, 2}, {5, 2}, {7, 2}, {5, 3}};
-    ASSERT_TRUE(IDBReminderTargetUser::BatchInsert(rows).Succeeded());
-
-    std::vector<DBReminderTargetUser> all;
+    ASSERT_TRUE(IDBReminderTargetUser::BatchInsert({{7, 2}, {5, 2}, {7, 2}, {5, 3}}).Succeeded());
+    std::vector<DBReminderTargetUser> all, group2;
     ASSERT_TRUE(IDBReminderTargetUser::BatchLoadAll(all).Succeeded());
     ASSERT_EQ(all.size(), 3u);
     EXPECT_EQ(all[0].CustomerRecNum, 5);
@@ -302,13 +249,11 @@ TEST_F(RecordStoreTest, TargetGroupMembersInsertOnceLoadInOrderAndDeleteByGroup)
     const DBReminderTargetUser gone[] = {{7, 2}, {99, 2}};
     ASSERT_TRUE(IDBReminderTargetUser::BatchDelete(gone, 2).Succeeded());
     ASSERT_TRUE(IDBReminderTargetUser::BatchDelete(nullptr, 0).Succeeded());
-    std::vector<DBReminderTargetUser> group2;
     ASSERT_TRUE(IDBReminderTargetUser::BatchLoad(2, group2).Succeeded());
     ASSERT_EQ(group2.size(), 1u);
     EXPECT_EQ(group2[0].CustomerRecNum, 5);
-
     ASSERT_TRUE(IDBReminderTargetUser::DeleteByTargetGroup(2).Succeeded());
-    EXPECT_EQ(QueryInt("SELECT count(*) FROM reminder_target_users"), 1);
+    EXPECT_EQ(Count("reminder_target_users"), 1);
 
     IDBReminderTargetGroup g1, g2;
     g1.SetTargetGroupType(1);
@@ -319,7 +264,7 @@ TEST_F(RecordStoreTest, TargetGroupMembersInsertOnceLoadInOrderAndDeleteByGroup)
     ASSERT_TRUE(IDBReminderTargetGroup::BatchLoad(1, groups).Succeeded());
     ASSERT_EQ(groups.size(), 2u);
     ASSERT_TRUE(IDBReminderTargetGroup::BatchDelete(groups).Succeeded());
-    EXPECT_EQ(QueryInt("SELECT count(*) FROM reminder_target_groups"), 0);
+    EXPECT_EQ(Count("reminder_target_groups"), 0);
 }
 
 TEST_F(RecordStoreTest, StatementRuleRoundTripsWithItsDateInStatementForm) {
@@ -338,7 +283,6 @@ TEST_F(RecordStoreTest, StatementRuleRoundTripsWithItsDateInStatementForm) {
     ASSERT_TRUE(rule.Add().Succeeded());
     const long id = rule.GetRuleId();
     ASSERT_GT(id, 0);
-
     rule.SetEmailListPrepDate(std::string("20240305"));
     ASSERT_TRUE(rule.Update().Succeeded());
     IDBStmtReminderRule other;
@@ -350,34 +294,25 @@ TEST_F(RecordStoreTest, StatementRuleRoundTripsWithItsDateInStatementForm) {
     std::vector<DBStmtReminderRule> rules;
     ASSERT_TRUE(IDBStmtReminderRule::BatchLoad(3, rules).Succeeded());
     ASSERT_EQ(rules.size(), 2u);
-    EXPECT_EQ(rules[0].RuleId, id);
-    EXPECT_STREQ(rules[0].EmailListPrepDate, "2024-03-05");
-    EXPECT_EQ(rules[0].ScheduleDay, 65535);
-    EXPECT_EQ(rules[0].OverdueBy, 30);
-    EXPECT_EQ(rules[0].StyleTemplateId, 9);
-    EXPECT_EQ(rules[0].IsItemDetailsIncluded, 1);
-    EXPECT_EQ(rules[0].IsMemoIncluded, 0);
-    EXPECT_EQ(rules[0].IsCustomerJob, 1);
+    const DBStmtReminderRule& r = rules[0];
+    EXPECT_EQ(r.RuleId, id);
+    EXPECT_STREQ(r.EmailListPrepDate, "2024-03-05");
+    // day|overdue by|style|items|memo|customer:job
+    EXPECT_EQ(std::to_string(r.ScheduleDay) + "|" + std::to_string(r.OverdueBy) + "|" + std::to_string(r.StyleTemplateId) +
+                  "|" + std::to_string(r.IsItemDetailsIncluded) + std::to_string(r.IsMemoIncluded) +
+                  std::to_string(r.IsCustomerJob),
+              "65535|30|9|101");
     EXPECT_STREQ(rules[1].EmailListPrepDate, "garbage tex");
 
     const unsigned long ids[] = {static_cast<unsigned long>(id)};
     ASSERT_TRUE(IDBStmtReminderRule::BatchDelete(ids, 1).Succeeded());
-    EXPECT_EQ(QueryInt("SELECT count(*) FROM stmt_reminder_rules"), 1);
+    EXPECT_EQ(Count("stmt_reminder_rules"), 1);
 }
 
 TEST_F(RecordStoreTest, StatementStatusIsAddressedByRuleAndCustomer) {
-    auto add = [](long rule, long customer, long st) {
-        IDBStmtReminderExecutionStatus s;
-        s.SetCustomerId(customer);
-        s.SetRuleId(rule);
-        s.SetStatus(st);
-        return s.Add();
-    };
-    ASSERT_TRUE(add(1, 30, 2).Succeeded());
-    ASSERT_TRUE(add(1, 10, 1).Succeeded());
-    ASSERT_TRUE(add(1, 20, 1).Succeeded());
-    ASSERT_TRUE(add(2, 10, 1).Succeeded());
-
+    for (const auto& [rule, customer, status] : std::vector<std::tuple<int, int, int>>{{1, 30, 2}, {1, 10, 1}, {1, 20, 1}, {2, 10, 1}}) {
+        ASSERT_TRUE(AddStatus(rule, customer, status).Succeeded());
+    }
     IDBStmtReminderExecutionStatus change;
     change.SetRuleId(1);
     change.SetCustomerId(30);
@@ -391,7 +326,6 @@ TEST_F(RecordStoreTest, StatementStatusIsAddressedByRuleAndCustomer) {
     std::vector<int> due = {99};
     ASSERT_TRUE(IDBStmtReminderExecutionStatus::BatchLoadByRuleIdAndStatus(1, 1, due).Succeeded());
     EXPECT_EQ(due, (std::vector<int>{99, 10, 20, 30}));
-
     ASSERT_TRUE(IDBStmtReminderExecutionStatus::Delete(1, 20, nullptr).Succeeded());
     std::vector<DBStmtReminderExecutionStatus> rows;
     ASSERT_TRUE(IDBStmtReminderExecutionStatus::BatchLoadByRuleId(1, rows).Succeeded());
@@ -399,9 +333,8 @@ TEST_F(RecordStoreTest, StatementStatusIsAddressedByRuleAndCustomer) {
     EXPECT_EQ(rows[0].CustomerId, 10);
     EXPECT_EQ(rows[0].RuleId, 1);
     EXPECT_EQ(rows[1].Status, 1);
-
     ASSERT_TRUE(IDBStmtReminderExecutionStatus::Delete(1).Succeeded());
-    EXPECT_EQ(QueryInt("SELECT count(*) FROM stmt_reminder_status"), 1);
+    EXPECT_EQ(Count("stmt_reminder_status"), 1);
 }
 
 TEST_F(RecordStoreTest, TemplatesAreCreatedReplacedAndDeleted) {
@@ -422,13 +355,10 @@ TEST_F(RecordStoreTest, TemplatesAreCreatedReplacedAndDeleted) {
     const long first = id;
     ASSERT_TRUE(MessageTemplateAdapter::Save(15, id, 0, "Reminder", "Body two", "Subject", 0).Succeeded());
     EXPECT_EQ(id, first);
-
     long absent = 777;
-    s = MessageTemplateAdapter::Save(15, absent, 0, "Reminder", "x", "y", 0);
-    EXPECT_TRUE(s.Failed());
+    EXPECT_TRUE(MessageTemplateAdapter::Save(15, absent, 0, "Reminder", "x", "y", 0).Failed());
     EXPECT_EQ(absent, 777);
-    EXPECT_EQ(QueryInt("SELECT count(*) FROM message_templates"), 1);
-
+    EXPECT_EQ(Count("message_templates"), 1);
     int second = -3;
     ASSERT_TRUE(MessageTemplateAdapter::Save(15, second, 0, "Reminder", std::string(40000, 'b'), "S", 0).Succeeded());
     EXPECT_GT(second, first);
@@ -446,5 +376,5 @@ TEST_F(RecordStoreTest, TemplatesAreCreatedReplacedAndDeleted) {
     ASSERT_TRUE(MessageTemplateAdapter::DeleteBatchTemplate(std::vector<long>{first, 12345}).Succeeded());
     EXPECT_EQ(MessageTemplateAdapter::DeleteTemplate(first).GetStatusCode(), 6042);
     ASSERT_TRUE(MessageTemplateAdapter::DeleteTemplate(second).Succeeded());
-    EXPECT_EQ(QueryInt("SELECT count(*) FROM message_templates"), 0);
+    EXPECT_EQ(Count("message_templates"), 0);
 }

@@ -143,17 +143,6 @@ TEST_F(StorageContractTest, InCIndexFollowsTheFileManagerState) {
     EXPECT_TRUE(HasLine(4, 5, "TxnReminder::InCIndex::IDBFileMgr is not retrieved properly"));
 }
 
-TEST_F(StorageContractTest, CommittedUnitSurvivesReopeningTheFile) {
-    ProbeHelper helper;
-    TxnReminderStatusCode status = TxnReminderStatus_Reset;
-    ASSERT_TRUE(helper.WriteUnit(status, {"a", "b"}));
-    EXPECT_EQ(status, TxnReminderStatus_Success);
-
-    ReopenFile();
-    EXPECT_EQ(Stored("a"), 1);
-    EXPECT_EQ(Stored("b"), 1);
-}
-
 TEST_F(StorageContractTest, FailedWriteRollsBackTheWholeUnit) {
     ProbeHelper helper;
     TxnReminderStatusCode status = TxnReminderStatus_Reset;
@@ -166,49 +155,44 @@ TEST_F(StorageContractTest, FailedWriteRollsBackTheWholeUnit) {
     EXPECT_EQ(m_log[0].function, "ProbeHelper::WriteUnit");
     EXPECT_EQ(m_log[0].file, "tests\\StorageContractTest");
 
-    // The same transaction serves the next unit.
-    EXPECT_TRUE(helper.WriteUnit(status, {"d"}));
+    // The same transaction serves the next unit, and a committed unit survives reopening.
+    ASSERT_TRUE(helper.WriteUnit(status, {"d", "e"}));
+    EXPECT_EQ(status, TxnReminderStatus_Success);
     ReopenFile();
-    EXPECT_EQ(Stored("a"), 0);
-    EXPECT_EQ(Stored("b"), 0);
-    EXPECT_EQ(Stored("d"), 1);
+    EXPECT_EQ(Stored("a") + Stored("b"), 0);
+    EXPECT_EQ(Stored("d") + Stored("e"), 2);
 }
 
-TEST_F(StorageContractTest, RollbackAnsweringZeroIsLogged) {
-    ProbeHelper helper;
-    TxnReminderStatusCode status = TxnReminderStatus_Reset;
-    Ctx().ArmFault("DMTransaction.Rollback", Host::FaultKind::RollbackZero);
-    EXPECT_FALSE(helper.WriteUnit(status, {"a", "b"}, 1));
-    const std::vector<std::string> expected{
-        "TxnReminder:ProbeHelper::WriteUnit - failed to write",
-        "TxnReminder:ProbeHelper::WriteUnit Rollback api returned false",
+TEST_F(StorageContractTest, NoTransactionFailedRollbackOrFailedCommitIsNotReportedAsSuccess) {
+    const struct {
+        const char* fault;
+        Host::FaultKind kind;
+        int failAt;
+        TxnReminderStatusCode status;
+        std::vector<std::string> messages;  // every line logged, in order
+    } cases[] = {
+        {"DBManager.CreateTransaction", Host::FaultKind::Fail, -1, TxnReminderStatus_NoTransaction,
+         {"TxnReminder:ProbeHelper::WriteUnit - failed to get DMTransaction "}},
+        {"DMTransaction.Rollback", Host::FaultKind::RollbackZero, 1, TxnReminderStatus_SaveFailed,
+         {"TxnReminder:ProbeHelper::WriteUnit - failed to write", "TxnReminder:ProbeHelper::WriteUnit Rollback api returned false"}},
+        {"DMTransaction.Commit", Host::FaultKind::Fail, -1, TxnReminderStatus_SaveFailed,
+         {"TxnReminder: Unable to commit the unit of work"}},
     };
-    EXPECT_EQ(Messages(), expected);
-    EXPECT_TRUE(HasLine(4, 5, expected[1]));
-    EXPECT_EQ(status, TxnReminderStatus_SaveFailed);
-    EXPECT_EQ(Stored("a"), 0);
-}
-
-TEST_F(StorageContractTest, MissingTransactionStopsBeforeAnyWrite) {
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.fault);
+        ClearLog();
+        Ctx().ArmFault(c.fault, c.kind);
+        ProbeHelper helper;
+        TxnReminderStatusCode status = TxnReminderStatus_Success;
+        EXPECT_FALSE(helper.WriteUnit(status, {"a", "b"}, c.failAt));
+        EXPECT_EQ(status, c.status);
+        EXPECT_EQ(Messages(), c.messages);
+        for (const auto& m : c.messages) EXPECT_TRUE(HasLine(4, 5, m));
+        ReopenFile();
+        EXPECT_EQ(Stored("a"), 0);
+    }
     Ctx().ArmFault("DBManager.CreateTransaction", Host::FaultKind::Fail);
-    ProbeHelper helper;
-    EXPECT_FALSE(helper.HasHandle());
-    TxnReminderStatusCode status = TxnReminderStatus_Success;
-    EXPECT_FALSE(helper.WriteUnit(status, {"a"}));
-    EXPECT_EQ(status, TxnReminderStatus_NoTransaction);
-    EXPECT_TRUE(HasLine(4, 5, "TxnReminder:ProbeHelper::WriteUnit - failed to get DMTransaction "));
-    EXPECT_EQ(Stored("a"), 0);
-}
-
-TEST_F(StorageContractTest, FailedCommitIsNotReportedAsSuccess) {
-    ProbeHelper helper;
-    TxnReminderStatusCode status = TxnReminderStatus_Reset;
-    Ctx().ArmFault("DMTransaction.Commit", Host::FaultKind::Fail);
-    EXPECT_FALSE(helper.WriteUnit(status, {"a"}));
-    EXPECT_EQ(status, TxnReminderStatus_SaveFailed);
-    EXPECT_TRUE(HasLine(4, 5, "TxnReminder: Unable to commit the unit of work"));
-    ReopenFile();
-    EXPECT_EQ(Stored("a"), 0);
+    EXPECT_FALSE(ProbeHelper().HasHandle());
 }
 
 TEST_F(StorageContractTest, DestroyingAHelperReleasesItsTransaction) {

@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "CompanyBuilder.h"
-#include "HostFixture.h"
+#include "StorageFixture.h"
 #include "InvoiceReminderDBHelper.h"
 #include "StatementReminderDBHelper.h"
 #include "TxnReminderEngine.h"
@@ -18,8 +18,9 @@ namespace {
 
 const std::string kCreated = "EventSource=InvoicePaymentReminders,EventId=TargetGroupCreated";
 const std::string kModified = "EventSource=InvoicePaymentReminders,EventId=TargetGroupModified";
+const std::string kHelper = "TxnReminder:TxnReminderDBHelper::";
 
-class TargetGroupStorageTest : public HostFixture {
+class TargetGroupStorageTest : public StorageFixture {
 protected:
     static TxnReminderTargetGroup Group(const std::string& name, std::vector<int> members, long id = 0) {
         TxnReminderTargetGroup group;
@@ -61,8 +62,8 @@ TEST_F(TargetGroupStorageTest, NewGroupIsStoredWithItsMembersAndAnEditMovesRows)
     EXPECT_EQ(MemberIds(group.GetTargetGroupId()), (std::vector<int>{3, 4, 7, 9}));
     ASSERT_EQ(m_events.size(), 1u);
     EXPECT_EQ(m_events[0], std::make_pair(242, kCreated));
-    EXPECT_TRUE(HasLine(0, 6, "TxnReminder::Entering TxnReminderDBHelper TxnReminderDBHelper::SaveTargetGroup"));
-    EXPECT_TRUE(HasLine(0, 6, "TxnReminder::Exiting TxnReminderDBHelper TxnReminderDBHelper::SaveTargetGroup"));
+    EXPECT_TRUE(Logged(0, 6, {"TxnReminder::Entering TxnReminderDBHelper TxnReminderDBHelper::SaveTargetGroup",
+                              "TxnReminder::Exiting TxnReminderDBHelper TxnReminderDBHelper::SaveTargetGroup"}));
 
     // Customer 5 belongs to another group: the edit removes it there only if
     // it is a row of this group, then adds it here.
@@ -81,20 +82,16 @@ TEST_F(TargetGroupStorageTest, NewGroupIsStoredWithItsMembersAndAnEditMovesRows)
 
 TEST_F(TargetGroupStorageTest, TextsOverTheirLimitsWriteNothing) {
     InvoiceReminderDBHelper helper;
-    TxnReminderStatusCode status = TxnReminderStatus_Success;
-    TxnReminderTargetGroup longName = Group(std::string(51, 'n'), {1});
-    EXPECT_FALSE(helper.SaveTargetGroup(status, longName));
-    EXPECT_EQ(status, TxnReminderStatus_LengthExceeded);
-    EXPECT_TRUE(HasLine(4, 5, "TxnReminder:TxnReminderDBHelper::SaveTargetGroup -Target group name's length limit exceeded"));
-
-    TxnReminderTargetGroup longDescription = Group("fine", {1});
-    longDescription.SetTargetGroupDescription(std::string(251, 'd'));
-    EXPECT_FALSE(helper.SaveTargetGroup(status, longDescription));
-    EXPECT_EQ(status, TxnReminderStatus_LengthExceeded);
-    EXPECT_TRUE(HasLine(
-        4, 5, "TxnReminder:TxnReminderDBHelper::SaveTargetGroup -Target group description's length limit exceeded"));
-    EXPECT_EQ(Groups(), 0);
-    EXPECT_EQ(QueryInt("SELECT COUNT(*) FROM reminder_target_users"), 0);
+    for (const bool name : {true, false}) {
+        TxnReminderStatusCode status = TxnReminderStatus_Success;
+        TxnReminderTargetGroup group = Group(name ? std::string(51, 'n') : "fine", {1});
+        if (!name) group.SetTargetGroupDescription(std::string(251, 'd'));
+        EXPECT_FALSE(helper.SaveTargetGroup(status, group));
+        EXPECT_EQ(status, TxnReminderStatus_LengthExceeded);
+        EXPECT_TRUE(HasLine(4, 5, kHelper + "SaveTargetGroup -Target group " + (name ? "name" : "description") +
+                                      "'s length limit exceeded"));
+    }
+    EXPECT_EQ(Groups() + QueryInt("SELECT COUNT(*) FROM reminder_target_users"), 0);
     EXPECT_TRUE(m_events.empty());
 }
 
@@ -110,46 +107,26 @@ TEST_F(TargetGroupStorageTest, FailedSavesLeaveNothingBehindEvenAfterALaterCommi
     }
 
     InvoiceReminderDBHelper helper;
-    struct Case {
-        const char* fault;
-        FaultKind kind;
-        TxnReminderStatusCode status;
-        const char* line;
+    const std::string users = kHelper + "SaveTargetUser - Unable to ";
+    const FaultRow rows[] = {
+        {"TargetGroup.Add", TxnReminderStatus_SaveFailed,
+         {"TxnReminder::SaveTargetGroup - Unable to save the target group",
+          kHelper + "SaveTargetGroup Rollback api returned false"}, 1, FaultKind::Fail, true},
+        {"TargetUser.BatchLoadAll", TxnReminderStatus_NoTransaction, {users + "fetch list of the target users"}},
+        {"TargetUser.BatchDelete", TxnReminderStatus_DeleteFailed, {users + "delete list of the target users"}},
+        {"TargetUser.BatchInsert", TxnReminderStatus_SaveFailed,
+         {users + "add list of the target users", "TxnReminder::SaveTargetGroup - Unable to save target users"}},
     };
-    const Case cases[] = {
-        {"TargetGroup.Add", FaultKind::Fail, TxnReminderStatus_SaveFailed,
-         "TxnReminder::SaveTargetGroup - Unable to save the target group"},
-        {"TargetUser.BatchLoadAll", FaultKind::Fail, TxnReminderStatus_NoTransaction,
-         "TxnReminder:TxnReminderDBHelper::SaveTargetUser - Unable to fetch list of the target users"},
-        {"TargetUser.BatchDelete", FaultKind::Fail, TxnReminderStatus_DeleteFailed,
-         "TxnReminder:TxnReminderDBHelper::SaveTargetUser - Unable to delete list of the target users"},
-        {"TargetUser.BatchInsert", FaultKind::Fail, TxnReminderStatus_SaveFailed,
-         "TxnReminder:TxnReminderDBHelper::SaveTargetUser - Unable to add list of the target users"},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.fault);
-        ClearLog();
-        Ctx().ArmFault(c.fault, c.kind);
+    for (const FaultRow& row : rows) {
+        SCOPED_TRACE(row.point);
+        Arm(row);
         TxnReminderStatusCode status = TxnReminderStatus_Reset;
         TxnReminderTargetGroup group = Group("g", {1, 2});
-        EXPECT_FALSE(helper.SaveTargetGroup(status, group));
-        EXPECT_EQ(status, c.status);
-        EXPECT_TRUE(HasLine(4, 5, c.line));
+        EXPECT_TRUE(FailedAs(row, helper.SaveTargetGroup(status, group), status));
         EXPECT_EQ(group.GetTargetGroupId(), 0) << "the caller keeps no id of a group that was not stored";
         CommitSomethingElse(helper);
-        EXPECT_EQ(Groups(), 0);
-        EXPECT_EQ(QueryInt("SELECT COUNT(*) FROM reminder_target_users"), 0);
+        EXPECT_EQ(Groups() + QueryInt("SELECT COUNT(*) FROM reminder_target_users"), 0);
     }
-    EXPECT_TRUE(HasLine(4, 5, "TxnReminder::SaveTargetGroup - Unable to save target users"));
-
-    // A rollback that answers 0 is reported.
-    ClearLog();
-    Ctx().ArmFault("TargetGroup.Add", FaultKind::Fail);
-    Ctx().ArmFault("DMTransaction.Rollback", FaultKind::RollbackZero);
-    TxnReminderStatusCode status = TxnReminderStatus_Reset;
-    TxnReminderTargetGroup group = Group("g", {1});
-    EXPECT_FALSE(helper.SaveTargetGroup(status, group));
-    EXPECT_TRUE(HasLine(4, 5, "TxnReminder:TxnReminderDBHelper::SaveTargetGroup Rollback api returned false"));
 }
 
 TEST_F(TargetGroupStorageTest, ExceptionInsideTheUnitOfWorkDoesNotLeakIntoTheNextCommit) {
@@ -175,7 +152,7 @@ TEST_F(TargetGroupStorageTest, DeletionRefusesAGroupItsViewStillUses) {
     EXPECT_FALSE(engine.DeleteTargetGroup(status, used));
     EXPECT_EQ(status, TxnReminderStatus_GroupMissingOrInUse);
     EXPECT_TRUE(HasLine(0, 6,
-                        "TxnReminder:TxnReminderDBHelper::DeleteTargetGroup - BatchLoadByTargetGroup - Unable to "
+                        kHelper + "DeleteTargetGroup - BatchLoadByTargetGroup - Unable to "
                         "delete target group as it has associated reminder sets"));
     EXPECT_EQ(Members(used), 2);
 
@@ -193,30 +170,24 @@ TEST_F(TargetGroupStorageTest, DeletionRefusesAGroupItsViewStillUses) {
 TEST_F(TargetGroupStorageTest, FailedDeletionsRollBackAndReportTheirStatus) {
     const long group = AddOldGroup("g", {1, 2});
     InvoiceReminderDBHelper helper;
-    TxnReminderStatusCode status = TxnReminderStatus_Reset;
-
-    Ctx().ArmFault("ReminderSet.BatchLoadByTargetGroup", FaultKind::Fail);
-    EXPECT_FALSE(helper.DeleteTargetGroup(status, FormViewType_Invoice, group));
-    EXPECT_EQ(status, TxnReminderStatus_NoTransaction);
-    EXPECT_TRUE(HasLine(4, 5,
-                        "TxnReminder:TxnReminderDBHelper::DeleteTargetGroup - BatchLoadByTargetGroup - Unable to load "
-                        "reminder sets associated to a target group"));
-
-    Ctx().ArmFault("TargetUser.DeleteByTargetGroup", FaultKind::Fail);
-    EXPECT_FALSE(helper.DeleteTargetGroup(status, FormViewType_Invoice, group));
-    EXPECT_EQ(status, TxnReminderStatus_DeleteFailed);
-    EXPECT_TRUE(
-        HasLine(4, 5, "TxnReminder:TxnReminderDBHelper::DeleteTargetGroup - Unable to delete associated target users"));
-
-    Ctx().ArmFault("TargetGroup.Delete", FaultKind::Fail);
-    Ctx().ArmFault("DMTransaction.Rollback", FaultKind::RollbackZero);
-    EXPECT_FALSE(helper.DeleteTargetGroup(status, FormViewType_Invoice, group));
-    EXPECT_EQ(status, TxnReminderStatus_DeleteFailed);
-    EXPECT_TRUE(HasLine(4, 5, "TxnReminder:TxnReminderDBHelper::DeleteTargetGroup - Unable to delete the target group"));
-    EXPECT_TRUE(HasLine(4, 5, "TxnReminder:TxnReminderDBHelper::DeleteTargetGroup Rollback api returned false"));
-    CommitSomethingElse(helper);
-    EXPECT_EQ(Members(group), 2) << "the member rows deleted before the failure came back";
-    EXPECT_EQ(Groups(), 1);
+    const std::string prefix = kHelper + "DeleteTargetGroup - ";
+    const FaultRow rows[] = {
+        {"ReminderSet.BatchLoadByTargetGroup", TxnReminderStatus_NoTransaction,
+         {prefix + "BatchLoadByTargetGroup - Unable to load reminder sets associated to a target group"}},
+        {"TargetUser.DeleteByTargetGroup", TxnReminderStatus_DeleteFailed, {prefix + "Unable to delete associated target users"}},
+        {"TargetGroup.Delete", TxnReminderStatus_DeleteFailed,
+         {prefix + "Unable to delete the target group", kHelper + "DeleteTargetGroup Rollback api returned false"}, 1,
+         FaultKind::Fail, true},
+    };
+    for (const FaultRow& row : rows) {
+        SCOPED_TRACE(row.point);
+        Arm(row);
+        TxnReminderStatusCode status = TxnReminderStatus_Reset;
+        EXPECT_TRUE(FailedAs(row, helper.DeleteTargetGroup(status, FormViewType_Invoice, group), status));
+        CommitSomethingElse(helper);
+        EXPECT_EQ(Members(group), 2) << "the member rows deleted before the failure came back";
+        EXPECT_EQ(Groups(), 1);
+    }
 }
 
 TEST_F(TargetGroupStorageTest, OwnTableGroupLoadsWithMembersAndRejectsWhatItCannotHold) {
@@ -234,17 +205,17 @@ TEST_F(TargetGroupStorageTest, OwnTableGroupLoadsWithMembersAndRejectsWhatItCann
     TxnReminderTargetGroup absent;
     long missing = group + 10;
     EXPECT_FALSE(helper.GetTargetGroup(missing, absent, true));
-    EXPECT_TRUE(HasLine(4, 5, "TxnReminder:TxnReminderDBHelper::GetTargetGroup - failed to load"));
+    EXPECT_TRUE(HasLine(4, 5, kHelper + "GetTargetGroup - failed to load"));
 
     Ctx().ArmFault("TargetUser.BatchLoad", FaultKind::Fail);
     TxnReminderTargetGroup again;
     EXPECT_FALSE(helper.GetTargetGroup(id, again, true));
-    EXPECT_TRUE(HasLine(4, 5, "TxnReminder:TxnReminderDBHelper::GetTargetGroup - failed to load target users"));
+    EXPECT_TRUE(HasLine(4, 5, kHelper + "GetTargetGroup - failed to load target users"));
 
     const long wide = AddOldGroup(std::string(51, 'w'), {});
     long wideId = wide;
     EXPECT_FALSE(helper.GetTargetGroup(wideId, again, false));
-    EXPECT_TRUE(HasLine(4, 5, "TxnReminder:TxnReminderDBHelper::GetTargetGroup -Target group name's length limit exceeded"));
+    EXPECT_TRUE(HasLine(4, 5, kHelper + "GetTargetGroup -Target group name's length limit exceeded"));
 }
 
 TEST_F(TargetGroupStorageTest, PermissionGroupLoadsWithMembersOrFailsWithItsLine) {
@@ -258,6 +229,7 @@ TEST_F(TargetGroupStorageTest, PermissionGroupLoadsWithMembersOrFailsWithItsLine
     EXPECT_EQ(loaded.GetTargetGroupId(), group);
     EXPECT_EQ(loaded.GetTargetGroupName().str(), "key accounts");
     EXPECT_EQ(loaded.GetTargetGroupDescription().str(), "top");
+    EXPECT_EQ(loaded.GetTargetGroupType(), 1);
     std::vector<int> members = loaded.GetTargetUserIds();
     std::sort(members.begin(), members.end());
     EXPECT_EQ(members, (std::vector<int>{a, b}));
@@ -271,15 +243,14 @@ TEST_F(TargetGroupStorageTest, PermissionGroupLoadsWithMembersOrFailsWithItsLine
     EXPECT_FALSE(helper.GetDLPTargetGroup(missing, without, true));
     Ctx().ArmFault("Group.GetGroupById", FaultKind::Fail);
     EXPECT_FALSE(helper.GetDLPTargetGroup(id, without, true));
-    EXPECT_EQ(CountLines("TxnReminder:TxnReminderDBHelper::GetDLPTargetGroup GetGroupById is not retrieved properly"), 2);
+    EXPECT_EQ(CountLines(kHelper + "GetDLPTargetGroup GetGroupById is not retrieved properly"), 2);
 
-    long wide = AddPermissionGroup(std::string(51, 'w'), {a});
-    EXPECT_FALSE(helper.GetDLPTargetGroup(wide, without, true));
-    EXPECT_TRUE(HasLine(4, 5, "TxnReminder:TxnReminderDBHelper::GetDLPTargetGroup -Target group name's length limit exceeded"));
-    long longDescription = AddPermissionGroup("described", {a}, std::string(251, 'd'));
-    EXPECT_FALSE(helper.GetDLPTargetGroup(longDescription, without, true));
-    EXPECT_TRUE(HasLine(
-        4, 5, "TxnReminder:TxnReminderDBHelper::GetDLPTargetGroup -Target group description's length limit exceeded"));
+    for (const bool name : {true, false}) {
+        long wide = name ? AddPermissionGroup(std::string(51, 'w'), {a}) : AddPermissionGroup("described", {a}, std::string(251, 'd'));
+        EXPECT_FALSE(helper.GetDLPTargetGroup(wide, without, false));
+        EXPECT_TRUE(HasLine(4, 5, kHelper + "GetDLPTargetGroup -Target group " + (name ? "name" : "description") +
+                                      "'s length limit exceeded"));
+    }
 }
 
 TEST_F(TargetGroupStorageTest, CustomerGroupDetailsListEveryOldGroupForTheScreens) {
@@ -314,7 +285,7 @@ TEST_F(TargetGroupStorageTest, CustomerGroupDetailsListEveryOldGroupForTheScreen
     EXPECT_FALSE(engine.GetCustomerGroupDetails(status, tree));
     EXPECT_EQ(status, TxnReminderStatus_LengthExceeded);
     EXPECT_TRUE(HasLine(4, 5,
-                        "TxnReminder:TxnReminderDBHelper::GetCustomerGroupDetails -Target group description's length "
+                        kHelper + "GetCustomerGroupDetails -Target group description's length "
                         "limit exceeded"));
 }
 
@@ -331,7 +302,7 @@ TEST_F(TargetGroupStorageTest, CustomerListOfAGroupLeavesHiddenCustomersOut) {
     EXPECT_TRUE(HasLine(0, 6, "TxnReminder::Exiting StatementReminderDBHelper TxnReminderDBHelper::GetCustomerListFromGroup"));
 
     EXPECT_FALSE(helper.GetCustomerListFromGroup(group + 1, customers));
-    EXPECT_TRUE(HasLine(4, 5, "TxnReminder:TxnReminderDBHelper::GetCustomerListFromGroup GetGroupById is not retrieved properly"));
+    EXPECT_TRUE(HasLine(4, 5, kHelper + "GetCustomerListFromGroup GetGroupById is not retrieved properly"));
 }
 
 TEST_F(TargetGroupStorageTest, UserDetailsListTopLevelCustomersOnceInRecordOrder) {

@@ -42,7 +42,7 @@ public:
     StoredGroup& operator=(const StoredGroup&) = delete;
     ~StoredGroup() override = default;
 
-    Status LoadFrom(sqlite3* db, long groupId);
+    Status LoadFrom(sqlite3* db, long groupId, bool withRules = true);
     Status Reload() override;
     Group* Clone() const override { return new StoredGroup(*this); }
 
@@ -58,7 +58,7 @@ private:
     std::vector<std::unique_ptr<Rule>> m_owned;
 };
 
-Status StoredGroup::LoadFrom(sqlite3* db, long groupId) {
+Status StoredGroup::LoadFrom(sqlite3* db, long groupId, bool withRules) {
     Stmt header(db, "SELECT id, entity_type, group_type, name, description, used_by FROM entity_groups WHERE id = ?1");
     header.Bind(1, static_cast<std::int32_t>(groupId));
     if (!header.Step()) return Status::NotFound();
@@ -68,6 +68,11 @@ Status StoredGroup::LoadFrom(sqlite3* db, long groupId) {
     m_groupName = header.Text(3);
     m_groupDesc = header.Text(4);
     m_usedBy = header.Text(5);
+    if (!withRules) {
+        m_owned.clear();
+        m_rules.clear();
+        return Status::GetSucceeded();
+    }
 
     std::vector<std::unique_ptr<Rule>> owned;
     Stmt rules(db, "SELECT id, attribute, operator, value FROM entity_group_rules WHERE group_id = ?1 ORDER BY id");
@@ -194,10 +199,13 @@ Status Group::GetTargetRecNumsOfTheGroup(long groupId, std::unordered_set<int>& 
     });
 }
 
-Status Group::GetGroupById(long groupId, Group*& group) {
+Status Group::GetGroupById(long groupId, Group*& group) { return GetGroupById(groupId, group, true); }
+
+Status Group::GetGroupById(long groupId, Group*& group, bool withRules) {
     group = nullptr;
     auto loaded = std::make_unique<StoredGroup>();
-    Status status = Read("Group.GetGroupById", nullptr, [&](sqlite3* db) { return loaded->LoadFrom(db, groupId); });
+    Status status = Read("Group.GetGroupById", nullptr,
+                         [&](sqlite3* db) { return loaded->LoadFrom(db, groupId, withRules); });
     if (status.Succeeded() && status.GetStatusCode() == Status::kOk) group = loaded.release();
     return status;
 }

@@ -102,6 +102,9 @@ public:
     // owns (and that owns those rules). Absent: succeeds with 6042 and
     // `group` null.
     static Util::Status GetGroupById(long groupId, Group*& group);
+    // The same; with `withRules` false only the group's own fields are read
+    // (the group then has no rules), for callers that do not need members.
+    static Util::Status GetGroupById(long groupId, Group*& group, bool withRules);
 
 protected:
     long m_id = 0;

@@ -65,6 +65,15 @@ private:
 
 struct NameRow;
 
+// What deciding on reminders needs of one customer or job, for the whole
+// list at once.
+struct NameLink {
+    int recNum = 0;
+    int parent = 0;       // 0 for a customer
+    bool hidden = false;
+    bool hasEmail = false;
+};
+
 class HOST_API CName : public CAbstractEdListElement {
 public:
     static constexpr std::size_t kMaxEmailChars = 1024;
@@ -103,6 +112,11 @@ public:
     // customer and its jobs (0 when none), as a Bal of hundredths of a day.
     static Util::Status GetAverageDaysToPay(std::map<int, Bal>& days);
     static Util::Status GetAverageDaysToPay(std::map<long, Bal>& days);
+
+    // Every customer and job, ascending record number, read in one pass:
+    // record number, parent, hidden state and whether its e-mail text is
+    // not empty, as single lookups would give them.
+    static Util::Status GetNameLinks(std::vector<NameLink>& links);
 
 private:
     friend class EdListViewIter;

@@ -1,5 +1,6 @@
 #include "InvoiceReminderDBHelper.h"
 
+#include <algorithm>
 #include <boost/property_tree/ptree.hpp>
 #include <cctype>
 #include <climits>
@@ -77,16 +78,34 @@ bool InvoiceReminderDBHelper::GetTxnDetailsFromDB(std::vector<std::unique_ptr<Tx
             return false;
         }
 
-        // Keyed by transaction: a transaction met again is replaced by its
-        // later row, and the output comes in ascending transaction id.
-        std::map<unsigned long, InvoiceTransactionContainer> invoices;
+        // Rows first, as plain values: a million open invoices must not pass
+        // through a node-per-invoice map on their way to the containers.
+        struct Row {
+            unsigned long transactionId;
+            int targetId;
+            DateType32 dueDate;
+        };
+        std::vector<Row> rows;
         for (bool row = query.First(); row; row = query.Next()) {
-            const unsigned long transactionId = query.GetUnsignedLong(0);
-            invoices.insert_or_assign(transactionId,
-                                      InvoiceTransactionContainer(transactionId, FormViewType_Invoice,
-                                                                  static_cast<int>(query.GetUnsignedLong(2)),
-                                                                  query.GetDateType(1)));
+            rows.push_back(Row{query.GetUnsignedLong(0), static_cast<int>(query.GetUnsignedLong(2)),
+                               query.GetDateType(1)});
         }
+        // A row that could not be read ends the walk like the last row does;
+        // a list cut short must not pass for the whole list.
+        if (!query.GetLastError().empty()) {
+            TXNR_FAILURE("TxnReminder::FetchTxnDetailsFromDB DQE query execution failed in fetchInvoiceListFromDB");
+            return false;
+        }
+        // Ascending transaction id; a transaction met again is replaced by
+        // its later row (the stable sort keeps the query's order within one id).
+        std::stable_sort(rows.begin(), rows.end(),
+                         [](const Row& a, const Row& b) { return a.transactionId < b.transactionId; });
+        std::size_t kept = 0;
+        for (std::size_t i = 0; i < rows.size(); ++i) {
+            if (kept > 0 && rows[kept - 1].transactionId == rows[i].transactionId) rows[kept - 1] = rows[i];
+            else rows[kept++] = rows[i];
+        }
+        rows.resize(kept);
 
         std::vector<DMReminderExecutionHistory::DBReminderExecutionHistory> history;
         if (DMReminderExecutionHistory::IDBReminderExecutionHistory::BatchLoadByTxnView(FormViewType_Invoice, history,
@@ -96,17 +115,35 @@ bool InvoiceReminderDBHelper::GetTxnDetailsFromDB(std::vector<std::unique_ptr<Tx
                          "ReminderExecutionHistory");
             return false;
         }
+
+        // Built aside and handed over at the end, so that a failure leaves the
+        // caller's vector as it was.
+        std::vector<std::unique_ptr<TxnReminderTransactionContainer>> built;
+        built.reserve(rows.size());
+        for (const Row& row : rows) {
+            built.push_back(std::make_unique<InvoiceTransactionContainer>(row.transactionId, FormViewType_Invoice,
+                                                                          row.targetId, row.dueDate));
+        }
+        // Each container's history keeps the store's order.
         for (const auto& entry : history) {
-            auto invoice = invoices.find(entry.TransactionId);
-            if (invoice == invoices.end()) continue;
-            invoice->second.AddExecutionDetail(TxnReminderExecutionDetails(
+            const unsigned long transactionId = entry.TransactionId;
+            const auto at = std::lower_bound(rows.begin(), rows.end(), transactionId,
+                                             [](const Row& r, unsigned long id) { return r.transactionId < id; });
+            if (at == rows.end() || at->transactionId != transactionId) continue;
+            built[static_cast<std::size_t>(at - rows.begin())]->AddExecutionDetail(TxnReminderExecutionDetails(
                 entry.TransactionId, FormViewType_Invoice, static_cast<std::uint32_t>(entry.RuleId),
                 static_cast<TxnReminderExecutionStatus>(entry.Status)));
         }
+        history.clear();
+        history.shrink_to_fit();
+        rows.clear();
+        rows.shrink_to_fit();
 
-        txns.reserve(txns.size() + invoices.size());
-        for (auto& invoice : invoices) {
-            txns.push_back(std::make_unique<InvoiceTransactionContainer>(std::move(invoice.second)));
+        if (txns.empty()) {
+            txns = std::move(built);
+        } else {
+            txns.reserve(txns.size() + built.size());
+            for (auto& container : built) txns.push_back(std::move(container));
         }
         return true;
     } catch (const std::exception& e) {

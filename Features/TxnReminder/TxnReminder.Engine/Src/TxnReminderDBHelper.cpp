@@ -172,7 +172,8 @@ bool TxnReminderDBHelper::SaveReminderSet(TxnReminderStatusCode& status, TxnRemi
         SendTelemetryEvent(kTxnReminderTelemetryKind, "EventSource=InvoicePaymentReminders,EventId=ScheduleModified");
     } else {
         Group* found = nullptr;
-        const Util::Status lookedUp = Group::GetGroupById(working.GetTargetGroupId(), found);
+        // Only whether the group exists: its members are not read.
+        const Util::Status lookedUp = Group::GetGroupById(working.GetTargetGroupId(), found, false);
         std::unique_ptr<Group> group(found);
         if (lookedUp.Failed() || !group) {
             TXNR_MILESTONE("TxnReminder:SaveReminder GetGroupById is not retrieved ");
@@ -506,7 +507,9 @@ bool TxnReminderDBHelper::GetTargetGroup(long& groupId, TxnReminderTargetGroup& 
 bool TxnReminderDBHelper::GetDLPTargetGroup(long& groupId, TxnReminderTargetGroup& group, bool withUsers) {
     TXNR_MILESTONE("TxnReminder::Entering TxnReminderDBHelper %s", TXNR_FUNCTION_NAME);
     Group* found = nullptr;
-    const Util::Status loaded = Group::GetGroupById(groupId, found);
+    // Without members the group's rules (one per member) are not read at all:
+    // listing the sets names every set's group.
+    const Util::Status loaded = Group::GetGroupById(groupId, found, withUsers);
     std::unique_ptr<Group> permissionGroup(found);
     if (loaded.Failed() || !permissionGroup) {
         TXNR_FAILURE("TxnReminder:TxnReminderDBHelper::GetDLPTargetGroup GetGroupById is not retrieved properly");

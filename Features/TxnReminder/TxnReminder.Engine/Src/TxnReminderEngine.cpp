@@ -5,7 +5,6 @@
 #include <cstdint>
 #include <exception>
 #include <string>
-#include <unordered_set>
 
 #include "Config/HostServices.h"
 #include "Records/StmtReminderRecords.h"
@@ -16,8 +15,8 @@
 #include "TargetGroupRule.h"
 #include "TxnReminderDBFactory.h"
 #include "TxnReminderDBHelper.h"
+#include "InvoiceTargetIndex.h"
 #include "TxnReminderKillSwitchHelper.h"
-#include "TxnReminderNameCache.h"
 #include "TxnReminderSet.h"
 #include "TxnReminderTargetGroup.h"
 #include "TxnReminderTransactionContainer.h"
@@ -332,12 +331,12 @@ bool TxnReminderEngine::PrepareReminderListToSend(TxnReminderStatusCode& status,
                     setsByGroup[set.GetTargetGroupId()].push_back(&set);
             }
 
-            // Transactions already handed out in this call; an invoice that a
-            // later group also selects is reported, not repeated.
-            std::unordered_set<std::uint32_t> selected;
-            // Each customer or job is read from the name list once per call, not once
-            // per invoice and group.
-            TxnReminderNameCache nameCache;
+            // Which candidates each group addresses, from one read of the name
+            // list (made when the first group is judged, where a lookup per
+            // invoice would first be made); it also remembers the transactions
+            // already handed out, so that an invoice a later group also selects
+            // is reported, not repeated.
+            InvoiceTargetIndex targets(txns);
             std::vector<TxnReminderRule> groupRules;
             for (const auto& [groupId, groupSets] : setsByGroup) {
                 groupRules.clear();
@@ -352,15 +351,25 @@ bool TxnReminderEngine::PrepareReminderListToSend(TxnReminderStatusCode& status,
                 TxnReminderTargetGroup group;
                 if (!GetDLPTargetGroup(groupId, group)) return false;
                 std::sort(groupRules.begin(), groupRules.end());
+                targets.SelectGroup(group);
 
-                // Per invoice: a group copy that shares its members and their
-                // index, and the group's one rule vector.
-                for (const std::unique_ptr<TxnReminderTransactionContainer>& txn : txns) {
+                for (std::size_t i = 0; i < txns.size(); ++i) {
+                    TxnReminderTransactionContainer& txn = *txns[i];
                     TxnReminderStatusCode invoiceStatus = TxnReminderStatus_Success;
-                    if (!txn->IsAcceptableTarget(invoiceStatus, group)) continue;
+                    if (targets.Handles(i)) {
+                        // Once a duplicate has been reported, an invoice already
+                        // handed out has nothing more to tell.
+                        if (duplicateFound && targets.KnownSelected(i)) continue;
+                        bool emailFound = false;
+                        if (!targets.Addressed(i, emailFound)) continue;
+                        txn.SetEmailIdPresent(emailFound);
+                        if (!emailFound) invoiceStatus = TxnReminderStatus_NoEmail;
+                    } else if (!txn.IsAcceptableTarget(invoiceStatus, group)) {
+                        continue;
+                    }
                     TxnSendableReminderContainer reminder;
-                    if (!txn->IsExecutable(invoiceStatus, groupRules, reminder)) continue;
-                    if (!selected.insert(static_cast<std::uint32_t>(reminder.GetTransactionId())).second) {
+                    if (!txn.IsExecutable(invoiceStatus, groupRules, reminder)) continue;
+                    if (!targets.MarkSelected(i, static_cast<std::uint32_t>(reminder.GetTransactionId()))) {
                         duplicateFound = true;
                         continue;
                     }
