@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <sstream>
 
+#include "CmdPrefs.h"
 #include "Csv.h"
 #include "Host/HostContext.h"
 
@@ -23,6 +24,7 @@ void AppContext::ApplyToday() const {
 void AppContext::Open(bool create) const {
     auto& ctx = Host::HostContext::Get();
     if (!ctx.OpenCompanyFile(file, create).Succeeded()) throw AppError(ctx.LastOpenError());
+    ApplyPermissions();
 }
 
 std::string AppContext::Dir() const {

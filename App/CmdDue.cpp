@@ -5,9 +5,13 @@
 #include <iostream>
 #include <list>
 #include <map>
+#include <set>
+#include <utility>
 #include <sstream>
 
 #include "CmdSets.h"
+#include "FileLock.h"
+#include "Host/HostContext.h"
 #include "Csv.h"
 #include "Outbox.h"
 #include "Prefs/PrefsTag.h"
@@ -71,6 +75,46 @@ Placeholders ValuesFor(const AppContext& ctx, const DueItem& item) {
     return v;
 }
 
+// What is recorded as sent already. The selection leaves these out, so a hit
+// here means a record that the selection did not see (made by a sender that
+// did not hold the lock, or a status the selection reads differently); the
+// send then writes no second row.
+struct RecordedKeys {
+    std::set<std::pair<unsigned long, unsigned long>> invoices;   // (invoice, rule)
+    std::set<std::pair<unsigned long, long>> statements;          // (rule, customer)
+
+    bool Has(const DueItem& item) const {
+        if (!item.statement) return invoices.count({item.record.GetTransactionId(), item.record.GetRuleId()}) != 0;
+        return statements.count({item.record.GetRuleId(), item.customer}) != 0;
+    }
+};
+
+RecordedKeys LoadRecorded() {
+    RecordedKeys keys;
+    std::vector<DMReminderExecutionHistory::DBReminderExecutionHistory> rows;
+    if (!DMReminderExecutionHistory::IDBReminderExecutionHistory::BatchLoadByTxnView(FormViewType_Invoice, rows)
+             .Succeeded()) {
+        throw AppError("send: the reminder history cannot be read; nothing was sent");
+    }
+    for (const auto& r : rows) {
+        if (r.Status == TxnReminderExecutionStatus_Sent || r.Status == TxnReminderExecutionStatus_SentManually) {
+            keys.invoices.insert({r.TransactionId, static_cast<unsigned long>(r.RuleId)});
+        }
+    }
+    for (auto set : LoadAllSets()) {
+        for (auto& rule : set.GetStatementReminderRules()) {
+            std::vector<int> customers;
+            if (!DMStmtReminderExecutionStatus::IDBStmtReminderExecutionStatus::BatchLoadByRuleIdAndStatus(static_cast<long>(rule.GetRuleId()),
+                                                                            ReminderExecutionStatus_Sent, customers)
+                     .Succeeded()) {
+                throw AppError("send: the statement status cannot be read; nothing was sent");
+            }
+            for (int c : customers) keys.statements.insert({rule.GetRuleId(), c});
+        }
+    }
+    return keys;
+}
+
 void ProgressBar(std::size_t done, std::size_t total) {
     const int width = 30;
     const int filled = total ? static_cast<int>(done * width / total) : width;
@@ -93,7 +137,9 @@ DueList CollectDue(bool fastMode) {
         }
         due.duplicateFound = duplicate;
     } else {
-        due.notes.push_back("invoice reminders: not permitted for this user, none selected");
+        due.notes.push_back(
+            "invoice reminders: not permitted (prefs send-invoice-reminders is deny, or the feature is off); none "
+            "selected");
     }
     invoiceCount = records.size();
     if (!(fastMode && !records.empty())) {
@@ -104,7 +150,8 @@ DueList CollectDue(bool fastMode) {
                 throw AppError("the due statements cannot be determined: " + StatusText(status));
             }
         } else {
-            due.notes.push_back("statements: not permitted for this user, none selected");
+            due.notes.push_back(
+                "statements: not permitted (prefs send-statements is deny, or the feature is off); none selected");
         }
     }
 
@@ -230,11 +277,16 @@ void ShowDue(const AppContext& ctx, bool fastMode) {
 
 SendSummary SendDue(const AppContext& ctx, const SendOptions& options) {
     const std::string outbox = options.outbox.empty() ? ctx.Dir() + "/outbox" : options.outbox;
+    // One sender at a time per company file, from selection to the last
+    // record: a second one waits and then finds everything recorded.
+    const SendLock lock(Host::HostContext::Get().CompanyFilePath(), SendLock::DefaultTimeout());
     const DueList due = CollectDue(false);
     SendSummary summary;
     if (!options.dryRun && !due.items.empty() && !MakeDirectories(outbox)) {
         throw AppError("send: cannot create the outbox folder '" + outbox + "'");
     }
+    if (!options.dryRun) RemoveStaleTemporaries(outbox);
+    const RecordedKeys recorded = LoadRecorded();
     const std::string from = CompanyPref("companyEmail", "billing@company.test");
     const std::string domain = from.substr(from.find('@') == std::string::npos ? 0 : from.find('@') + 1);
     const bool showProgress = !options.quiet && due.items.size() > 20 && ::isatty(STDERR_FILENO);
@@ -276,15 +328,17 @@ SendSummary SendDue(const AppContext& ctx, const SendOptions& options) {
                 continue;
             }
         }
-        bool recorded = false;
-        if (!item.statement) {
-            recorded = invoices.SaveReminderExecutionHistory(item.record.GetTransactionId(), item.record.GetRuleId(),
-                                                             TxnReminderExecutionStatus_Sent);
+        bool saved = false;
+        if (recorded.Has(item)) {
+            saved = true;  // a record made before: never a second row for the same reminder
+        } else if (!item.statement) {
+            saved = invoices.SaveReminderExecutionHistory(item.record.GetTransactionId(), item.record.GetRuleId(),
+                                                          TxnReminderExecutionStatus_Sent);
         } else {
-            recorded = statements.AddStatementReminderExecutionStatus(item.record.GetRuleId(), item.customer,
-                                                                      ReminderExecutionStatus_Sent);
+            saved = statements.AddStatementReminderExecutionStatus(item.record.GetRuleId(), item.customer,
+                                                                   ReminderExecutionStatus_Sent);
         }
-        if (!recorded) {
+        if (!saved) {
             ++summary.failed;
             std::cerr << "send: " << path << " was written but could not be recorded; the next send records it\n";
             continue;

@@ -31,6 +31,8 @@ const PrefSpec kPrefs[] = {
     {"week-day", PrefKeys::kWeekDay, "sunday..saturday: day of a weekly schedule"},
     {"month-day", PrefKeys::kMonthDate, "1..31: day of a monthly schedule"},
     {"fiscal-year-start", PrefKeys::kFiscalBegin, "1..12: first month of the fiscal year"},
+    {"send-invoice-reminders", kInvoicePermissionKey, "allow|deny: whether invoice reminders may be sent"},
+    {"send-statements", kStatementPermissionKey, "allow|deny: whether statements may be sent"},
 };
 
 std::string Lower(std::string s) {
@@ -64,6 +66,9 @@ std::string Shown(const PrefSpec& p) {
         return d >= 1 && d <= 7 ? kWeekDays[d - 1] : std::to_string(d);
     }
     if (key == PrefKeys::kMonthDate) return std::to_string(prefs->GetPaymentReminderMonthDate());
+    if (key == kInvoicePermissionKey || key == kStatementPermissionKey) {
+        return Host::HostContext::Get().GetPreference(key, "1") == "0" ? "deny" : "allow";
+    }
     return std::to_string(prefs->GetFiscalBegin());
 }
 } // namespace
@@ -111,11 +116,26 @@ void PrefsSet(const AppContext&, const std::string& name, const std::string& raw
         if (stored.empty()) throw AppError("prefs set week-day: expected a day name such as monday, got '" + rawValue + "'");
     } else if (key == PrefKeys::kMonthDate) {
         stored = std::to_string(ParseRange(name, value, 1, 31));
+    } else if (key == kInvoicePermissionKey || key == kStatementPermissionKey) {
+        if (value == "allow" || value == "yes" || value == "on") stored = "1";
+        else if (value == "deny" || value == "no" || value == "off") stored = "0";
+        else throw AppError("prefs set " + name + ": expected allow or deny, got '" + rawValue + "'");
     } else {
         stored = std::to_string(ParseRange(name, value, 1, 12));
     }
     Host::HostContext::Get().SetPreference(key, stored);
+    ApplyPermissions();
     std::cout << name << " = " << Shown(*pref) << "\n";
+}
+
+void ApplyPermissions() {
+    auto& host = Host::HostContext::Get();
+    const bool invoices = host.GetPreference(kInvoicePermissionKey, "1") != "0";
+    const bool statements = host.GetPreference(kStatementPermissionKey, "1") != "0";
+    // The host's rights to send invoice reminders (create and send), and statements.
+    host.SetPermission(1, 2, invoices);
+    host.SetPermission(1, 3, invoices);
+    host.SetPermission(7, 3, statements);
 }
 
 void ShowLog(const AppContext& ctx, int tail) {

@@ -6,6 +6,15 @@
 
 namespace app {
 
+// Where the company keeps who may send what ("1" allow, "0" deny; absent:
+// allowed). Set with `prefs set send-invoice-reminders|send-statements`.
+inline constexpr const char* kInvoicePermissionKey = "permission.sendInvoiceReminders";
+inline constexpr const char* kStatementPermissionKey = "permission.sendStatements";
+
+// Hands the stored permissions to the host, where the engine's permission
+// checks read them. Runs whenever a company file is opened.
+void ApplyPermissions();
+
 // `prefs show`, `prefs set KEY VALUE`.
 void PrefsShow(const AppContext& ctx);
 void PrefsSet(const AppContext& ctx, const std::string& key, const std::string& value);

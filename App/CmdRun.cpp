@@ -13,6 +13,7 @@
 #include "Host/HostContext.h"
 #include "Host/MessageLoop.h"
 #include "Prefs/PrefsTag.h"
+#include "TxnReminderEngine.h"
 #include "TxnReminderTimer.h"
 
 namespace app {
@@ -63,6 +64,22 @@ int Run(const AppContext& ctx, const RunOptions& options) {
         std::cerr << "reminders: run: the daily prompt is off; turn it on with 'reminders prefs set reminders on' and "
                      "'reminders prefs set prompt on'\n";
         return 1;
+    }
+
+    // Say which kind the cycle will leave out, and stop when it is both.
+    const bool invoicesAllowed = TxnReminderEngine::HasSendReminderPermission(FormViewType_Invoice, 0);
+    const bool statementsAllowed = TxnReminderEngine::HasSendReminderPermission(FormViewType_Statement, 0);
+    if (!invoicesAllowed && !statementsAllowed) {
+        std::cerr << "reminders: run: sending is not permitted, neither invoice reminders nor statements (prefs "
+                     "send-invoice-reminders and send-statements are deny); nothing to do\n";
+        return 1;
+    }
+    if (!invoicesAllowed) {
+        std::cout << "Invoice reminders are not permitted (prefs send-invoice-reminders is deny): only statements are "
+                     "sent.\n";
+    }
+    if (!statementsAllowed) {
+        std::cout << "Statements are not permitted (prefs send-statements is deny): only invoice reminders are sent.\n";
     }
 
     DayReport today;

@@ -31,6 +31,10 @@ std::string FormatMessage(const OutgoingMessage& message);
 // Returns false (errno set) when it could not.
 bool WriteFileAtomically(const std::string& dir, const std::string& name, const std::string& content);
 bool FileExists(const std::string& path);
+// Removes the temporary files that writers killed half-way left in `dir`
+// (".<name>.tmp<pid>"). Only safe while no other writer uses the folder.
+// Returns how many it removed.
+int RemoveStaleTemporaries(const std::string& dir);
 bool MakeDirectories(const std::string& dir);
 
 } // namespace app

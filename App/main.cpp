@@ -23,6 +23,22 @@ std::string DefaultFile() {
     const char* env = std::getenv("REMINDERS_FILE");
     return env && *env ? env : "company.db";
 }
+
+// Crash tests: REMINDERS_CRASH_AT=n kills the process at the nth record-store
+// or outbox call, as a power cut or `kill -9` would.
+void ArmCrashFromEnvironment(Host::HostContext& host) {
+    const char* env = std::getenv("REMINDERS_CRASH_AT");
+    if (!env || !*env) return;
+    char* end = nullptr;
+    const long n = std::strtol(env, &end, 10);
+    if (end && *end == '\0' && n > 0) host.ArmCrashAfter(n);
+}
+
+// A failure that follows a "busy" answer from SQLite is worded as such.
+std::string BusyNote(const Host::HostContext& host, const std::string& file) {
+    if (host.BusyCount() == 0) return std::string();
+    return "company file '" + file + "' is busy (another program kept it locked past the wait); try again: ";
+}
 } // namespace
 
 int main(int argc, char** argv) {
@@ -118,6 +134,7 @@ int main(int argc, char** argv) {
     log->add_option("--tail", tail, "only the last N lines");
     auto* stats = cli.add_subcommand("stats", "telemetry, summed up by event");
 
+    auto& host = Host::HostContext::Get();
     try {
         cli.parse(argc, argv);
     } catch (const CLI::CallForHelp& e) {
@@ -130,8 +147,8 @@ int main(int argc, char** argv) {
     }
 
     try {
-        auto& host = Host::HostContext::Get();
         Host::RegisterDefaultTracker();
+        ArmCrashFromEnvironment(host);
         ctx.ApplyToday();
         ctx.Open(init->parsed());
         if (init->parsed()) {
@@ -167,7 +184,10 @@ int main(int argc, char** argv) {
             app::ShowDue(ctx, fast);
         } else if (send->parsed()) {
             const app::SendSummary s = app::SendDue(ctx, sendOptions);
-            if (s.failed) return 1;
+            if (s.failed) {
+                if (host.BusyCount() > 0) std::cerr << "reminders: " << BusyNote(host, ctx.file) << s.failed << " not sent\n";
+                return 1;
+            }
         } else if (history->parsed()) {
             app::ShowHistory(ctx);
         } else if (purge->parsed()) {
@@ -186,14 +206,16 @@ int main(int argc, char** argv) {
             app::ShowStats(ctx);
         }
         host.CloseCompanyFile();
+        // Crash tests size their sweep by this count.
+        if (std::getenv("REMINDERS_REPORT_FAULT_HITS")) std::cerr << "fault point hits: " << host.FaultPointHits() << "\n";
     } catch (const app::AppError& e) {
-        std::cerr << "reminders: " << e.what() << "\n";
+        std::cerr << "reminders: " << BusyNote(host, ctx.file) << e.what() << "\n";
         return 1;
     } catch (const app::CsvError& e) {
         std::cerr << "reminders: " << e.what() << "; nothing was imported\n";
         return 1;
     } catch (const std::exception& e) {
-        std::cerr << "reminders: unexpected error: " << e.what() << "\n";
+        std::cerr << "reminders: " << BusyNote(host, ctx.file) << "unexpected error: " << e.what() << "\n";
         return 1;
     }
     return 0;

@@ -3,6 +3,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <stdexcept>
 
 #include "Host/HostContext.h"
@@ -15,6 +19,59 @@ namespace {
 [[noreturn]] void Refuse(const std::string& path, const std::string& why) {
     throw std::runtime_error("company file '" + path + "': " + why);
 }
+
+unsigned long BigEndian(const unsigned char* p, int bytes) {
+    unsigned long v = 0;
+    for (int i = 0; i < bytes; ++i) v = (v << 8) | p[i];
+    return v;
+}
+
+// Reads the database header itself before SQLite sees the file: SQLite
+// takes an empty file for a new database and reads short pages as zeros, so
+// an emptied or cut-off company file would otherwise be opened (and
+// written to) as if it were sound.
+void CheckHeader(const std::string& path, const struct stat& st) {
+    const long long size = static_cast<long long>(st.st_size);
+    if (size == 0) Refuse(path, "empty (0 bytes); not a company file, or one cut off");
+    unsigned char header[100] = {};
+    FILE* f = std::fopen(path.c_str(), "rb");
+    if (!f) Refuse(path, "cannot be read (" + std::string(std::strerror(errno)) + ")");
+    const std::size_t got = std::fread(header, 1, sizeof header, f);
+    std::fclose(f);
+    static const char kMagic[] = "SQLite format 3";
+    if (got < 16 || std::memcmp(header, kMagic, 16) != 0) Refuse(path, "not a company file (not a database)");
+    if (got < sizeof header) Refuse(path, "damaged (cut off: " + std::to_string(size) + " bytes)");
+    unsigned long pageSize = BigEndian(header + 16, 2);
+    if (pageSize == 1) pageSize = 65536;
+    if (pageSize < 512 || (pageSize & (pageSize - 1)) != 0) Refuse(path, "damaged (bad page size)");
+    // With a write-ahead log beside it the file may legitimately lag; SQLite
+    // then finds the pages in the log.
+    struct stat wal {};
+    if (::stat((path + "-wal").c_str(), &wal) == 0 && wal.st_size > 0) return;
+    const unsigned long pages = BigEndian(header + 28, 4);
+    const bool countValid = pages != 0 && BigEndian(header + 24, 4) == BigEndian(header + 92, 4);
+    const long long expected = static_cast<long long>(pages) * static_cast<long long>(pageSize);
+    if (size % static_cast<long long>(pageSize) != 0 || (countValid && size < expected)) {
+        Refuse(path, "damaged (cut off: " + std::to_string(size) + " bytes" +
+                         (countValid ? " of " + std::to_string(expected) : std::string()) + ")");
+    }
+}
+
+// How long a statement waits for another program's lock before answering
+// busy: $REMINDERS_BUSY_TIMEOUT_MS, else 5 seconds.
+int BusyTimeoutMs() {
+    const char* env = std::getenv("REMINDERS_BUSY_TIMEOUT_MS");
+    if (env && *env) {
+        char* end = nullptr;
+        const long v = std::strtol(env, &end, 10);
+        if (end && *end == '\0' && v >= 0 && v <= 600000) return static_cast<int>(v);
+    }
+    return 5000;
+}
+
+// The mode bits themselves: access() says yes to root whatever they say, and
+// a file its owner marked read-only is not to be written, whoever runs us.
+bool MarkedReadOnly(const struct stat& st) { return (st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0; }
 } // namespace
 
 CompanyFile::CompanyFile(const std::string& path, bool create) : m_path(path) {
@@ -23,7 +80,10 @@ CompanyFile::CompanyFile(const std::string& path, bool create) : m_path(path) {
     if (!exists && !create) Refuse(path, "no such file");
     if (exists && create) Refuse(path, "already exists");
     if (exists && !S_ISREG(st.st_mode)) Refuse(path, "not a regular file");
-    if (exists && ::access(path.c_str(), W_OK) != 0) Refuse(path, "read-only (the company file must be writable)");
+    if (exists && (MarkedReadOnly(st) || ::access(path.c_str(), W_OK) != 0)) {
+        Refuse(path, "read-only (the company file must be writable)");
+    }
+    if (exists) CheckHeader(path, st);
 
     const int flags = SQLITE_OPEN_READWRITE | (create ? SQLITE_OPEN_CREATE : 0) | SQLITE_OPEN_NOMUTEX;
     if (sqlite3_open_v2(path.c_str(), &m_db, flags, nullptr) != SQLITE_OK) {
@@ -33,7 +93,7 @@ CompanyFile::CompanyFile(const std::string& path, bool create) : m_path(path) {
         Refuse(path, why);
     }
     sqlite3_extended_result_codes(m_db, 1);
-    sqlite3_busy_timeout(m_db, 5000);
+    sqlite3_busy_timeout(m_db, BusyTimeoutMs());
     try {
         // The first read of the header tells a company file from anything else.
         int found = 0;
@@ -65,6 +125,9 @@ CompanyFile::CompanyFile(const std::string& path, bool create) : m_path(path) {
         const int primary = e.Code() & 0xFF;
         if (primary == SQLITE_NOTADB) Refuse(path, "not a company file (not a database)");
         if (primary == SQLITE_CORRUPT) Refuse(path, "damaged (database disk image is malformed)");
+        if (primary == SQLITE_BUSY || primary == SQLITE_LOCKED) {
+            Refuse(path, "busy (another program kept it locked past the wait); try again");
+        }
         Refuse(path, e.what());
     } catch (...) {
         sqlite3_close(m_db);

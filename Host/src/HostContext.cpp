@@ -3,6 +3,7 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <ctime>
@@ -57,6 +58,8 @@ struct HostContext::Impl {
     std::map<int, TelemetrySink> telemetrySinks;
     std::map<std::string, ArmedFault> faults;
     long faultHits = 0;
+    long crashCountdown = 0;  // 0: off
+    std::atomic<long> busyCount{0};
 
     static std::string Key(const std::string& a, const std::string& b) { return a + '\x1f' + b; }
 };
@@ -104,6 +107,10 @@ void HostContext::SetFileManagerState(int state) {
 int HostContext::FileManagerState() const { return m_impl->file ? m_impl->file->GetState() : m_impl->pendingState; }
 
 std::string HostContext::LastOpenError() const { return m_impl->lastOpenError; }
+
+long HostContext::BusyCount() const { return m_impl->busyCount.load(); }
+
+void HostContext::NoteBusy() { ++m_impl->busyCount; }
 
 // --- clock --------------------------------------------------------------------
 
@@ -258,8 +265,11 @@ void HostContext::ClearFaults() {
     m_impl->faultHits = 0;
 }
 
+void HostContext::ArmCrashAfter(long nth) { m_impl->crashCountdown = nth > 0 ? nth : 0; }
+
 bool HostContext::HitFault(const std::string& point, FaultKind* kind) {
     ++m_impl->faultHits;
+    if (m_impl->crashCountdown > 0 && --m_impl->crashCountdown == 0) ::kill(::getpid(), SIGKILL);
     auto it = m_impl->faults.find(point);
     if (it == m_impl->faults.end()) return false;
     ArmedFault& f = it->second;
@@ -297,6 +307,7 @@ void HostContext::Reset() {
     impl.echo = false;
     impl.faults.clear();
     impl.faultHits = 0;
+    impl.crashCountdown = 0;
     ResetMessaging();
 }
 

@@ -1,5 +1,7 @@
 #include "RecordStore.h"
 
+#include <unistd.h>
+
 #include <cstring>
 #include <string>
 
@@ -28,6 +30,12 @@ Util::Status FromSqlError(const SqlError& error) {
     default:
         return Util::Status::GetFailed();
     }
+}
+
+bool ShouldRetry(const SqlError& error, DBMgr::DMTransaction* txn, const CompanyFile& file, int attempt) {
+    if (txn || file.InTransaction() || (error.Code() & 0xFF) != SQLITE_BUSY || attempt >= 4) return false;
+    ::usleep(50000U * static_cast<unsigned>(attempt));
+    return true;
 }
 
 Savepoint::Savepoint(sqlite3* db) : m_db(db) { Exec(m_db, "SAVEPOINT record_call"); }

@@ -28,6 +28,10 @@ struct Conn {
 Util::Status Resolve(DBMgr::DMTransaction* txn, Conn& conn);
 Util::Status FromSqlError(const SqlError& error);
 
+// True after a short pause when a busy write outside any unit of work may be
+// tried again (a few times).
+bool ShouldRetry(const SqlError& error, DBMgr::DMTransaction* txn, const CompanyFile& file, int attempt);
+
 inline bool FitsInt32(long long value) { return value >= INT32_MIN && value <= INT32_MAX; }
 
 // Undoes the call's own writes unless released.
@@ -50,14 +54,20 @@ Util::Status Write(const char* point, DBMgr::DMTransaction* txn, Body&& body) {
     Conn conn;
     Util::Status resolved = Resolve(txn, conn);
     if (resolved.Failed()) return resolved;
-    try {
-        if (txn) txn->BeginWrite();
-        Savepoint savepoint(conn.db);
-        Util::Status status = body(conn.db);
-        if (status.Succeeded()) savepoint.Release();
-        return status;
-    } catch (const SqlError& e) {
-        return FromSqlError(e);
+    for (int attempt = 1;; ++attempt) {
+        try {
+            if (txn) txn->BeginWrite();
+            Savepoint savepoint(conn.db);
+            Util::Status status = body(conn.db);
+            if (status.Succeeded()) savepoint.Release();
+            return status;
+        } catch (const SqlError& e) {
+            // A call that stands by itself starts over when another program
+            // wrote between its read and its write (the busy handler does not
+            // wait for that case); inside a unit of work the caller decides.
+            if (ShouldRetry(e, txn, *conn.file, attempt)) continue;
+            return FromSqlError(e);
+        }
     }
 }
 

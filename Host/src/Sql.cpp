@@ -1,10 +1,18 @@
 #include "Sql.h"
 
+#include "Host/HostContext.h"
+
 namespace Host {
 
 namespace {
+void NoteIfBusy(int code) {
+    const int primary = code & 0xFF;
+    if (primary == SQLITE_BUSY || primary == SQLITE_LOCKED) HostContext::Get().NoteBusy();
+}
+
 [[noreturn]] void Throw(sqlite3* db, const char* context) {
     const int code = sqlite3_extended_errcode(db);
+    NoteIfBusy(code);
     throw SqlError(std::string(context) + ": " + sqlite3_errmsg(db), code);
 }
 } // namespace
@@ -72,6 +80,7 @@ void Exec(sqlite3* db, const char* sql) {
     if (sqlite3_exec(db, sql, nullptr, nullptr, &err) != SQLITE_OK) {
         std::string message = err ? err : "unknown error";
         sqlite3_free(err);
+        NoteIfBusy(sqlite3_extended_errcode(db));
         throw SqlError(std::string("exec: ") + message, sqlite3_extended_errcode(db));
     }
 }

@@ -46,6 +46,10 @@ public:
     int FileManagerState() const;
     // A short description of the last open failure, for messages.
     std::string LastOpenError() const;
+    // How often SQLite answered "busy" (another program held the file past
+    // the wait) since the process started: a failure after one is worded so.
+    long BusyCount() const;
+    void NoteBusy();
 
     // --- clock ----------------------------------------------------------------
     DateAndTime Now() const;
@@ -95,6 +99,9 @@ public:
     bool HitFault(const std::string& point, FaultKind* kind = nullptr);
     // Count of hits of every point since the last ClearFaults (for crash tests).
     long FaultPointHits() const;
+    // Crash tests: the nth hit (1 = next) of any fault point kills the process
+    // (SIGKILL, no clean-up), whatever point it is; 0 disarms.
+    void ArmCrashAfter(long nth);
 
     // --- reset ----------------------------------------------------------------
     // Closes the file and puts every setting back to its default.
