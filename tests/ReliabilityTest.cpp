@@ -124,6 +124,17 @@ protected:
         return messages;
     }
 
+    // The same, with each message's Date header left out: when two hosts
+    // race, either may send, and the cycle sends at the prompt hour.
+    static std::map<std::string, std::string> OutboxWithoutDates(const std::string& file) {
+        auto messages = Outbox(file);
+        for (auto& [name, text] : messages) {
+            const std::size_t at = text.find("\r\nDate: ");
+            if (at != std::string::npos) text.erase(at, text.find("\r\n", at + 2) - at);
+        }
+        return messages;
+    }
+
     static std::string Query(const std::string& file, const std::string& sql) {
         sqlite3* db = nullptr;
         std::string result;
@@ -310,7 +321,7 @@ TEST_F(ReliabilityTest, TwoSendersAtOnceSendEachReminderOnce) {
     const std::string pristine = MakeSample();
     const std::string reference = CopyCompany(pristine, "reference");
     ASSERT_EQ(Run(reference, "send").exit, 0);
-    const auto expectedMessages = Outbox(reference);
+    const auto expectedMessages = OutboxWithoutDates(reference);
     const std::string expectedHistory = Query(reference, kSendState);
     const std::string expectedStatements = Query(reference, kStatementState);
 
@@ -335,7 +346,7 @@ TEST_F(ReliabilityTest, TwoSendersAtOnceSendEachReminderOnce) {
         if (rep % 2 == 1) {
             ASSERT_EQ(Run(file, "send").exit, 0);  // what the cycle left for later
         }
-        EXPECT_EQ(Outbox(file), expectedMessages) << "repetition " << rep;
+        EXPECT_EQ(OutboxWithoutDates(file), expectedMessages) << "repetition " << rep;
         EXPECT_EQ(Query(file, kSendState), expectedHistory) << "repetition " << rep;
         EXPECT_EQ(Query(file, kStatementState), expectedStatements) << "repetition " << rep;
         if (HasFailure()) break;
