@@ -22,8 +22,11 @@
 #include "InvoiceReminderDBHelper.h"
 #include "InvoiceTransactionContainer.h"
 #include "Records/Groups.h"
+#include "Records/Names.h"
 #include "Records/ReminderRecords.h"
+#include "Records/StmtReminderRecords.h"
 #include "Records/Transactions.h"
+#include "StatementReminderRule.h"
 #include "TxnReminderEngine.h"
 #include "TxnReminderExecutionDetails.h"
 #include "TxnReminderSet.h"
@@ -168,6 +171,70 @@ Outcome EngineSelection(bool fastMode) {
     return o;
 }
 
+// The statement selection in its plain form, worked out before the engine
+// runs (the engine moves periods and deletes the statuses it uses up): each
+// rule's group read with its rules, every member looked up by name, the
+// rule's statuses taken as they stand unless a new period clears them.
+Outcome ReferenceStatementSelection() {
+    Outcome o;
+    o.status = TxnReminderStatus_Success;
+    TxnReminderEngine engine(FormViewType_Statement);
+    std::vector<TxnReminderSet> sets;
+    if (!engine.GetAllReminderSets(o.status, sets)) {
+        o.status = TxnReminderStatus_LoadFailed;
+        return o;
+    }
+    std::map<unsigned long, long> groupOfSet;
+    std::vector<StatementReminderRule> rules;
+    for (const TxnReminderSet& set : sets) {
+        if (set.GetReminderSetStatus() != TxnReminderSetStatus_Active) continue;
+        Group* found = nullptr;
+        const bool loaded = Group::GetGroupById(set.GetTargetGroupId(), found).Succeeded() && found;
+        delete found;
+        if (!loaded) {
+            o.status = TxnReminderStatus_LoadFailed;
+            return o;
+        }
+        groupOfSet[set.GetRuleSetId()] = set.GetTargetGroupId();
+        for (const StatementReminderRule& rule : set.GetStatementReminderRules()) rules.push_back(rule);
+    }
+    for (const StatementReminderRule& rule : rules) {
+        std::set<int> members;
+        Group* found = nullptr;
+        if (Group::GetGroupById(groupOfSet[rule.GetRuleSetId()], found).Succeeded() && found) {
+            for (int recNum : found->GetTargetRecNumsOfTheGroup()) {
+                if (!CName(recNum, 1).GetIsHidden()) members.insert(recNum);
+            }
+        }
+        delete found;
+        std::map<int, int> statusOf;
+        if (!(rule.GetEmailListPrepDate() < rule.GetLastTriggerDate())) {
+            std::vector<DMStmtReminderExecutionStatus::DBStmtReminderExecutionStatus> rows;
+            if (!engine.GetCustomersStatusForGivenRule(rule.GetRuleId(), rows)) return o;
+            for (const auto& row : rows) statusOf.emplace(row.CustomerId, row.Status);
+        }
+        for (int customer : members) {
+            const auto row = statusOf.find(customer);
+            if (row != statusOf.end() && row->second != 1) continue;
+            TxnSendableReminderContainer record;
+            record.SetTxnType(FormViewType_Statement);
+            record.SetCustomerId(customer);
+            record.SetRuleId(rule.GetRuleId());
+            record.SetTemplateId(rule.GetEmailTemplateId());
+            o.records.push_back(record);
+        }
+    }
+    o.ok = true;
+    return o;
+}
+
+Outcome EngineStatementSelection() {
+    Outcome o;
+    TxnReminderEngine engine(FormViewType_Statement);
+    o.ok = engine.PrepareReminderListToSendForStmt(o.status, o.records, false);
+    return o;
+}
+
 // A small company of its own for each seed: a handful of customers, jobs
 // (some under jobs), hidden names and names without an address, groups that
 // overlap and hold jobs, sets sharing groups, inactive and empty sets, and
@@ -253,6 +320,75 @@ TEST_F(SelectionDifferentialTest, AgreesWithThePlainLoopOverManyRandomCompanies)
     EXPECT_GT(withDuplicates, 20);
     EXPECT_GT(withNoEmail, 20);
     EXPECT_GT(withFailure, 5);
+}
+
+TEST_F(SelectionDifferentialTest, StatementSelectionAgreesWithThePlainFormOverRandomCompanies) {
+    const std::string folder = Folder();
+    const int kCompanies = 160;
+    int withRecords = 0, withRenewed = 0, withFailure = 0, statusesStored = 0;
+    for (int n = 0; n < kCompanies; ++n) {
+        const std::uint32_t seed = 5000u + static_cast<std::uint32_t>(n);
+        const std::string path = folder + "/company-" + std::to_string(seed) + ".db";
+        bench::CompanySpec spec = SmallCompany(seed);
+        spec.statementSets = 1 + static_cast<int>(seed % 3);
+        ASSERT_NO_THROW(bench::GenerateCompany(path, spec, false)) << "seed " << seed;
+        Ctx().FixClock(DateAdd(Date(2026, 6, 15), static_cast<long>(seed % 40)), 8, 0, 0);
+
+        // A first run opens each rule's period; then customers, members or
+        // not, get statuses of every kind.
+        ASSERT_TRUE(EngineStatementSelection().ok) << "seed " << seed;
+        std::mt19937 r(seed);
+        TxnReminderEngine engine(FormViewType_Statement);
+        TxnReminderStatusCode status = TxnReminderStatus_Reset;
+        std::vector<TxnReminderSet> sets;
+        ASSERT_TRUE(engine.GetAllReminderSets(status, sets));
+        for (const TxnReminderSet& set : sets) {
+            for (const StatementReminderRule& rule : set.GetStatementReminderRules()) {
+                for (int k = 0, count = static_cast<int>(r() % 10); k < count; ++k) {
+                    const int customer = 1 + static_cast<int>(r() % static_cast<unsigned>(spec.customers + spec.jobs + 2));
+                    const int statuses[] = {1, 2, 3, 0};
+                    // A customer that is not there, or already has a status
+                    // for the rule, is refused.
+                    statusesStored += engine.AddStatementReminderExecutionStatus(
+                                          rule.GetRuleId(), customer,
+                                          static_cast<ReminderExecutionStatus>(statuses[r() % 4]))
+                                          ? 1
+                                          : 0;
+                }
+            }
+        }
+        // Now and then the days move into the next period, or a group is gone.
+        if (seed % 5 == 0) Ctx().FixClock(DateAdd(Date(2026, 6, 15), 100), 8, 0, 0);
+        if (seed % 13 == 0) {
+            std::vector<Host::GroupSummary> groups;
+            ASSERT_TRUE(Host::ListGroups(groups).Succeeded());
+            if (groups.size() > 1) {
+                ASSERT_TRUE(DLPGroupManager::DLPGroupManager::DeleteGroup(groups[1].id).Succeeded());
+            }
+        }
+
+        const Outcome expected = ReferenceStatementSelection();
+        const Outcome actual = EngineStatementSelection();
+        ASSERT_TRUE(Same(expected, actual)) << "seed " << seed << "\n  expected " << Describe(expected)
+                                            << "\n  actual   " << Describe(actual);
+        // What the run used up is gone: a second run selects the same.
+        if (actual.ok) {
+            const Outcome again = EngineStatementSelection();
+            ASSERT_TRUE(Same(actual, again)) << "seed " << seed << " again " << Describe(again);
+        }
+        withRecords += actual.records.empty() ? 0 : 1;
+        withFailure += actual.ok ? 0 : 1;
+        withRenewed += seed % 5 == 0 ? 1 : 0;
+        Ctx().CloseCompanyFile();
+        std::error_code ec;
+        for (const char* suffix : {"", "-wal", "-shm", ".log"}) std::filesystem::remove(path + suffix, ec);
+    }
+    std::error_code ec;
+    std::filesystem::remove_all(folder, ec);
+    EXPECT_GT(withRecords, kCompanies / 2);
+    EXPECT_GT(withFailure, 2);
+    EXPECT_GT(withRenewed, 10);
+    EXPECT_GT(statusesStored, kCompanies);
 }
 
 } // namespace

@@ -118,7 +118,7 @@ CompanyFile::CompanyFile(const std::string& path, bool create) : m_path(path) {
         Exec(m_db, "PRAGMA journal_mode=WAL");
         Exec(m_db, "PRAGMA synchronous=FULL");
         Exec(m_db, "PRAGMA foreign_keys=ON");
-        if (found < Schema::kVersion) Migrate();
+        if (found < Schema::kVersion) Migrate(found);
     } catch (const SqlError& e) {
         sqlite3_close(m_db);
         m_db = nullptr;
@@ -143,9 +143,10 @@ CompanyFile::~CompanyFile() {
     sqlite3_close(m_db);
 }
 
-void CompanyFile::Migrate() {
+void CompanyFile::Migrate(int from) {
     Exec(m_db, "BEGIN IMMEDIATE");
     try {
+        if (from == 1) Exec(m_db, Schema::kDropOutdatedSql);
         Exec(m_db, Schema::kCoreSql);
         Exec(m_db, Schema::kReminderSql);
         Exec(m_db, Schema::kDirectorySql);

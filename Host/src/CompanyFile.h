@@ -35,7 +35,8 @@ public:
     void Forget(const DBMgr::DMTransaction* owner);
 
 private:
-    void Migrate();
+    // Brings a file of schema version `from` (0 for a new file) up to date.
+    void Migrate(int from);
 
     std::string m_path;
     sqlite3* m_db = nullptr;

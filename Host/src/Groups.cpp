@@ -187,7 +187,9 @@ std::unordered_set<int> Group::GetTargetRecNumsOfTheGroup() const {
 
 Status Group::GetTargetRecNumsOfTheGroup(long groupId, std::unordered_set<int>& recNums) {
     return Read("Group.GetTargetRecNums", nullptr, [&](sqlite3* db) {
-        Stmt q(db, "SELECT value FROM entity_group_rules WHERE group_id = ?1 AND attribute = ?2");
+        // Rule order, as a group read with its rules gives them: the set is
+        // filled in the same order and so iterates in the same order.
+        Stmt q(db, "SELECT value FROM entity_group_rules WHERE group_id = ?1 AND attribute = ?2 ORDER BY id");
         q.Bind(1, static_cast<std::int32_t>(groupId)).Bind(2, kCustomerRecNumAttribute);
         std::unordered_set<int> found;
         while (q.Step()) {

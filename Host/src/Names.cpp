@@ -203,6 +203,17 @@ Status CName::GetNameLinks(std::vector<NameLink>& links) {
     });
 }
 
+Status CName::GetHiddenRecNums(std::vector<int>& hidden) {
+    // Same fault point as a single name: it answers what single lookups would.
+    return Read("Name.Load", nullptr, [&](sqlite3* db) {
+        Stmt q(db, "SELECT id FROM customers WHERE hidden <> 0 ORDER BY id");
+        std::vector<int> rows;
+        while (q.Step()) rows.push_back(static_cast<int>(q.Int(0)));
+        hidden = std::move(rows);
+        return Status::GetSucceeded();
+    });
+}
+
 CName::~CName() = default;
 CName::CName(const CName&) = default;
 CName& CName::operator=(const CName&) = default;

@@ -6,7 +6,7 @@
 
 namespace Host::Schema {
 
-constexpr int kVersion = 1;
+constexpr int kVersion = 2;
 
 // Preferences, company preferences and the default tracker's events.
 extern const char* const kCoreSql;
@@ -14,5 +14,7 @@ extern const char* const kCoreSql;
 extern const char* const kReminderSql;
 // Customers and jobs, invoices, permission groups, message templates.
 extern const char* const kDirectorySql;
+// Run first when a version-1 file is upgraded.
+extern const char* const kDropOutdatedSql;
 
 } // namespace Host::Schema

@@ -16,6 +16,8 @@ CREATE TABLE IF NOT EXISTS customers (
     since     INTEGER NOT NULL DEFAULT 0
 );
 CREATE UNIQUE INDEX IF NOT EXISTS customers_by_parent_name ON customers(parent_id, name);
+-- The few hidden names, for leaving them out of a whole group at once.
+CREATE INDEX IF NOT EXISTS customers_hidden ON customers(id) WHERE hidden <> 0;
 
 CREATE TABLE IF NOT EXISTS invoices (
     txn_id       INTEGER PRIMARY KEY AUTOINCREMENT,
@@ -30,9 +32,10 @@ CREATE TABLE IF NOT EXISTS invoices (
     mod_time     INTEGER NOT NULL
 );
 -- The open-invoice query reads this index alone: equality on the two flags,
--- the cleared type filtered in the index, the selected columns covered.
+-- the cleared type filtered in the index, the selected columns covered, and
+-- the rows come in transaction order, so the selection need not sort them.
 CREATE INDEX IF NOT EXISTS invoices_open
-    ON invoices(is_paid, is_no_post, cleared_type, due_date, customer_id);
+    ON invoices(is_paid, is_no_post, txn_id, cleared_type, due_date, customer_id);
 CREATE INDEX IF NOT EXISTS invoices_by_customer ON invoices(customer_id, is_paid);
 
 CREATE TABLE IF NOT EXISTS entity_groups (
@@ -50,7 +53,9 @@ CREATE TABLE IF NOT EXISTS entity_group_rules (
     operator  INTEGER NOT NULL DEFAULT 0,
     value     TEXT    NOT NULL DEFAULT ''
 );
-CREATE INDEX IF NOT EXISTS entity_group_rules_by_group ON entity_group_rules(group_id, attribute);
+-- A group's members (one rule each) are read from this index alone, in rule
+-- order, without a sort.
+CREATE INDEX IF NOT EXISTS entity_group_rules_members ON entity_group_rules(group_id, attribute, id, value);
 
 CREATE TABLE IF NOT EXISTS message_template_types (
     type_id INTEGER PRIMARY KEY,
@@ -67,6 +72,13 @@ CREATE TABLE IF NOT EXISTS message_templates (
     options  INTEGER NOT NULL DEFAULT 0
 );
 CREATE INDEX IF NOT EXISTS message_templates_by_type ON message_templates(type_id);
+)sql";
+
+// Indexes of version 1 that a later version defines differently; dropped
+// before the blocks above create them anew.
+const char* const kDropOutdatedSql = R"sql(
+DROP INDEX IF EXISTS invoices_open;
+DROP INDEX IF EXISTS entity_group_rules_by_group;
 )sql";
 
 } // namespace Host::Schema

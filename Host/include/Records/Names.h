@@ -117,6 +117,8 @@ public:
     // record number, parent, hidden state and whether its e-mail text is
     // not empty, as single lookups would give them.
     static Util::Status GetNameLinks(std::vector<NameLink>& links);
+    // Record numbers of the hidden customers and jobs, ascending, in one read.
+    static Util::Status GetHiddenRecNums(std::vector<int>& hidden);
 
 private:
     friend class EdListViewIter;

@@ -507,11 +507,14 @@ bool TxnReminderDBHelper::GetTargetGroup(long& groupId, TxnReminderTargetGroup& 
 bool TxnReminderDBHelper::GetDLPTargetGroup(long& groupId, TxnReminderTargetGroup& group, bool withUsers) {
     TXNR_MILESTONE("TxnReminder::Entering TxnReminderDBHelper %s", TXNR_FUNCTION_NAME);
     Group* found = nullptr;
-    // Without members the group's rules (one per member) are not read at all:
-    // listing the sets names every set's group.
-    const Util::Status loaded = Group::GetGroupById(groupId, found, withUsers);
+    // The group's rules (one per member) are not read as rule records: the
+    // members alone are read below when they are wanted, and listing the sets
+    // names every set's group without them.
+    const Util::Status loaded = Group::GetGroupById(groupId, found, false);
     std::unique_ptr<Group> permissionGroup(found);
-    if (loaded.Failed() || !permissionGroup) {
+    std::unordered_set<int> members;
+    if (loaded.Failed() || !permissionGroup ||
+        (withUsers && Group::GetTargetRecNumsOfTheGroup(permissionGroup->GetId(), members).Failed())) {
         TXNR_FAILURE("TxnReminder:TxnReminderDBHelper::GetDLPTargetGroup GetGroupById is not retrieved properly");
         return false;
     }
@@ -531,7 +534,7 @@ bool TxnReminderDBHelper::GetDLPTargetGroup(long& groupId, TxnReminderTargetGrou
     group.SetTargetGroupDescription(Util::TString(description));
     group.SetTargetGroupType(static_cast<short>(permissionGroup->GetGroupEntityType()));
     if (withUsers) {
-        for (int recNum : permissionGroup->GetTargetRecNumsOfTheGroup()) group.AddTargetUserIds(recNum);
+        for (int recNum : members) group.AddTargetUserIds(recNum);
     }
     TXNR_MILESTONE("TxnReminder::Exiting TxnReminderDBHelper %s", TXNR_FUNCTION_NAME);
     return true;
@@ -856,15 +859,25 @@ bool TxnReminderDBHelper::GetAllRulesForReminderSet(std::vector<TxnReminderRule>
 bool TxnReminderDBHelper::GetCustomerListFromGroup(long groupId, std::vector<int>& customerIds) {
     TXNR_MILESTONE("TxnReminder::Entering TxnReminderDBHelper %s", TXNR_FUNCTION_NAME);
     Group* found = nullptr;
-    const Util::Status loaded = Group::GetGroupById(groupId, found);
+    const Util::Status loaded = Group::GetGroupById(groupId, found, false);
     std::unique_ptr<Group> permissionGroup(found);
-    if (loaded.Failed() || !permissionGroup) {
+    std::unordered_set<int> members;
+    if (loaded.Failed() || !permissionGroup ||
+        Group::GetTargetRecNumsOfTheGroup(permissionGroup->GetId(), members).Failed()) {
         TXNR_FAILURE("TxnReminder:TxnReminderDBHelper::GetCustomerListFromGroup GetGroupById is not retrieved properly");
         return false;
     }
-    for (int recNum : permissionGroup->GetTargetRecNumsOfTheGroup()) {
-        const CName customer(recNum, kCustomerFeature);
-        if (!customer.GetIsHidden()) customerIds.push_back(recNum);
+    if (members.empty()) {
+        TXNR_MILESTONE("TxnReminder::Exiting StatementReminderDBHelper %s", TXNR_FUNCTION_NAME);
+        return true;
+    }
+    // One read of who is hidden instead of a name lookup per member. A name
+    // that cannot be read counts as not hidden, as a failed single lookup
+    // leaves it; a read that throws ends the operation as one would.
+    std::vector<int> hidden;
+    if (CName::GetHiddenRecNums(hidden).Failed()) hidden.clear();
+    for (int recNum : members) {
+        if (!std::binary_search(hidden.begin(), hidden.end(), recNum)) customerIds.push_back(recNum);
     }
     TXNR_MILESTONE("TxnReminder::Exiting StatementReminderDBHelper %s", TXNR_FUNCTION_NAME);
     return true;
