@@ -305,6 +305,18 @@ TEST_F(TargetGroupStorageTest, CustomerListOfAGroupLeavesHiddenCustomersOut) {
     EXPECT_TRUE(HasLine(4, 5, kHelper + "GetCustomerListFromGroup GetGroupById is not retrieved properly"));
 }
 
+TEST_F(TargetGroupStorageTest, UnreadableHiddenStateFailsTheListInsteadOfShowingHiddenCustomers) {
+    const int shown = AddName("Shown");
+    const int hidden = AddName("Hidden", 0, "", true);
+    const long group = AddPermissionGroup("g", {shown, hidden});
+    StatementReminderDBHelper helper;
+    std::vector<int> customers;
+    Ctx().ArmFault("Name.Load", Host::FaultKind::Fail);
+    EXPECT_FALSE(helper.GetCustomerListFromGroup(group, customers));
+    EXPECT_TRUE(customers.empty());
+    EXPECT_TRUE(HasLine(4, 5, kHelper + "GetCustomerListFromGroup - unable to read hidden customers"));
+}
+
 TEST_F(TargetGroupStorageTest, UserDetailsListTopLevelCustomersOnceInRecordOrder) {
     const int zed = AddName("Zed", 0, "zed@example.com");
     const int amy = AddName("Amy");

@@ -871,11 +871,14 @@ bool TxnReminderDBHelper::GetCustomerListFromGroup(long groupId, std::vector<int
         TXNR_MILESTONE("TxnReminder::Exiting StatementReminderDBHelper %s", TXNR_FUNCTION_NAME);
         return true;
     }
-    // One read of who is hidden instead of a name lookup per member. A name
-    // that cannot be read counts as not hidden, as a failed single lookup
-    // leaves it; a read that throws ends the operation as one would.
+    // One read of who is hidden instead of a name lookup per member. When it
+    // cannot be read the list fails: counting everyone as shown would send
+    // statements to customers the user has hidden.
     std::vector<int> hidden;
-    if (CName::GetHiddenRecNums(hidden).Failed()) hidden.clear();
+    if (CName::GetHiddenRecNums(hidden).Failed()) {
+        TXNR_FAILURE("TxnReminder:TxnReminderDBHelper::GetCustomerListFromGroup - unable to read hidden customers");
+        return false;
+    }
     for (int recNum : members) {
         if (!std::binary_search(hidden.begin(), hidden.end(), recNum)) customerIds.push_back(recNum);
     }
