@@ -37,12 +37,12 @@ TxnReminderRule MakeRule(int schedule, int days, const std::string& subject) {
 }
 } // namespace
 
-void GenerateCompany(const std::string& path, const CompanySpec& spec, bool progress) {
+void GenerateCompany(const std::string& path, const CompanyShape& shape, bool progress) {
     auto& host = Host::HostContext::Get();
-    const DateType32 today(spec.todayMonth, spec.todayDay, spec.todayYear);
+    const DateType32 today(shape.todayMonth, shape.todayDay, shape.todayYear);
     host.FixClock(today, 8, 0, 0);
     if (!host.OpenCompanyFile(path, true).Succeeded()) throw std::runtime_error(host.LastOpenError());
-    std::mt19937 random(spec.seed);
+    std::mt19937 random(shape.seed);
     auto chance = [&](double share) { return std::uniform_real_distribution<double>(0, 1)(random) < share; };
     auto pick = [&](std::size_t n) { return static_cast<std::size_t>(random() % n); };
     auto note = [&](const std::string& what) {
@@ -54,12 +54,12 @@ void GenerateCompany(const std::string& path, const CompanySpec& spec, bool prog
     txn->BeginWrite();
 
     std::vector<int> customers, billable;
-    customers.reserve(static_cast<std::size_t>(spec.customers));
-    for (int i = 0; i < spec.customers; ++i) {
+    customers.reserve(static_cast<std::size_t>(shape.customers));
+    for (int i = 0; i < shape.customers; ++i) {
         Host::CustomerData c;
         c.name = "Customer " + std::to_string(i + 1);
-        if (!chance(spec.noEmailShare)) c.email = "ap" + std::to_string(i + 1) + "@customer.test";
-        c.hidden = chance(spec.hiddenShare);
+        if (!chance(shape.noEmailShare)) c.email = "ap" + std::to_string(i + 1) + "@customer.test";
+        c.hidden = chance(shape.hiddenShare);
         c.custType = i % 3 == 0 ? "Wholesale" : "Retail";
         c.terms = "Net 30";
         c.since = MakeDateAndTime(DateSub(today, 30 + static_cast<long>(pick(3000))), 9, 0, 0);
@@ -68,13 +68,13 @@ void GenerateCompany(const std::string& path, const CompanySpec& spec, bool prog
         customers.push_back(id);
     }
     billable = customers;
-    for (int i = 0; i < spec.jobs && !customers.empty(); ++i) {
+    for (int i = 0; i < shape.jobs && !customers.empty(); ++i) {
         Host::CustomerData j;
         j.name = "Job " + std::to_string(i + 1);
-        j.parent = billable.size() > customers.size() && chance(spec.subJobShare)
+        j.parent = billable.size() > customers.size() && chance(shape.subJobShare)
                        ? billable[customers.size() + pick(billable.size() - customers.size())]
                        : customers[pick(customers.size())];
-        j.hidden = chance(spec.hiddenShare);
+        j.hidden = chance(shape.hiddenShare);
         if (chance(0.3)) j.email = "site" + std::to_string(i + 1) + "@customer.test";
         int id = 0;
         Check(Host::AddCustomer(j, id, txn.get()), "adding a job");
@@ -83,9 +83,9 @@ void GenerateCompany(const std::string& path, const CompanySpec& spec, bool prog
     note(std::to_string(customers.size()) + " customers, " + std::to_string(billable.size() - customers.size()) + " jobs");
 
     std::vector<long> groups;
-    for (int g = 0; g < spec.groups && !customers.empty(); ++g) {
+    for (int g = 0; g < shape.groups && !customers.empty(); ++g) {
         std::vector<int> members;
-        const int size = std::min<int>(spec.groupSize, static_cast<int>(customers.size()));
+        const int size = std::min<int>(shape.groupSize, static_cast<int>(customers.size()));
         // Overlapping groups: each a random sample of the customers.
         std::vector<int> pool = customers;
         for (int k = 0; k < size; ++k) {
@@ -95,7 +95,7 @@ void GenerateCompany(const std::string& path, const CompanySpec& spec, bool prog
         }
         if (billable.size() > customers.size()) {
             for (int k = 0; k < size; ++k) {
-                if (chance(spec.jobMemberShare))
+                if (chance(shape.jobMemberShare))
                     members.push_back(billable[customers.size() + pick(billable.size() - customers.size())]);
             }
         }
@@ -103,16 +103,16 @@ void GenerateCompany(const std::string& path, const CompanySpec& spec, bool prog
         Check(Host::CreateCustomerGroup("Group " + std::to_string(g + 1), "", members, id, txn.get()), "adding a group");
         groups.push_back(id);
     }
-    note(std::to_string(groups.size()) + " groups of " + std::to_string(spec.groupSize));
+    note(std::to_string(groups.size()) + " groups of " + std::to_string(shape.groupSize));
 
     std::vector<unsigned long> openIds;
-    openIds.reserve(static_cast<std::size_t>(spec.openInvoices));
-    const int total = spec.openInvoices + spec.paidInvoices;
-    int paidLeft = spec.paidInvoices;
+    openIds.reserve(static_cast<std::size_t>(shape.openInvoices));
+    const int total = shape.openInvoices + shape.paidInvoices;
+    int paidLeft = shape.paidInvoices;
     for (int i = 0; i < total; ++i) {
         Host::InvoiceData inv;
         inv.customer = billable[pick(billable.size())];
-        inv.dueDate = DateAdd(today, -300 + static_cast<long>(pick(static_cast<std::size_t>(std::max(1, spec.dueSpanDays)))));
+        inv.dueDate = DateAdd(today, -300 + static_cast<long>(pick(static_cast<std::size_t>(std::max(1, shape.dueSpanDays)))));
         inv.txnDate = DateSub(inv.dueDate, 30);
         inv.amount.hundredths = 1000 + static_cast<std::int64_t>(pick(500000));
         unsigned long id = 0;
@@ -126,22 +126,22 @@ void GenerateCompany(const std::string& path, const CompanySpec& spec, bool prog
         }
         if (progress && (i + 1) % 200000 == 0) note(std::to_string(i + 1) + " invoices");
     }
-    note(std::to_string(openIds.size()) + " open and " + std::to_string(spec.paidInvoices) + " paid invoices");
+    note(std::to_string(openIds.size()) + " open and " + std::to_string(shape.paidInvoices) + " paid invoices");
     // The engine's storage helper takes a transaction of its own for each set.
     if (!txn->Commit()) throw std::runtime_error("the generated names and invoices were not committed");
 
     // Reminder sets: the rules come from a fixed menu, 2 to 6 per set.
     const std::pair<int, int> menu[] = {{1, 10}, {1, 5}, {2, 0}, {2, 7}, {2, 15}, {2, 30}, {2, 60}, {2, 90}};
     std::vector<unsigned long> ruleIds;
-    for (int s = 0; s < spec.invoiceSets && !groups.empty(); ++s) {
+    for (int s = 0; s < shape.invoiceSets && !groups.empty(); ++s) {
         TxnReminderSet set(0, FormViewType_Invoice);
         set.SetReminderSetName(Util::TString("Invoice reminders " + std::to_string(s + 1)));
-        set.SetTargetGroupId(groups[spec.randomSetGroups ? pick(groups.size()) : static_cast<std::size_t>(s) % groups.size()]);
+        set.SetTargetGroupId(groups[shape.randomSetGroups ? pick(groups.size()) : static_cast<std::size_t>(s) % groups.size()]);
         TxnReminderSetStatus active =
-            chance(spec.inactiveSetShare) ? TxnReminderSetStatus_Inactive : TxnReminderSetStatus_Active;
+            chance(shape.inactiveSetShare) ? TxnReminderSetStatus_Inactive : TxnReminderSetStatus_Active;
         set.SetReminderStatus(active);
         std::vector<TxnReminderRule> rules;
-        const int count = chance(spec.emptySetShare) ? 0 : 2 + static_cast<int>(pick(5));
+        const int count = chance(shape.emptySetShare) ? 0 : 2 + static_cast<int>(pick(5));
         std::vector<std::size_t> order(std::size(menu));
         for (std::size_t k = 0; k < order.size(); ++k) order[k] = k;
         std::shuffle(order.begin(), order.end(), random);
@@ -157,7 +157,7 @@ void GenerateCompany(const std::string& path, const CompanySpec& spec, bool prog
         }
         for (const auto& r : set.GetReminderRules()) ruleIds.push_back(r.GetRuleId());
     }
-    for (int s = 0; s < spec.statementSets && !groups.empty(); ++s) {
+    for (int s = 0; s < shape.statementSets && !groups.empty(); ++s) {
         TxnReminderSet set(0, FormViewType_Statement);
         set.SetReminderSetName(Util::TString("Statements " + std::to_string(s + 1)));
         set.SetTargetGroupId(groups[(static_cast<std::size_t>(s) + 1) % groups.size()]);
@@ -173,10 +173,10 @@ void GenerateCompany(const std::string& path, const CompanySpec& spec, bool prog
             throw std::runtime_error("saving a statement reminder set failed (status " + std::to_string(status) + ")");
         }
     }
-    note(std::to_string(spec.invoiceSets) + " invoice sets, " + std::to_string(spec.statementSets) + " statement sets");
+    note(std::to_string(shape.invoiceSets) + " invoice sets, " + std::to_string(shape.statementSets) + " statement sets");
 
     txn->BeginWrite();
-    for (int h = 0; h < spec.history && !openIds.empty() && !ruleIds.empty(); ++h) {
+    for (int h = 0; h < shape.history && !openIds.empty() && !ruleIds.empty(); ++h) {
         DMReminderExecutionHistory::IDBReminderExecutionHistory row;
         row.SetTransactionId(openIds[pick(openIds.size())]);
         row.SetTransactionView(FormViewType_Invoice);
@@ -186,7 +186,7 @@ void GenerateCompany(const std::string& path, const CompanySpec& spec, bool prog
         row.SetStatus(static_cast<short>(statuses[pick(10)]));
         Check(row.Add(txn.get()), "adding history");
     }
-    note(std::to_string(spec.history) + " history rows");
+    note(std::to_string(shape.history) + " history rows");
     if (!txn->Commit()) throw std::runtime_error("the generated company was not committed");
     host.SetPreference("paymentReminderState", "1");
 }

@@ -6,7 +6,7 @@
 namespace bench {
 
 // Sizes of a generated company. The same seed and sizes give the same file.
-struct CompanySpec {
+struct CompanyShape {
     std::uint32_t seed = 1;
     int customers = 1000;          // top-level customers
     int jobs = 200;                // jobs under random customers
@@ -31,6 +31,6 @@ struct CompanySpec {
 
 // Writes a new company file at `path` (the host context's file is left
 // open on it). Throws std::runtime_error on any failure.
-void GenerateCompany(const std::string& path, const CompanySpec& spec, bool progress);
+void GenerateCompany(const std::string& path, const CompanyShape& shape, bool progress);
 
 } // namespace bench

@@ -72,17 +72,17 @@ void OpenCompany(const Size& size) {
     const std::string path = DataDir() + "/company-" + size.name + ".db";
     struct stat st {};
     if (::stat(path.c_str(), &st) != 0) {
-        bench::CompanySpec spec;
-        spec.customers = size.customers;
-        spec.jobs = size.customers / 5;
-        spec.openInvoices = size.openInvoices;
-        spec.paidInvoices = size.openInvoices / 5;
-        spec.groups = 20;
-        spec.groupSize = size.groupSize;
-        spec.invoiceSets = 20;
-        spec.statementSets = 2;
-        spec.history = size.history;
-        bench::GenerateCompany(path + ".tmp", spec, true);
+        bench::CompanyShape shape;
+        shape.customers = size.customers;
+        shape.jobs = size.customers / 5;
+        shape.openInvoices = size.openInvoices;
+        shape.paidInvoices = size.openInvoices / 5;
+        shape.groups = 20;
+        shape.groupSize = size.groupSize;
+        shape.invoiceSets = 20;
+        shape.statementSets = 2;
+        shape.history = size.history;
+        bench::GenerateCompany(path + ".tmp", shape, true);
         host.CloseCompanyFile();
         std::rename((path + ".tmp").c_str(), path.c_str());
         std::remove((path + ".tmp-wal").c_str());
