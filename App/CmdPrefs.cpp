@@ -17,13 +17,13 @@ namespace {
 const char* const kWeekDays[] = {"sunday", "monday", "tuesday", "wednesday", "thursday", "friday", "saturday"};
 const char* const kSchedules[] = {"daily", "weekly", "monthly"};
 
-struct PrefSpec {
+struct PrefEntry {
     const char* name;      // what the person types
     const char* key;       // where the host keeps it
     const char* help;
 };
 
-const PrefSpec kPrefs[] = {
+const PrefEntry kPrefs[] = {
     {"reminders", PrefKeys::kState, "on|off: payment reminders for this company"},
     {"prompt", PrefKeys::kPrompt, "on|off: the daily prompt"},
     {"prompt-hour", PrefKeys::kPromptTime, "0..23: hour of the daily prompt"},
@@ -51,7 +51,7 @@ int ParseRange(const std::string& name, const std::string& value, int lo, int hi
                    ", got '" + value + "'");
 }
 
-std::string Shown(const PrefSpec& p) {
+std::string Shown(const PrefEntry& p) {
     PrefsTag* prefs = PrefGetPrefHandle();
     const std::string key = p.key;
     if (key == PrefKeys::kState) return prefs->GetPaymentReminderState() ? "on" : "off";
@@ -87,7 +87,7 @@ void PrefsShow(const AppContext& ctx) {
 
 void PrefsSet(const AppContext&, const std::string& name, const std::string& rawValue) {
     const std::string value = Lower(rawValue);
-    const PrefSpec* pref = nullptr;
+    const PrefEntry* pref = nullptr;
     for (const auto& p : kPrefs) {
         if (name == p.name) pref = &p;
     }

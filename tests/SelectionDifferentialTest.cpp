@@ -239,29 +239,29 @@ Outcome EngineStatementSelection() {
 // (some under jobs), hidden names and names without an address, groups that
 // overlap and hold jobs, sets sharing groups, inactive and empty sets, and
 // history of every status.
-bench::CompanySpec SmallCompany(std::uint32_t seed) {
+bench::CompanyShape SmallCompany(std::uint32_t seed) {
     std::mt19937 r(seed);
     auto between = [&r](int lo, int hi) { return lo + static_cast<int>(r() % static_cast<unsigned>(hi - lo + 1)); };
-    bench::CompanySpec spec;
-    spec.seed = seed;
-    spec.customers = between(1, 12);
-    spec.jobs = between(0, 8);
-    spec.openInvoices = between(0, 40);
-    spec.paidInvoices = between(0, 5);
-    spec.groups = between(1, 4);
-    spec.groupSize = between(1, spec.customers);
-    spec.invoiceSets = between(1, 5);
-    spec.statementSets = 0;
-    spec.history = between(0, 30);
-    spec.noEmailShare = between(0, 4) / 8.0;
-    spec.hiddenShare = between(0, 2) / 8.0;
-    spec.subJobShare = 0.4;
-    spec.jobMemberShare = 0.2;
-    spec.inactiveSetShare = 0.2;
-    spec.emptySetShare = 0.15;
-    spec.randomSetGroups = true;
-    spec.dueSpanDays = between(20, 400);
-    return spec;
+    bench::CompanyShape shape;
+    shape.seed = seed;
+    shape.customers = between(1, 12);
+    shape.jobs = between(0, 8);
+    shape.openInvoices = between(0, 40);
+    shape.paidInvoices = between(0, 5);
+    shape.groups = between(1, 4);
+    shape.groupSize = between(1, shape.customers);
+    shape.invoiceSets = between(1, 5);
+    shape.statementSets = 0;
+    shape.history = between(0, 30);
+    shape.noEmailShare = between(0, 4) / 8.0;
+    shape.hiddenShare = between(0, 2) / 8.0;
+    shape.subJobShare = 0.4;
+    shape.jobMemberShare = 0.2;
+    shape.inactiveSetShare = 0.2;
+    shape.emptySetShare = 0.15;
+    shape.randomSetGroups = true;
+    shape.dueSpanDays = between(20, 400);
+    return shape;
 }
 
 class SelectionDifferentialTest : public HostFixture {
@@ -329,9 +329,9 @@ TEST_F(SelectionDifferentialTest, StatementSelectionAgreesWithThePlainFormOverRa
     for (int n = 0; n < kCompanies; ++n) {
         const std::uint32_t seed = 5000u + static_cast<std::uint32_t>(n);
         const std::string path = folder + "/company-" + std::to_string(seed) + ".db";
-        bench::CompanySpec spec = SmallCompany(seed);
-        spec.statementSets = 1 + static_cast<int>(seed % 3);
-        ASSERT_NO_THROW(bench::GenerateCompany(path, spec, false)) << "seed " << seed;
+        bench::CompanyShape shape = SmallCompany(seed);
+        shape.statementSets = 1 + static_cast<int>(seed % 3);
+        ASSERT_NO_THROW(bench::GenerateCompany(path, shape, false)) << "seed " << seed;
         Ctx().FixClock(DateAdd(Date(2026, 6, 15), static_cast<long>(seed % 40)), 8, 0, 0);
 
         // A first run opens each rule's period; then customers, members or
@@ -345,7 +345,7 @@ TEST_F(SelectionDifferentialTest, StatementSelectionAgreesWithThePlainFormOverRa
         for (const TxnReminderSet& set : sets) {
             for (const StatementReminderRule& rule : set.GetStatementReminderRules()) {
                 for (int k = 0, count = static_cast<int>(r() % 10); k < count; ++k) {
-                    const int customer = 1 + static_cast<int>(r() % static_cast<unsigned>(spec.customers + spec.jobs + 2));
+                    const int customer = 1 + static_cast<int>(r() % static_cast<unsigned>(shape.customers + shape.jobs + 2));
                     const int statuses[] = {1, 2, 3, 0};
                     // A customer that is not there, or already has a status
                     // for the rule, is refused.
