@@ -28,6 +28,7 @@
 #include "Records/Transactions.h"
 #include "StatementReminderRule.h"
 #include "TxnReminderEngine.h"
+#include "TxnReminderEngineTestAccess.h"
 #include "TxnReminderExecutionDetails.h"
 #include "TxnReminderSet.h"
 #include "TxnReminderTargetGroup.h"
@@ -164,9 +165,44 @@ Outcome ReferenceSelection(bool fastMode) {
     return o;
 }
 
-Outcome EngineSelection(bool fastMode) {
+// A container of a type the engine does not know, so that it is judged
+// through its own operations.
+class OwnJudgementInvoice : public InvoiceTransactionContainer {
+public:
+    explicit OwnJudgementInvoice(const InvoiceTransactionContainer& plain) : InvoiceTransactionContainer(plain) {}
+};
+
+// Storage of a type other than the plain invoice storage: the engine gets
+// containers from it. With `ownJudgement`, every other container is of a
+// type the engine does not know.
+class ContainerStorage : public InvoiceReminderDBHelper {
+public:
+    explicit ContainerStorage(bool ownJudgement) : m_ownJudgement(ownJudgement) {}
+    bool GetTxnDetailsFromDB(Candidates& txns) override {
+        Candidates plain;
+        if (!InvoiceReminderDBHelper::GetTxnDetailsFromDB(plain)) return false;
+        for (std::size_t i = 0; i < plain.size(); ++i) {
+            if (m_ownJudgement && i % 2 == 0) {
+                txns.push_back(std::make_unique<OwnJudgementInvoice>(
+                    static_cast<const InvoiceTransactionContainer&>(*plain[i])));
+            } else {
+                txns.push_back(std::move(plain[i]));
+            }
+        }
+        return true;
+    }
+
+private:
+    bool m_ownJudgement;
+};
+
+enum class Storage { Plain, Containers, OwnJudgement };
+
+Outcome EngineSelection(bool fastMode, Storage storage = Storage::Plain) {
     Outcome o;
     TxnReminderEngine engine(FormViewType_Invoice);
+    if (storage != Storage::Plain)
+        TxnReminderEngineTestAccess::Holder(engine).Reset(new ContainerStorage(storage == Storage::OwnJudgement));
     o.ok = engine.PrepareReminderListToSend(o.status, o.records, o.duplicateFound, fastMode);
     return o;
 }
@@ -302,6 +338,13 @@ TEST_F(SelectionDifferentialTest, AgreesWithThePlainLoopOverManyRandomCompanies)
             const Outcome actual = EngineSelection(fast);
             ASSERT_TRUE(Same(expected, actual)) << "seed " << seed << (fast ? " fast" : " full") << "\n  expected "
                                                 << Describe(expected) << "\n  actual   " << Describe(actual);
+            // Storage that hands over containers takes the engine's other
+            // road; it must end at the same place.
+            const Storage other = seed % 2 ? Storage::Containers : Storage::OwnJudgement;
+            const Outcome viaContainers = EngineSelection(fast, other);
+            ASSERT_TRUE(Same(expected, viaContainers))
+                << "seed " << seed << (fast ? " fast" : " full") << " via containers\n  expected "
+                << Describe(expected) << "\n  actual   " << Describe(viaContainers);
             if (!fast) {
                 withRecords += actual.records.empty() ? 0 : 1;
                 withDuplicates += actual.duplicateFound ? 1 : 0;

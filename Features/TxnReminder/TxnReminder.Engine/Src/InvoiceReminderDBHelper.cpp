@@ -12,12 +12,14 @@
 
 #include "Config/HostServices.h"
 #include "Date/DateType32.h"
+#include "InvoiceCandidateList.h"
 #include "InvoiceTransactionContainer.h"
 #include "PtreeHelpers.h"
 #include "Records/Names.h"
 #include "Records/ReminderRecords.h"
 #include "Records/Transactions.h"
 #include "TxnReminderTargetUser.h"
+#include "TxnReminderExecutionDetails.h"
 #include "TxnReminderUtil.h"
 
 #define TXNR_SOURCE_FILE TXNR_SRC_DIR "InvoiceReminderDBHelper"
@@ -79,16 +81,16 @@ bool InvoiceReminderDBHelper::GetTxnDetailsFromDB(std::vector<std::unique_ptr<Tx
         }
 
         // Rows first, as plain values: a million open invoices must not pass
-        // through a node-per-invoice map on their way to the containers.
-        struct Row {
-            unsigned long transactionId;
-            int targetId;
-            DateType32 dueDate;
-        };
-        std::vector<Row> rows;
+        // through a node-per-invoice map on their way to the containers. The
+        // query's ids are 32-bit.
+        using Row = InvoiceCandidateList::Row;
+        InvoiceCandidateList* const flat = m_candidateList;
+        std::vector<Row> ownRows;
+        std::vector<Row>& rows = flat ? flat->Rows() : ownRows;
+        rows.clear();
         for (bool row = query.First(); row; row = query.Next()) {
-            rows.push_back(Row{query.GetUnsignedLong(0), static_cast<int>(query.GetUnsignedLong(2)),
-                               query.GetDateType(1)});
+            rows.push_back(Row{static_cast<std::uint32_t>(query.GetUnsignedLong(0)),
+                               static_cast<int>(query.GetUnsignedLong(2)), query.GetDateType(1), 0});
         }
         // A row that could not be read ends the walk like the last row does;
         // a list cut short must not pass for the whole list.
@@ -117,6 +119,30 @@ bool InvoiceReminderDBHelper::GetTxnDetailsFromDB(std::vector<std::unique_ptr<Tx
                          "ReminderExecutionHistory");
             return false;
         }
+        const auto rowOf = [&rows](unsigned long transactionId) -> std::ptrdiff_t {
+            const auto at = std::lower_bound(rows.begin(), rows.end(), transactionId,
+                                             [](const Row& r, unsigned long id) { return r.transactionId < id; });
+            return at == rows.end() || at->transactionId != transactionId ? -1 : at - rows.begin();
+        };
+
+        if (flat) {
+            std::vector<std::pair<std::uint32_t, std::uint32_t>> carriedOut;
+            for (const auto& entry : history) {
+                const TxnReminderExecutionDetails detail(entry.TransactionId, FormViewType_Invoice,
+                                                         static_cast<std::uint32_t>(entry.RuleId),
+                                                         static_cast<TxnReminderExecutionStatus>(entry.Status));
+                if (!detail.IsCarriedOut()) continue;
+                const std::ptrdiff_t at = rowOf(entry.TransactionId);
+                if (at >= 0)
+                    carriedOut.emplace_back(static_cast<std::uint32_t>(at), static_cast<std::uint32_t>(detail.GetRuleId()));
+            }
+            history.clear();
+            history.shrink_to_fit();
+            rows.shrink_to_fit();
+            flat->SetCarriedOut(carriedOut);
+            flat->MarkFilled();
+            return true;
+        }
 
         // Built aside and handed over at the end, so that a failure leaves the
         // caller's vector as it was.
@@ -128,11 +154,9 @@ bool InvoiceReminderDBHelper::GetTxnDetailsFromDB(std::vector<std::unique_ptr<Tx
         }
         // Each container's history keeps the store's order.
         for (const auto& entry : history) {
-            const unsigned long transactionId = entry.TransactionId;
-            const auto at = std::lower_bound(rows.begin(), rows.end(), transactionId,
-                                             [](const Row& r, unsigned long id) { return r.transactionId < id; });
-            if (at == rows.end() || at->transactionId != transactionId) continue;
-            built[static_cast<std::size_t>(at - rows.begin())]->AddExecutionDetail(TxnReminderExecutionDetails(
+            const std::ptrdiff_t at = rowOf(entry.TransactionId);
+            if (at < 0) continue;
+            built[static_cast<std::size_t>(at)]->AddExecutionDetail(TxnReminderExecutionDetails(
                 entry.TransactionId, FormViewType_Invoice, static_cast<std::uint32_t>(entry.RuleId),
                 static_cast<TxnReminderExecutionStatus>(entry.Status)));
         }

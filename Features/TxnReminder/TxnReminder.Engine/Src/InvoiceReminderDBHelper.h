@@ -2,6 +2,8 @@
 
 #include "TxnReminderDBHelper.h"
 
+class InvoiceCandidateList;
+
 // Storage of the invoice view (4): the open-invoice query, the customer list
 // for the setup screens and the purge of old execution history.
 class TXNREMINDER_API InvoiceReminderDBHelper : public TxnReminderDBHelper {
@@ -19,4 +21,13 @@ public:
     // Days a paid invoice's history is kept, from the remote configuration;
     // read once per process, 90 when unset or not a number.
     int GetIntervalForPurgingLogicFromDCE();
+
+    // While set, GetTxnDetailsFromDB delivers the open invoices into `list`
+    // as flat rows instead of appending containers: the same reads, failures
+    // and lines, for a caller that needs no container per invoice. Null
+    // restores the ordinary behaviour.
+    void SetCandidateList(InvoiceCandidateList* list) { m_candidateList = list; }
+
+private:
+    InvoiceCandidateList* m_candidateList = nullptr;
 };

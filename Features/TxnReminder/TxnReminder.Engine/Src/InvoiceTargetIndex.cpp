@@ -4,12 +4,13 @@
 #include <stdexcept>
 #include <typeinfo>
 
+#include "InvoiceCandidateList.h"
 #include "InvoiceTransactionContainer.h"
 #include "TxnReminderTargetGroup.h"
 
 InvoiceTargetIndex::InvoiceTargetIndex(
     const std::vector<std::unique_ptr<TxnReminderTransactionContainer>>& candidates)
-    : m_candidates(candidates), m_handled(candidates.size(), 0) {
+    : m_candidateTarget(candidates.size(), 0), m_handled(candidates.size(), 0) {
     bool ascending = true;
     bool first = true;
     std::uint32_t previous = 0;
@@ -21,6 +22,7 @@ InvoiceTargetIndex::InvoiceTargetIndex(
             ascending = false;
             continue;
         }
+        m_candidateTarget[i] = candidates[i]->GetTargetId();
         const std::uint32_t id = static_cast<std::uint32_t>(candidates[i]->GetTransactionId());
         if (!first && id <= previous) ascending = false;
         previous = id;
@@ -30,6 +32,17 @@ InvoiceTargetIndex::InvoiceTargetIndex(
     // distinct ascending ids a candidate stands for its transaction.
     m_byIndex = ascending;
     if (m_byIndex) m_selectedIndex.assign(candidates.size(), 0);
+}
+
+InvoiceTargetIndex::InvoiceTargetIndex(const InvoiceCandidateList& candidates)
+    : m_candidateTarget(candidates.Size(), 0), m_handled(candidates.Size(), 1), m_flat(true) {
+    bool ascending = true;
+    for (std::size_t i = 0; i < candidates.Size(); ++i) {
+        m_candidateTarget[i] = candidates.At(i).targetId;
+        if (i > 0 && candidates.At(i).transactionId <= candidates.At(i - 1).transactionId) ascending = false;
+    }
+    m_byIndex = ascending;
+    if (m_byIndex) m_selectedIndex.assign(candidates.Size(), 0);
 }
 
 int InvoiceTargetIndex::SlotOf(int recNum) const {
@@ -61,34 +74,67 @@ void InvoiceTargetIndex::ReadNames() {
 
     // The walk of a single lookup: the record, then each parent that exists
     // and was not met before on the way up.
-    m_chainStart.assign(count + 1, 0);
+    std::vector<int> chainStart(count + 1, 0);
+    std::vector<int> chain;
+    chain.reserve(count + count / 2);
     m_chainEmail.assign(count, 0);
-    m_chain.reserve(count + count / 2);
     for (std::size_t s = 0; s < count; ++s) {
-        m_chainStart[s] = static_cast<int>(m_chain.size());
-        const std::size_t begin = m_chain.size();
+        chainStart[s] = static_cast<int>(chain.size());
+        const std::size_t begin = chain.size();
         int at = static_cast<int>(s);
         bool email = false;
         while (at >= 0) {
-            m_chain.push_back(at);
+            chain.push_back(at);
             email = email || m_names[static_cast<std::size_t>(at)].hasEmail;
             const int parent = m_names[static_cast<std::size_t>(at)].parent;
             if (parent == 0) break;
             const int next = SlotOf(parent);
-            if (next < 0 || std::find(m_chain.begin() + static_cast<std::ptrdiff_t>(begin), m_chain.end(), next) !=
-                                m_chain.end())
+            if (next < 0 ||
+                std::find(chain.begin() + static_cast<std::ptrdiff_t>(begin), chain.end(), next) != chain.end())
                 break;
             at = next;
         }
         m_chainEmail[s] = email ? 1 : 0;
     }
-    m_chainStart[count] = static_cast<int>(m_chain.size());
+    chainStart[count] = static_cast<int>(chain.size());
 
-    m_candidateSlot.assign(m_candidates.size(), -1);
-    for (std::size_t i = 0; i < m_candidates.size(); ++i) {
-        if (m_handled[i]) m_candidateSlot[i] = SlotOf(m_candidates[i]->GetTargetId());
+    // Turned round: per slot, the slots whose walk meets it, so that a group
+    // is decided over what its members reach rather than over every name.
+    m_reachStart.assign(count + 1, 0);
+    for (int k : chain) ++m_reachStart[static_cast<std::size_t>(k) + 1];
+    for (std::size_t s = 1; s <= count; ++s) m_reachStart[s] += m_reachStart[s - 1];
+    m_reach.assign(chain.size(), 0);
+    {
+        std::vector<int> fill(m_reachStart.begin(), m_reachStart.end() - 1);
+        for (std::size_t s = 0; s < count; ++s) {
+            for (int k = chainStart[s]; k < chainStart[s + 1]; ++k)
+                m_reach[static_cast<std::size_t>(fill[static_cast<std::size_t>(chain[static_cast<std::size_t>(k)])]++)] =
+                    static_cast<int>(s);
+        }
+    }
+
+    const std::size_t candidates = m_candidateTarget.size();
+    m_candidateSlot.assign(candidates, -1);
+    for (std::size_t i = 0; i < candidates; ++i) {
+        if (m_handled[i]) m_candidateSlot[i] = SlotOf(m_candidateTarget[i]);
+    }
+    if (m_flat) {
+        m_slotCandidateStart.assign(count + 1, 0);
+        for (int slot : m_candidateSlot) {
+            if (slot >= 0) ++m_slotCandidateStart[static_cast<std::size_t>(slot) + 1];
+        }
+        for (std::size_t s = 1; s <= count; ++s) m_slotCandidateStart[s] += m_slotCandidateStart[s - 1];
+        m_slotCandidates.assign(static_cast<std::size_t>(m_slotCandidateStart[count]), 0);
+        std::vector<int> fill(m_slotCandidateStart.begin(), m_slotCandidateStart.end() - 1);
+        for (std::size_t i = 0; i < candidates; ++i) {
+            const int slot = m_candidateSlot[i];
+            if (slot >= 0) m_slotCandidates[static_cast<std::size_t>(fill[static_cast<std::size_t>(slot)]++)] =
+                               static_cast<std::uint32_t>(i);
+        }
+        m_addressedBits.assign((candidates + 63) / 64, 0);
     }
     m_memberStamp.assign(count, 0);
+    m_verdictStamp.assign(count, 0);
     m_verdict.assign(count, 0);
 }
 
@@ -96,37 +142,51 @@ void InvoiceTargetIndex::SelectGroup(const TxnReminderTargetGroup& group) {
     if (!m_namesRead) ReadNames();
     if (++m_stamp == 0) {
         std::fill(m_memberStamp.begin(), m_memberStamp.end(), 0);
+        std::fill(m_verdictStamp.begin(), m_verdictStamp.end(), 0);
         m_stamp = 1;
     }
+    if (m_flat) std::fill(m_addressedBits.begin(), m_addressedBits.end(), 0);
+    // Each member decides the names whose walk up meets it; everything else
+    // keeps an older stamp and so is not addressed.
     for (int member : group.GetTargetUserIds()) {
         const int slot = SlotOf(member);
-        if (slot >= 0) m_memberStamp[static_cast<std::size_t>(slot)] = m_stamp;
-    }
-    // Decided once per name for the group, so that each candidate costs one
-    // read: 0 not addressed, 1 addressed without an address, 2 with one.
-    const int* chain = m_chain.data();
-    for (std::size_t s = 0; s < m_names.size(); ++s) {
-        std::uint8_t verdict = 0;
-        // A hidden customer or job gets no reminder, member or not.
-        if (!m_names[s].hidden) {
-            for (int k = m_chainStart[s]; k < m_chainStart[s + 1]; ++k) {
-                if (m_memberStamp[static_cast<std::size_t>(chain[k])] == m_stamp) {
-                    verdict = m_chainEmail[s] ? 2 : 1;
-                    break;
+        if (slot < 0 || m_memberStamp[static_cast<std::size_t>(slot)] == m_stamp) continue;
+        m_memberStamp[static_cast<std::size_t>(slot)] = m_stamp;
+        for (int k = m_reachStart[static_cast<std::size_t>(slot)]; k < m_reachStart[static_cast<std::size_t>(slot) + 1];
+             ++k) {
+            const std::size_t s = static_cast<std::size_t>(m_reach[static_cast<std::size_t>(k)]);
+            if (m_verdictStamp[s] == m_stamp) continue;
+            m_verdictStamp[s] = m_stamp;
+            // A hidden customer or job gets no reminder, member or not.
+            m_verdict[s] = m_names[s].hidden ? 0 : (m_chainEmail[s] ? 2 : 1);
+            if (m_flat && m_verdict[s] != 0) {
+                for (int c = m_slotCandidateStart[s]; c < m_slotCandidateStart[s + 1]; ++c) {
+                    const std::uint32_t i = m_slotCandidates[static_cast<std::size_t>(c)];
+                    m_addressedBits[i / 64] |= std::uint64_t{1} << (i % 64);
                 }
             }
         }
-        m_verdict[s] = verdict;
     }
 }
 
 bool InvoiceTargetIndex::Addressed(std::size_t i, bool& emailFound) const {
     const int slot = m_candidateSlot[i];
-    if (slot < 0) return false;
+    if (slot < 0 || m_verdictStamp[static_cast<std::size_t>(slot)] != m_stamp) return false;
     const std::uint8_t verdict = m_verdict[static_cast<std::size_t>(slot)];
     if (verdict == 0) return false;
     emailFound = verdict == 2;
     return true;
+}
+
+std::size_t InvoiceTargetIndex::NextAddressed(std::size_t from) const {
+    std::size_t word = from / 64;
+    if (word >= m_addressedBits.size()) return npos;
+    std::uint64_t bits = m_addressedBits[word] & (~std::uint64_t{0} << (from % 64));
+    while (bits == 0) {
+        if (++word >= m_addressedBits.size()) return npos;
+        bits = m_addressedBits[word];
+    }
+    return word * 64 + static_cast<std::size_t>(__builtin_ctzll(bits));
 }
 
 bool InvoiceTargetIndex::MarkSelected(std::size_t i, std::uint32_t transactionId) {

@@ -9,6 +9,7 @@
 
 #include "Records/Names.h"
 
+class InvoiceCandidateList;
 class TxnReminderTargetGroup;
 class TxnReminderTransactionContainer;
 
@@ -16,13 +17,14 @@ class TxnReminderTransactionContainer;
 // name list once, so that judging an invoice against a target group is a few
 // array reads instead of a name lookup and a copy of the group per pair.
 //
-// It answers for the candidates that are plain invoice containers exactly as
-// their IsAcceptableTarget would (hidden target, membership of the target or
-// a record above it, an address on the way up). Any other container is left
-// to its own virtual operations.
+// It answers for the candidates that are plain invoice containers (or flat
+// rows) exactly as their IsAcceptableTarget would (hidden target, membership
+// of the target or a record above it, an address on the way up). Any other
+// container is left to its own virtual operations.
 class InvoiceTargetIndex {
 public:
     explicit InvoiceTargetIndex(const std::vector<std::unique_ptr<TxnReminderTransactionContainer>>& candidates);
+    explicit InvoiceTargetIndex(const InvoiceCandidateList& candidates);
     InvoiceTargetIndex(const InvoiceTargetIndex&) = delete;
     InvoiceTargetIndex& operator=(const InvoiceTargetIndex&) = delete;
 
@@ -36,6 +38,11 @@ public:
     // target, and if so whether an address was found.
     bool Addressed(std::size_t i, bool& emailFound) const;
 
+    // The candidates the current group addresses, in ascending order: the
+    // first at or after `from`, or npos. Only for an index built over flat rows.
+    static constexpr std::size_t npos = static_cast<std::size_t>(-1);
+    std::size_t NextAddressed(std::size_t from) const;
+
     // Records that the reminder of candidate `i`, for transaction
     // `transactionId`, went out; false when that transaction had gone out
     // before in this selection.
@@ -48,27 +55,37 @@ private:
     void ReadNames();
     int SlotOf(int recNum) const;
 
-    const std::vector<std::unique_ptr<TxnReminderTransactionContainer>>& m_candidates;
+    std::vector<int> m_candidateTarget;   // per candidate: its target record number
     std::vector<std::uint8_t> m_handled;
+    bool m_flat = false;
     bool m_namesRead = false;
 
     // Name list, ascending record number; slots index it.
     std::vector<NameLink> m_names;
     std::vector<int> m_denseSlots;                 // record number -> slot, when numbers are compact
     std::unordered_map<int, int> m_sparseSlots;    // otherwise
-    // Per slot: its chain of records up through the parents (CSR form) and
-    // whether one of them has an address.
-    std::vector<int> m_chainStart;
-    std::vector<int> m_chain;
+    // Per slot (CSR form): the slots whose walk up through the parents meets
+    // it, the slot itself included; and whether the walk from the slot
+    // finds an address.
+    std::vector<int> m_reachStart;
+    std::vector<int> m_reach;
     std::vector<std::uint8_t> m_chainEmail;
     // Per candidate: the slot of its target, -1 when the target is unknown.
     std::vector<int> m_candidateSlot;
+    // Flat rows only, per slot (CSR form): the candidates whose target it is,
+    // ascending.
+    std::vector<int> m_slotCandidateStart;
+    std::vector<std::uint32_t> m_slotCandidates;
 
-    // Members of the current group, as a stamp per slot.
+    // The current group: members and decided slots carry its stamp.
     std::vector<std::uint32_t> m_memberStamp;
+    std::vector<std::uint32_t> m_verdictStamp;
     std::uint32_t m_stamp = 0;
-    // Per slot, for the current group: see SelectGroup.
+    // Per slot decided for the current group: 0 not addressed, 1 addressed
+    // without an address, 2 with one.
     std::vector<std::uint8_t> m_verdict;
+    // Flat rows only: the addressed candidates of the current group, one bit each.
+    std::vector<std::uint64_t> m_addressedBits;
 
     // Transactions that went out: per candidate when every candidate is a
     // handled invoice with its own ascending id, by id otherwise.

@@ -5,8 +5,13 @@
 #include <cstdint>
 #include <exception>
 #include <string>
+#include <typeinfo>
 
 #include "Config/HostServices.h"
+#include "InvoiceCandidateList.h"
+#include "InvoiceDueRuleFinder.h"
+#include "InvoiceReminderDBHelper.h"
+#include "InvoiceTargetIndex.h"
 #include "Records/StmtReminderRecords.h"
 #include "StatementReminderRule.h"
 #include "Statements/AgingBalancesQuery.h"
@@ -15,7 +20,6 @@
 #include "TargetGroupRule.h"
 #include "TxnReminderDBFactory.h"
 #include "TxnReminderDBHelper.h"
-#include "InvoiceTargetIndex.h"
 #include "TxnReminderKillSwitchHelper.h"
 #include "TxnReminderSet.h"
 #include "TxnReminderTargetGroup.h"
@@ -317,13 +321,31 @@ bool TxnReminderEngine::PrepareReminderListToSend(TxnReminderStatusCode& status,
             status = TxnReminderStatus_LoadFailed;
             return false;
         }
+        // The plain invoice storage hands the open invoices over as flat rows;
+        // any other storage gives its containers, judged through their own
+        // operations where they are not plain invoice containers.
         std::vector<std::unique_ptr<TxnReminderTransactionContainer>> txns;
-        if (!GetTxnDetailsFromDB(txns)) {
-            status = TxnReminderStatus_LoadFailed;
-            return false;
+        InvoiceCandidateList rows;
+        {
+            InvoiceReminderDBHelper* invoiceStorage = nullptr;
+            if (TxnReminderDBHelper* helper = m_dbHelper.Get();
+                helper && typeid(*helper) == typeid(InvoiceReminderDBHelper))
+                invoiceStorage = static_cast<InvoiceReminderDBHelper*>(helper);
+            struct Delivery {
+                InvoiceReminderDBHelper* storage;
+                ~Delivery() {
+                    if (storage) storage->SetCandidateList(nullptr);
+                }
+            } delivery{invoiceStorage};
+            if (invoiceStorage) invoiceStorage->SetCandidateList(&rows);
+            if (!GetTxnDetailsFromDB(txns)) {
+                status = TxnReminderStatus_LoadFailed;
+                return false;
+            }
         }
+        const bool flat = rows.Filled();
 
-        if (!txns.empty()) {
+        if (flat ? rows.Size() > 0 : !txns.empty()) {
             // The loaded sets outlive the loop, so the map keeps them by address.
             std::map<long, std::vector<const TxnReminderSet*>> setsByGroup;
             for (const TxnReminderSet& set : sets) {
@@ -336,7 +358,10 @@ bool TxnReminderEngine::PrepareReminderListToSend(TxnReminderStatusCode& status,
             // invoice would first be made); it also remembers the transactions
             // already handed out, so that an invoice a later group also selects
             // is reported, not repeated.
-            InvoiceTargetIndex targets(txns);
+            std::unique_ptr<InvoiceTargetIndex> targetIndex =
+                flat ? std::make_unique<InvoiceTargetIndex>(rows) : std::make_unique<InvoiceTargetIndex>(txns);
+            InvoiceTargetIndex& targets = *targetIndex;
+            InvoiceDueRuleFinder dueRules;
             std::vector<TxnReminderRule> groupRules;
             for (const auto& [groupId, groupSets] : setsByGroup) {
                 groupRules.clear();
@@ -353,12 +378,40 @@ bool TxnReminderEngine::PrepareReminderListToSend(TxnReminderStatusCode& status,
                 std::sort(groupRules.begin(), groupRules.end());
                 targets.SelectGroup(group);
 
+                if (flat) {
+                    dueRules.SelectRules(groupRules);
+                    for (std::size_t i = targets.NextAddressed(0); i != InvoiceTargetIndex::npos;
+                         i = targets.NextAddressed(i + 1)) {
+                        // Once a duplicate has been reported, an invoice already
+                        // handed out has nothing more to tell.
+                        if (duplicateFound && targets.KnownSelected(i)) continue;
+                        bool emailFound = false;
+                        if (!targets.Addressed(i, emailFound)) continue;
+                        const InvoiceCandidateList::Row& row = rows.At(i);
+                        const std::size_t rule =
+                            dueRules.Find(row.dueDate, rows.CarriedOutBegin(i), rows.CarriedOutEnd(i));
+                        if (rule == InvoiceDueRuleFinder::npos) continue;
+                        if (!targets.MarkSelected(i, row.transactionId)) {
+                            duplicateFound = true;
+                            continue;
+                        }
+                        TxnSendableReminderContainer reminder;
+                        dueRules.Fill(rule, row.transactionId, reminder);
+                        reminders.push_back(reminder);
+                        if (status == TxnReminderStatus_Success)
+                            status = emailFound ? TxnReminderStatus_Success : TxnReminderStatus_NoEmail;
+                        if (fastMode) {
+                            TXNR_MILESTONE("TxnReminder: We're in fast mode now and an email is found!");
+                            return true;
+                        }
+                    }
+                    continue;
+                }
+
                 for (std::size_t i = 0; i < txns.size(); ++i) {
                     TxnReminderTransactionContainer& txn = *txns[i];
                     TxnReminderStatusCode invoiceStatus = TxnReminderStatus_Success;
                     if (targets.Handles(i)) {
-                        // Once a duplicate has been reported, an invoice already
-                        // handed out has nothing more to tell.
                         if (duplicateFound && targets.KnownSelected(i)) continue;
                         bool emailFound = false;
                         if (!targets.Addressed(i, emailFound)) continue;
