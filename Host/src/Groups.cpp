@@ -6,6 +6,7 @@
 #include <memory>
 #include <set>
 #include <string>
+#include <string_view>
 
 #include "RecordStore.h"
 #include "Records/RecordText.h"
@@ -21,14 +22,18 @@ using Util::Status;
 namespace {
 
 // A record number written as a whole decimal number, nothing else.
-bool ParseRecNum(const std::string& text, int& recNum) {
+bool ParseRecNum(std::string_view text, int& recNum) {
     if (text.empty() || text.size() > 11) return false;
-    std::size_t i = text[0] == '-' ? 1 : 0;
+    const bool negative = text[0] == '-';
+    std::size_t i = negative ? 1 : 0;
     if (i == text.size()) return false;
+    // At most eleven characters: the value fits a long long whatever they are.
+    long long value = 0;
     for (; i < text.size(); ++i) {
         if (text[i] < '0' || text[i] > '9') return false;
+        value = value * 10 + (text[i] - '0');
     }
-    const long long value = std::strtoll(text.c_str(), nullptr, 10);
+    if (negative) value = -value;
     if (!FitsInt32(value)) return false;
     recNum = static_cast<int>(value);
     return true;
@@ -194,7 +199,7 @@ Status Group::GetTargetRecNumsOfTheGroup(long groupId, std::unordered_set<int>& 
         std::unordered_set<int> found;
         while (q.Step()) {
             int recNum = 0;
-            if (ParseRecNum(q.Text(0), recNum)) found.insert(recNum);
+            if (ParseRecNum(q.TextView(0), recNum)) found.insert(recNum);
         }
         recNums = std::move(found);
         return Status::GetSucceeded();

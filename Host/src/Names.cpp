@@ -195,7 +195,8 @@ Status CName::GetNameLinks(std::vector<NameLink>& links) {
             link.parent = static_cast<int>(q.Int(1));
             link.hidden = q.Int(2) != 0;
             // The address as a single lookup keeps it, cut to its limit.
-            link.hasEmail = !Host::TruncateUtf8(q.Text(3), CName::kMaxEmailChars).empty();
+            const std::string_view email = q.TextView(3);
+            link.hasEmail = Host::Utf8CutLength(email.data(), email.size(), CName::kMaxEmailChars) > 0;
             rows.push_back(link);
         }
         links = std::move(rows);

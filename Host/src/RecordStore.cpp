@@ -67,6 +67,10 @@ std::size_t Utf8Cut(const char* text, std::size_t length, std::size_t maxBytes) 
 }
 } // namespace
 
+std::size_t Utf8CutLength(const char* text, std::size_t length, std::size_t maxBytes) {
+    return Utf8Cut(text, length, maxBytes);
+}
+
 std::string TruncateUtf8(const std::string& text, std::size_t maxBytes) {
     return text.substr(0, Utf8Cut(text.data(), text.size(), maxBytes));
 }

@@ -73,6 +73,12 @@ std::string Stmt::Text(int column) const {
     if (!text) return std::string();
     return std::string(reinterpret_cast<const char*>(text), static_cast<std::size_t>(sqlite3_column_bytes(m_stmt, column)));
 }
+std::string_view Stmt::TextView(int column) const {
+    const unsigned char* text = sqlite3_column_text(m_stmt, column);
+    if (!text) return std::string_view();
+    return std::string_view(reinterpret_cast<const char*>(text), static_cast<std::size_t>(sqlite3_column_bytes(m_stmt, column)));
+}
+bool Stmt::IsInteger(int column) const { return sqlite3_column_type(m_stmt, column) == SQLITE_INTEGER; }
 bool Stmt::IsNull(int column) const { return sqlite3_column_type(m_stmt, column) == SQLITE_NULL; }
 
 void Exec(sqlite3* db, const char* sql) {

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 
 #include "Util/HostApi.h"
 
@@ -50,6 +51,9 @@ public:
     long long Int(int column) const;
     double Real(int column) const;
     std::string Text(int column) const;
+    // The column's text without a copy; valid until the next Step or Reset.
+    std::string_view TextView(int column) const;
+    bool IsInteger(int column) const;
     bool IsNull(int column) const;
 
 private:

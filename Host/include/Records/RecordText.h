@@ -18,5 +18,7 @@ HOST_API std::string BoundedText(const char* buffer, std::size_t size);
 
 // Cuts a text to at most `maxBytes` bytes without splitting a UTF-8 character.
 HOST_API std::string TruncateUtf8(const std::string& text, std::size_t maxBytes);
+// How many bytes of `text` TruncateUtf8 keeps.
+HOST_API std::size_t Utf8CutLength(const char* text, std::size_t length, std::size_t maxBytes);
 
 } // namespace Host
