@@ -1,0 +1,120 @@
+// The host's bulk reads that the invoice selection leans on give what the
+// plain SQL order and the single lookups give, also over rows a damaged or
+// hand-edited file may hold.
+
+#include <gtest/gtest.h>
+
+#include <random>
+#include <string>
+#include <unordered_set>
+#include <vector>
+
+#include "CompanyFile.h"
+#include "HostFixture.h"
+#include "Records/Groups.h"
+#include "Records/Names.h"
+#include "Records/ReminderRecords.h"
+#include "Sql.h"
+
+using namespace testsupport;
+using DMReminderExecutionHistory::DBReminderExecutionHistory;
+using DMReminderExecutionHistory::IDBReminderExecutionHistory;
+
+namespace {
+
+class LeanReadsTest : public HostFixture {
+protected:
+    sqlite3* Db() { return Ctx().File()->Db(); }
+
+    // Row ids of view 4's history as SQL orders them by transaction, then id.
+    std::vector<int> SqlHistoryOrder() {
+        std::vector<int> ids;
+        Host::Stmt q(Db(), "SELECT id FROM reminder_history WHERE txn_view = 4 ORDER BY txn_id, id");
+        while (q.Step()) ids.push_back(static_cast<int>(q.Int(0)));
+        return ids;
+    }
+
+    std::vector<int> LoadedHistoryOrder() {
+        std::vector<DBReminderExecutionHistory> rows;
+        EXPECT_TRUE(IDBReminderExecutionHistory::BatchLoadByTxnView(4, rows).Succeeded());
+        std::vector<int> ids;
+        for (const auto& row : rows) ids.push_back(row.HistoryId);
+        return ids;
+    }
+};
+
+TEST_F(LeanReadsTest, HistoryComesInTransactionThenIdOrderWhateverTheTableHolds) {
+    std::mt19937 random(7);
+    for (int i = 0; i < 300; ++i) {
+        // Few transactions, so that most have several rows; some ids past
+        // 31 bits, and a few rows of another view in between.
+        const long long txn = random() % 4 == 0 ? 4000000000LL + random() % 5 : random() % 40;
+        const int view = random() % 10 == 0 ? 101 : 4;
+        Host::Stmt(Db(), "INSERT INTO reminder_history (txn_id, txn_view, rule_id, status) VALUES (?1, ?2, ?3, 1)")
+            .Bind(1, txn)
+            .Bind(2, view)
+            .Bind(3, i)
+            .Run();
+    }
+    const std::vector<int> expected = SqlHistoryOrder();
+    ASSERT_GT(expected.size(), 250u);
+    EXPECT_EQ(LoadedHistoryOrder(), expected);
+
+    // A transaction id stored as text sorts after every number in SQL; the
+    // load keeps that order rather than reading the text as a number.
+    Host::Exec(Db(), "INSERT INTO reminder_history (txn_id, txn_view, rule_id, status) VALUES ('7x', 4, 1, 1)");
+    Host::Exec(Db(), "INSERT INTO reminder_history (txn_id, txn_view, rule_id, status) VALUES (3, 4, 2, 1)");
+    const std::vector<int> withText = SqlHistoryOrder();
+    ASSERT_EQ(withText.size(), expected.size() + 2);
+    EXPECT_EQ(LoadedHistoryOrder(), withText);
+}
+
+TEST_F(LeanReadsTest, GroupMemberTextsAreNumbersOnlyWhenWholeAndWithin32Bits) {
+    Host::Exec(Db(), "INSERT INTO entity_groups (id, name) VALUES (5, 'G')");
+    const char* const values[] = {"12",          "-0",         "007",    "2147483647", "-2147483648", "2147483648",
+                                  "-2147483649", "99999999999", "12a",   "",           "-",           " 5",
+                                  "+6",          "123456789012", "-00042"};
+    for (const char* value : values) {
+        Host::Stmt(Db(), "INSERT INTO entity_group_rules (group_id, attribute, value) VALUES (5, ?1, ?2)")
+            .Bind(1, kCustomerRecNumAttribute)
+            .Bind(2, std::string(value))
+            .Run();
+    }
+    // Another attribute's rule is not a member.
+    Host::Exec(Db(), "INSERT INTO entity_group_rules (group_id, attribute, value) VALUES (5, 1, '77')");
+
+    std::unordered_set<int> members;
+    ASSERT_TRUE(Group::GetTargetRecNumsOfTheGroup(5, members).Succeeded());
+    EXPECT_EQ(members, (std::unordered_set<int>{12, 0, 7, 2147483647, -2147483647 - 1, -42}));
+}
+
+TEST_F(LeanReadsTest, NameListAddressFlagAgreesWithTheSingleLookup) {
+    std::string longEuros;
+    for (int i = 0; i < 600; ++i) longEuros += "\xE2\x82\xAC";
+    const std::vector<std::string> emails = {
+        "",
+        "a@b.example",
+        std::string(1100, '\x80'),       // nothing whole within the limit: cut to nothing
+        longEuros,                        // cut on a character boundary, something left
+        std::string(1024, 'x') + "\x80",  // exactly at the limit
+    };
+    for (std::size_t i = 0; i < emails.size(); ++i) {
+        Host::Stmt(Db(), "INSERT INTO customers (name, email) VALUES (?1, ?2)")
+            .Bind(1, "Customer " + std::to_string(i))
+            .Bind(2, emails[i])
+            .Run();
+    }
+    std::vector<NameLink> links;
+    ASSERT_TRUE(CName::GetNameLinks(links).Succeeded());
+    ASSERT_EQ(links.size(), emails.size());
+    int withAddress = 0;
+    for (const NameLink& link : links) {
+        const CName single(link.recNum, 1);
+        ASSERT_TRUE(single.IsValid());
+        EXPECT_EQ(link.hasEmail, !single.GetEmail().str().empty()) << "customer " << link.recNum;
+        withAddress += link.hasEmail ? 1 : 0;
+    }
+    EXPECT_EQ(withAddress, 3);
+}
+
+} // namespace
