@@ -119,7 +119,9 @@ CompanyFile::CompanyFile(const std::string& path, bool create) : m_path(path) {
         Exec(m_db, "PRAGMA synchronous=FULL");
         Exec(m_db, "PRAGMA foreign_keys=ON");
         if (found < Schema::kVersion) Migrate(found);
+        EnableStatementCache(m_db);
     } catch (const SqlError& e) {
+        DropStatementCache(m_db);
         sqlite3_close(m_db);
         m_db = nullptr;
         const int primary = e.Code() & 0xFF;
@@ -130,6 +132,7 @@ CompanyFile::CompanyFile(const std::string& path, bool create) : m_path(path) {
         }
         Refuse(path, e.what());
     } catch (...) {
+        DropStatementCache(m_db);
         sqlite3_close(m_db);
         m_db = nullptr;
         throw;
@@ -140,6 +143,7 @@ CompanyFile::~CompanyFile() {
     if (m_owner) {
         sqlite3_exec(m_db, "ROLLBACK", nullptr, nullptr, nullptr);
     }
+    DropStatementCache(m_db);
     sqlite3_close(m_db);
 }
 

@@ -1,10 +1,44 @@
 #include "Sql.h"
 
+#include <cstring>
+#include <mutex>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
 #include "Host/HostContext.h"
 
 namespace Host {
 
 namespace {
+
+// Idle statements per connection and text. A text in use twice at once gets
+// a second statement; a few idle ones per text are kept.
+constexpr std::size_t kIdlePerText = 4;
+struct StatementCache {
+    std::unordered_map<std::string, std::vector<sqlite3_stmt*>> idle;
+    // Moves on when the schema may have changed: statements taken out before
+    // are not taken back.
+    unsigned generation = 0;
+};
+std::mutex g_cacheMutex;
+std::unordered_map<sqlite3*, StatementCache> g_caches;
+
+void FinalizeIdle(StatementCache& cache) {
+    for (auto& entry : cache.idle) {
+        for (sqlite3_stmt* stmt : entry.second) sqlite3_finalize(stmt);
+    }
+    cache.idle.clear();
+    ++cache.generation;
+}
+
+// Exec texts that leave the schema as it is: the unit-of-work statements.
+bool KeepsSchema(const char* sql) {
+    for (const char* word : {"SAVEPOINT ", "RELEASE ", "ROLLBACK", "BEGIN", "COMMIT"}) {
+        if (std::strncmp(sql, word, std::strlen(word)) == 0) return true;
+    }
+    return false;
+}
 void NoteIfBusy(int code) {
     const int primary = code & 0xFF;
     if (primary == SQLITE_BUSY || primary == SQLITE_LOCKED) HostContext::Get().NoteBusy();
@@ -18,12 +52,57 @@ void NoteIfBusy(int code) {
 } // namespace
 
 Stmt::Stmt(sqlite3* db, const char* sql) : m_db(db) {
+    {
+        const std::lock_guard<std::mutex> lock(g_cacheMutex);
+        const auto cache = g_caches.find(db);
+        if (cache != g_caches.end()) {
+            m_cached = true;
+            m_generation = cache->second.generation;
+            const auto idle = cache->second.idle.find(sql);
+            if (idle != cache->second.idle.end() && !idle->second.empty()) {
+                m_stmt = idle->second.back();
+                idle->second.pop_back();
+                return;
+            }
+        }
+    }
     if (sqlite3_prepare_v2(db, sql, -1, &m_stmt, nullptr) != SQLITE_OK) {
+        sqlite3_finalize(m_stmt);
+        m_stmt = nullptr;
         Throw(db, "prepare");
     }
 }
 
-Stmt::~Stmt() { sqlite3_finalize(m_stmt); }
+Stmt::~Stmt() {
+    if (m_cached && m_stmt) {
+        // Reset at once: an idle statement must hold no read of the file.
+        sqlite3_reset(m_stmt);
+        sqlite3_clear_bindings(m_stmt);
+        const std::lock_guard<std::mutex> lock(g_cacheMutex);
+        const auto cache = g_caches.find(m_db);
+        if (cache != g_caches.end() && cache->second.generation == m_generation) {
+            std::vector<sqlite3_stmt*>& idle = cache->second.idle[sqlite3_sql(m_stmt)];
+            if (idle.size() < kIdlePerText) {
+                idle.push_back(m_stmt);
+                return;
+            }
+        }
+    }
+    sqlite3_finalize(m_stmt);
+}
+
+void EnableStatementCache(sqlite3* db) {
+    const std::lock_guard<std::mutex> lock(g_cacheMutex);
+    g_caches.emplace(db, StatementCache());
+}
+
+void DropStatementCache(sqlite3* db) {
+    const std::lock_guard<std::mutex> lock(g_cacheMutex);
+    const auto cache = g_caches.find(db);
+    if (cache == g_caches.end()) return;
+    FinalizeIdle(cache->second);
+    g_caches.erase(cache);
+}
 
 Stmt& Stmt::Bind(int index, long long value) {
     if (sqlite3_bind_int64(m_stmt, index, value) != SQLITE_OK) Throw(m_db, "bind");
@@ -82,6 +161,11 @@ bool Stmt::IsInteger(int column) const { return sqlite3_column_type(m_stmt, colu
 bool Stmt::IsNull(int column) const { return sqlite3_column_type(m_stmt, column) == SQLITE_NULL; }
 
 void Exec(sqlite3* db, const char* sql) {
+    if (!KeepsSchema(sql)) {
+        const std::lock_guard<std::mutex> lock(g_cacheMutex);
+        const auto cache = g_caches.find(db);
+        if (cache != g_caches.end()) FinalizeIdle(cache->second);
+    }
     char* err = nullptr;
     if (sqlite3_exec(db, sql, nullptr, nullptr, &err) != SQLITE_OK) {
         std::string message = err ? err : "unknown error";

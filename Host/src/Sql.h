@@ -59,8 +59,20 @@ public:
 private:
     sqlite3* m_db;
     sqlite3_stmt* m_stmt = nullptr;
+    bool m_cached = false;
+    unsigned m_generation = 0;
 };
 
 HOST_API void Exec(sqlite3* db, const char* sql);
+
+// Prepared statements of a connection kept for reuse between Stmt objects of
+// the same text: preparing costs more than running most of the short queries
+// the record store makes. Reused statements come back reset and unbound. A
+// statement that changes the schema through Exec empties the cache, so a
+// statement never outlives what it was prepared against there. Only a
+// connection that enables it has one; DropStatementCache must be called
+// before the connection is closed.
+HOST_API void EnableStatementCache(sqlite3* db);
+HOST_API void DropStatementCache(sqlite3* db);
 
 } // namespace Host

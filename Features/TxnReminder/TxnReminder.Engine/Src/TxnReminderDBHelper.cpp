@@ -332,12 +332,14 @@ bool TxnReminderDBHelper::GetRuleTemplate(TxnReminderRuleTemplate& ruleTemplate,
         }
         ruleTemplate.SetTemplateId(record.GetTemplateId());
         ruleTemplate.SetTemplateTypeId(static_cast<int>(record.GetTemplateTypeId()));
-        std::vector<char> subject(kTemplateSubjectBuffer);
-        record.GetSubject(subject.data(), subject.size());
-        ruleTemplate.SetTemplateSubject(Util::TString(subject.data()));
-        std::vector<char> body(kTemplateBodyBuffer);
-        record.GetBody(body.data(), body.size());
-        ruleTemplate.SetTemplateBody(Util::TString(body.data()));
+        // The record fills the whole buffer (text, then zeros): no need to
+        // clear it first.
+        const std::unique_ptr<char[]> subject(new char[kTemplateSubjectBuffer]);
+        record.GetSubject(subject.get(), kTemplateSubjectBuffer);
+        ruleTemplate.SetTemplateSubject(Util::TString(subject.get()));
+        const std::unique_ptr<char[]> body(new char[kTemplateBodyBuffer]);
+        record.GetBody(body.get(), kTemplateBodyBuffer);
+        ruleTemplate.SetTemplateBody(Util::TString(body.get()));
 
         TXNR_TRACE("TxnReminder::Exiting TxnReminderDBHelper %s", TXNR_FUNCTION_NAME);
         return true;
