@@ -462,7 +462,7 @@ Status IDBReminderExecutionHistory::BatchLoadByTxnView(long view, std::vector<DB
         // transaction id that is not stored as a number sorts as SQL sorts
         // it, so such a table is left to SQL.
         std::vector<DBReminderExecutionHistory> rows;
-        std::vector<std::pair<long long, std::size_t>> order;
+        std::vector<std::pair<long long, std::size_t>> order;  // (transaction, row): distinct
         bool plain = true;
         {
             Stmt q(db, "SELECT id, txn_id, txn_view, rule_id, status FROM reminder_history WHERE +txn_view = ?1");
@@ -477,10 +477,10 @@ Status IDBReminderExecutionHistory::BatchLoadByTxnView(long view, std::vector<DB
             }
         }
         if (plain) {
-            const auto byTxn = [](const std::pair<long long, std::size_t>& a,
-                                  const std::pair<long long, std::size_t>& b) { return a.first < b.first; };
-            if (!std::is_sorted(order.begin(), order.end(), byTxn)) {
-                std::stable_sort(order.begin(), order.end(), byTxn);
+            // The row number after the transaction keeps rows of one
+            // transaction in id order, as a stable sort would.
+            if (!std::is_sorted(order.begin(), order.end())) {
+                std::sort(order.begin(), order.end());
                 std::vector<DBReminderExecutionHistory> sorted;
                 sorted.reserve(rows.size());
                 for (const auto& entry : order) sorted.push_back(rows[entry.second]);

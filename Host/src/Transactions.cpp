@@ -1,5 +1,6 @@
 #include "Records/Transactions.h"
 
+#include <array>
 #include <map>
 #include <optional>
 
@@ -126,6 +127,14 @@ struct DQEWrapper::Impl {
     bool fresh = false;   // rows prepared and not yet stepped
     bool onRow = false;
     std::vector<ColumnKind> kinds;
+    // Dates met before, by day number: rows share dates, and turning a day
+    // number into a date costs more than the rest of reading a row.
+    struct KnownDate {
+        long long dayNumber = 0;
+        DateType32 date;
+        bool known = false;
+    };
+    mutable std::array<KnownDate, 1024> knownDates{};
 
     DQE::Statement* Own(std::unique_ptr<DQE::Statement> s) {
         statements.push_back(std::move(s));
@@ -328,7 +337,14 @@ DateType32 DQEWrapper::GetDateType(int column) const {
     DateType32 date;
     if (!q.rows || !q.onRow || column < 0 || static_cast<std::size_t>(column) >= q.kinds.size()) return date;
     if (q.kinds[static_cast<std::size_t>(column)] != ColumnKind::Date) return date;
-    return DayNumberToDate(static_cast<long>(q.rows->Int(column)));
+    const long long dayNumber = q.rows->Int(column);
+    Impl::KnownDate& known = q.knownDates[static_cast<std::size_t>(dayNumber) % q.knownDates.size()];
+    if (!known.known || known.dayNumber != dayNumber) {
+        known.date = DayNumberToDate(static_cast<long>(dayNumber));
+        known.dayNumber = dayNumber;
+        known.known = true;
+    }
+    return known.date;
 }
 
 const std::string& DQEWrapper::GetLastError() const { return m_impl->error; }

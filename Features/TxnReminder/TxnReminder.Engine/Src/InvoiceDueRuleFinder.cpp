@@ -1,8 +1,23 @@
 #include "InvoiceDueRuleFinder.h"
 
+#include <algorithm>
+#include <unordered_map>
+
+#include "InvoiceCandidateList.h"
 #include "TxnReminderDefines.h"
 #include "TxnReminderRule.h"
 #include "TxnSendableReminderContainer.h"
+
+InvoiceDueRuleFinder::InvoiceDueRuleFinder(const InvoiceCandidateList& candidates)
+    : m_candidates(candidates), m_dueIndex(candidates.Size(), 0) {
+    std::unordered_map<std::uint32_t, std::uint32_t> indexOf;
+    for (std::size_t i = 0; i < candidates.Size(); ++i) {
+        const DateType32 due = candidates.At(i).dueDate;
+        const auto found = indexOf.emplace(due.GetValue(), static_cast<std::uint32_t>(m_dueDates.size()));
+        if (found.second) m_dueDates.push_back(due);
+        m_dueIndex[i] = found.first->second;
+    }
+}
 
 void InvoiceDueRuleFinder::SelectRules(const std::vector<TxnReminderRule>& rules) {
     m_rules.clear();
@@ -13,7 +28,7 @@ void InvoiceDueRuleFinder::SelectRules(const std::vector<TxnReminderRule>& rules
                                criteria.GetSchedule() == TxnReminderRuleCriteria::kScheduleBefore,
                                criteria.GetDays()});
     }
-    m_latestDue.clear();
+    m_latestDue.assign(m_dueDates.size(), kUnknown);
 }
 
 std::size_t InvoiceDueRuleFinder::LatestDue(const DateType32& dueDate) const {
@@ -26,30 +41,28 @@ std::size_t InvoiceDueRuleFinder::LatestDue(const DateType32& dueDate) const {
     return npos;
 }
 
-std::size_t InvoiceDueRuleFinder::Find(const DateType32& dueDate, const std::uint32_t* carriedBegin,
-                                       const std::uint32_t* carriedEnd) {
+std::size_t InvoiceDueRuleFinder::Find(std::size_t i) {
     const DateAndTime moment = GetMXSystemTime();
     if (!m_haveMoment || moment != m_moment) {
         const DateType32 today = DateAndTimeToDate(moment);
-        if (!m_haveMoment || today != m_today) m_latestDue.clear();
+        if (!m_haveMoment || today != m_today) std::fill(m_latestDue.begin(), m_latestDue.end(), kUnknown);
         m_today = today;
         m_moment = moment;
         m_haveMoment = true;
     }
-    std::size_t due;
-    const auto known = m_latestDue.find(dueDate.GetValue());
-    if (known != m_latestDue.end()) {
-        due = known->second;
-    } else {
-        due = LatestDue(dueDate);
-        m_latestDue.emplace(dueDate.GetValue(), due);
+    const std::uint32_t dueIndex = m_dueIndex[i];
+    std::size_t due = m_latestDue[dueIndex];
+    if (due == kUnknown) {
+        due = LatestDue(m_dueDates[dueIndex]);
+        m_latestDue[dueIndex] = due;
     }
     if (due == npos) return npos;
     // A rule carried out at or after the due one means the invoice waits for
     // the next rule.
-    for (const std::uint32_t* carried = carriedBegin; carried != carriedEnd; ++carried) {
-        for (std::size_t i = due; i < m_rules.size(); ++i) {
-            if (m_rules[i].ruleId == *carried) return npos;
+    for (const std::uint32_t* carried = m_candidates.CarriedOutBegin(i); carried != m_candidates.CarriedOutEnd(i);
+         ++carried) {
+        for (std::size_t r = due; r < m_rules.size(); ++r) {
+            if (m_rules[r].ruleId == *carried) return npos;
         }
     }
     return due;

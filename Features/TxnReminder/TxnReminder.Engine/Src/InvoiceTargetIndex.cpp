@@ -132,37 +132,49 @@ void InvoiceTargetIndex::ReadNames() {
                                static_cast<std::uint32_t>(i);
         }
         m_addressedBits.assign((candidates + 63) / 64, 0);
+        m_noEmailBits.assign((candidates + 63) / 64, 0);
     }
-    m_memberStamp.assign(count, 0);
+    m_reachedVerdict.assign(count, 0);
+    for (std::size_t s = 0; s < count; ++s) {
+        // A hidden customer or job gets no reminder, member or not.
+        m_reachedVerdict[s] = m_names[s].hidden ? 0 : (m_chainEmail[s] ? 2 : 1);
+    }
     m_verdictStamp.assign(count, 0);
-    m_verdict.assign(count, 0);
+    m_memberBits.assign((count + 63) / 64, 0);
 }
 
 void InvoiceTargetIndex::SelectGroup(const TxnReminderTargetGroup& group) {
     if (!m_namesRead) ReadNames();
     if (++m_stamp == 0) {
-        std::fill(m_memberStamp.begin(), m_memberStamp.end(), 0);
         std::fill(m_verdictStamp.begin(), m_verdictStamp.end(), 0);
         m_stamp = 1;
     }
-    if (m_flat) std::fill(m_addressedBits.begin(), m_addressedBits.end(), 0);
-    // Each member decides the names whose walk up meets it; everything else
-    // keeps an older stamp and so is not addressed.
+    if (m_flat) {
+        std::fill(m_addressedBits.begin(), m_addressedBits.end(), 0);
+        std::fill(m_noEmailBits.begin(), m_noEmailBits.end(), 0);
+    }
     for (int member : group.GetTargetUserIds()) {
         const int slot = SlotOf(member);
-        if (slot < 0 || m_memberStamp[static_cast<std::size_t>(slot)] == m_stamp) continue;
-        m_memberStamp[static_cast<std::size_t>(slot)] = m_stamp;
-        for (int k = m_reachStart[static_cast<std::size_t>(slot)]; k < m_reachStart[static_cast<std::size_t>(slot) + 1];
-             ++k) {
-            const std::size_t s = static_cast<std::size_t>(m_reach[static_cast<std::size_t>(k)]);
-            if (m_verdictStamp[s] == m_stamp) continue;
-            m_verdictStamp[s] = m_stamp;
-            // A hidden customer or job gets no reminder, member or not.
-            m_verdict[s] = m_names[s].hidden ? 0 : (m_chainEmail[s] ? 2 : 1);
-            if (m_flat && m_verdict[s] != 0) {
+        if (slot >= 0) m_memberBits[static_cast<std::size_t>(slot) / 64] |= std::uint64_t{1} << (slot % 64);
+    }
+    // Each member decides the names whose walk up meets it; everything else
+    // keeps an older stamp and so is not addressed.
+    for (std::size_t word = 0; word < m_memberBits.size(); ++word) {
+        std::uint64_t bits = m_memberBits[word];
+        m_memberBits[word] = 0;
+        while (bits != 0) {
+            const std::size_t slot = word * 64 + static_cast<std::size_t>(__builtin_ctzll(bits));
+            bits &= bits - 1;
+            for (int k = m_reachStart[slot]; k < m_reachStart[slot + 1]; ++k) {
+                const std::size_t s = static_cast<std::size_t>(m_reach[static_cast<std::size_t>(k)]);
+                if (m_verdictStamp[s] == m_stamp) continue;
+                m_verdictStamp[s] = m_stamp;
+                const std::uint8_t verdict = m_reachedVerdict[s];
+                if (!m_flat || verdict == 0) continue;
                 for (int c = m_slotCandidateStart[s]; c < m_slotCandidateStart[s + 1]; ++c) {
                     const std::uint32_t i = m_slotCandidates[static_cast<std::size_t>(c)];
                     m_addressedBits[i / 64] |= std::uint64_t{1} << (i % 64);
+                    if (verdict == 1) m_noEmailBits[i / 64] |= std::uint64_t{1} << (i % 64);
                 }
             }
         }
@@ -172,7 +184,7 @@ void InvoiceTargetIndex::SelectGroup(const TxnReminderTargetGroup& group) {
 bool InvoiceTargetIndex::Addressed(std::size_t i, bool& emailFound) const {
     const int slot = m_candidateSlot[i];
     if (slot < 0 || m_verdictStamp[static_cast<std::size_t>(slot)] != m_stamp) return false;
-    const std::uint8_t verdict = m_verdict[static_cast<std::size_t>(slot)];
+    const std::uint8_t verdict = m_reachedVerdict[static_cast<std::size_t>(slot)];
     if (verdict == 0) return false;
     emailFound = verdict == 2;
     return true;

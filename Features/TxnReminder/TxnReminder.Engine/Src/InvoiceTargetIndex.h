@@ -42,6 +42,8 @@ public:
     // first at or after `from`, or npos. Only for an index built over flat rows.
     static constexpr std::size_t npos = static_cast<std::size_t>(-1);
     std::size_t NextAddressed(std::size_t from) const;
+    // For an addressed candidate of flat rows: whether an address was found.
+    bool EmailFound(std::size_t i) const { return (m_noEmailBits[i / 64] >> (i % 64) & 1u) == 0; }
 
     // Records that the reminder of candidate `i`, for transaction
     // `transactionId`, went out; false when that transaction had gone out
@@ -77,15 +79,19 @@ private:
     std::vector<int> m_slotCandidateStart;
     std::vector<std::uint32_t> m_slotCandidates;
 
-    // The current group: members and decided slots carry its stamp.
-    std::vector<std::uint32_t> m_memberStamp;
+    // Per slot, what a group that reaches it decides: 0 not addressed (the
+    // name is hidden), 1 addressed without an address, 2 with one.
+    std::vector<std::uint8_t> m_reachedVerdict;
+    // Slots decided for the current group carry its stamp.
     std::vector<std::uint32_t> m_verdictStamp;
     std::uint32_t m_stamp = 0;
-    // Per slot decided for the current group: 0 not addressed, 1 addressed
-    // without an address, 2 with one.
-    std::vector<std::uint8_t> m_verdict;
-    // Flat rows only: the addressed candidates of the current group, one bit each.
+    // Flat rows only: the addressed candidates of the current group, and
+    // those of them without an address, one bit each.
     std::vector<std::uint64_t> m_addressedBits;
+    std::vector<std::uint64_t> m_noEmailBits;
+    // The current group's member slots, one bit each: walked in slot order,
+    // the per-slot arrays are read front to back instead of at random.
+    std::vector<std::uint64_t> m_memberBits;
 
     // Transactions that went out: per candidate when every candidate is a
     // handled invoice with its own ascending id, by id otherwise.

@@ -361,7 +361,8 @@ bool TxnReminderEngine::PrepareReminderListToSend(TxnReminderStatusCode& status,
             std::unique_ptr<InvoiceTargetIndex> targetIndex =
                 flat ? std::make_unique<InvoiceTargetIndex>(rows) : std::make_unique<InvoiceTargetIndex>(txns);
             InvoiceTargetIndex& targets = *targetIndex;
-            InvoiceDueRuleFinder dueRules;
+            std::unique_ptr<InvoiceDueRuleFinder> dueRules;
+            if (flat) dueRules = std::make_unique<InvoiceDueRuleFinder>(rows);
             std::vector<TxnReminderRule> groupRules;
             for (const auto& [groupId, groupSets] : setsByGroup) {
                 groupRules.clear();
@@ -379,24 +380,22 @@ bool TxnReminderEngine::PrepareReminderListToSend(TxnReminderStatusCode& status,
                 targets.SelectGroup(group);
 
                 if (flat) {
-                    dueRules.SelectRules(groupRules);
+                    dueRules->SelectRules(groupRules);
                     for (std::size_t i = targets.NextAddressed(0); i != InvoiceTargetIndex::npos;
                          i = targets.NextAddressed(i + 1)) {
                         // Once a duplicate has been reported, an invoice already
                         // handed out has nothing more to tell.
                         if (duplicateFound && targets.KnownSelected(i)) continue;
-                        bool emailFound = false;
-                        if (!targets.Addressed(i, emailFound)) continue;
+                        const bool emailFound = targets.EmailFound(i);
                         const InvoiceCandidateList::Row& row = rows.At(i);
-                        const std::size_t rule =
-                            dueRules.Find(row.dueDate, rows.CarriedOutBegin(i), rows.CarriedOutEnd(i));
+                        const std::size_t rule = dueRules->Find(i);
                         if (rule == InvoiceDueRuleFinder::npos) continue;
                         if (!targets.MarkSelected(i, row.transactionId)) {
                             duplicateFound = true;
                             continue;
                         }
                         TxnSendableReminderContainer reminder;
-                        dueRules.Fill(rule, row.transactionId, reminder);
+                        dueRules->Fill(rule, row.transactionId, reminder);
                         reminders.push_back(reminder);
                         if (status == TxnReminderStatus_Success)
                             status = emailFound ? TxnReminderStatus_Success : TxnReminderStatus_NoEmail;
