@@ -83,9 +83,21 @@ TEST_F(LeanReadsTest, GroupMemberTextsAreNumbersOnlyWhenWholeAndWithin32Bits) {
     // Another attribute's rule is not a member.
     Host::Exec(Db(), "INSERT INTO entity_group_rules (group_id, attribute, value) VALUES (5, 1, '77')");
 
+    // Named twice: once in the set, twice in the list.
+    Host::Stmt(Db(), "INSERT INTO entity_group_rules (group_id, attribute, value) VALUES (5, ?1, '7')")
+        .Bind(1, kCustomerRecNumAttribute)
+        .Run();
+
     std::unordered_set<int> members;
     ASSERT_TRUE(Group::GetTargetRecNumsOfTheGroup(5, members).Succeeded());
     EXPECT_EQ(members, (std::unordered_set<int>{12, 0, 7, 2147483647, -2147483647 - 1, -42}));
+    std::vector<int> listed;
+    ASSERT_TRUE(Group::GetTargetRecNumList(5, listed).Succeeded());
+    EXPECT_EQ(listed, (std::vector<int>{12, 0, 7, 2147483647, -2147483647 - 1, -42, 7}));
+
+    // Both are the one read of the group's members, failing alike.
+    Ctx().ArmFault("Group.GetTargetRecNums", Host::FaultKind::Fail);
+    EXPECT_TRUE(Group::GetTargetRecNumList(5, listed).Failed());
 }
 
 TEST_F(LeanReadsTest, NameListAddressFlagAgreesWithTheSingleLookup) {

@@ -206,6 +206,20 @@ Status Group::GetTargetRecNumsOfTheGroup(long groupId, std::unordered_set<int>& 
     });
 }
 
+Status Group::GetTargetRecNumList(long groupId, std::vector<int>& recNums) {
+    return Read("Group.GetTargetRecNums", nullptr, [&](sqlite3* db) {
+        Stmt q(db, "SELECT value FROM entity_group_rules WHERE group_id = ?1 AND attribute = ?2 ORDER BY id");
+        q.Bind(1, static_cast<std::int32_t>(groupId)).Bind(2, kCustomerRecNumAttribute);
+        std::vector<int> found;
+        while (q.Step()) {
+            int recNum = 0;
+            if (ParseRecNum(q.TextView(0), recNum)) found.push_back(recNum);
+        }
+        recNums = std::move(found);
+        return Status::GetSucceeded();
+    });
+}
+
 Status Group::GetGroupById(long groupId, Group*& group) { return GetGroupById(groupId, group, true); }
 
 Status Group::GetGroupById(long groupId, Group*& group, bool withRules) {

@@ -97,6 +97,9 @@ public:
     std::unordered_set<int> GetTargetRecNumsOfTheGroup() const;
     // The same for a stored group, without building it.
     static Util::Status GetTargetRecNumsOfTheGroup(long groupId, std::unordered_set<int>& recNums);
+    // The same read, as the rules list them: in rule order, a number named by
+    // two rules twice. For a caller that only asks who is a member.
+    static Util::Status GetTargetRecNumList(long groupId, std::vector<int>& recNums);
 
     // Loads a stored group with its rules into a new object that the caller
     // owns (and that owns those rules). Absent: succeeds with 6042 and

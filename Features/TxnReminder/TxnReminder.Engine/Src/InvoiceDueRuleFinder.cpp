@@ -1,21 +1,44 @@
 #include "InvoiceDueRuleFinder.h"
 
 #include <algorithm>
-#include <unordered_map>
 
 #include "InvoiceCandidateList.h"
 #include "TxnReminderDefines.h"
 #include "TxnReminderRule.h"
 #include "TxnSendableReminderContainer.h"
 
+namespace {
+constexpr std::uint32_t kEmptySlot = 0xFFFFFFFFu;
+} // namespace
+
 InvoiceDueRuleFinder::InvoiceDueRuleFinder(const InvoiceCandidateList& candidates)
     : m_candidates(candidates), m_dueIndex(candidates.Size(), 0) {
-    std::unordered_map<std::uint32_t, std::uint32_t> indexOf;
+    // Open addressing over the packed date values: a selection meets a few
+    // hundred or thousand distinct dates among up to millions of invoices.
+    std::vector<std::uint32_t> slots(1024, kEmptySlot);
+    std::size_t mask = slots.size() - 1;
+    const auto hash = [](std::uint32_t value) { return static_cast<std::size_t>(value * 2654435761u); };
     for (std::size_t i = 0; i < candidates.Size(); ++i) {
         const DateType32 due = candidates.At(i).dueDate;
-        const auto found = indexOf.emplace(due.GetValue(), static_cast<std::uint32_t>(m_dueDates.size()));
-        if (found.second) m_dueDates.push_back(due);
-        m_dueIndex[i] = found.first->second;
+        std::size_t at = hash(due.GetValue()) & mask;
+        while (slots[at] != kEmptySlot && m_dueDates[slots[at]] != due) at = (at + 1) & mask;
+        if (slots[at] == kEmptySlot) {
+            slots[at] = static_cast<std::uint32_t>(m_dueDates.size());
+            m_dueDates.push_back(due);
+            if (m_dueDates.size() * 2 > slots.size()) {
+                // Kept at most half full.
+                slots.assign(slots.size() * 4, kEmptySlot);
+                mask = slots.size() - 1;
+                for (std::size_t d = 0; d < m_dueDates.size(); ++d) {
+                    std::size_t to = hash(m_dueDates[d].GetValue()) & mask;
+                    while (slots[to] != kEmptySlot) to = (to + 1) & mask;
+                    slots[to] = static_cast<std::uint32_t>(d);
+                }
+            }
+            m_dueIndex[i] = static_cast<std::uint32_t>(m_dueDates.size() - 1);
+        } else {
+            m_dueIndex[i] = slots[at];
+        }
     }
 }
 

@@ -515,8 +515,12 @@ bool TxnReminderDBHelper::GetDLPTargetGroup(long& groupId, TxnReminderTargetGrou
     const Util::Status loaded = Group::GetGroupById(groupId, found, false);
     std::unique_ptr<Group> permissionGroup(found);
     std::unordered_set<int> members;
-    if (loaded.Failed() || !permissionGroup ||
-        (withUsers && Group::GetTargetRecNumsOfTheGroup(permissionGroup->GetId(), members).Failed())) {
+    std::vector<int> listed;
+    const auto readMembers = [&]() {
+        return m_membersAsListed ? Group::GetTargetRecNumList(permissionGroup->GetId(), listed)
+                                 : Group::GetTargetRecNumsOfTheGroup(permissionGroup->GetId(), members);
+    };
+    if (loaded.Failed() || !permissionGroup || (withUsers && readMembers().Failed())) {
         TXNR_FAILURE("TxnReminder:TxnReminderDBHelper::GetDLPTargetGroup GetGroupById is not retrieved properly");
         return false;
     }
@@ -536,7 +540,17 @@ bool TxnReminderDBHelper::GetDLPTargetGroup(long& groupId, TxnReminderTargetGrou
     group.SetTargetGroupDescription(Util::TString(description));
     group.SetTargetGroupType(static_cast<short>(permissionGroup->GetGroupEntityType()));
     if (withUsers) {
-        for (int recNum : members) group.AddTargetUserIds(recNum);
+        if (m_membersAsListed) {
+            std::vector<int> ids = group.GetTargetUserIds();
+            if (ids.empty()) {
+                ids = std::move(listed);
+            } else {
+                ids.insert(ids.end(), listed.begin(), listed.end());
+            }
+            group.SetTargetUserIds(std::move(ids));
+        } else {
+            for (int recNum : members) group.AddTargetUserIds(recNum);
+        }
     }
     TXNR_MILESTONE("TxnReminder::Exiting TxnReminderDBHelper %s", TXNR_FUNCTION_NAME);
     return true;

@@ -84,6 +84,12 @@ public:
                                      long groupId);
     bool MigrateOldTargetGroupAndUserTableToNewDLPTables();
 
+    // While set, GetDLPTargetGroup gives a group's members as its rules list
+    // them (rule order, a member named twice twice) instead of through a set:
+    // the same read, failures and lines, for a caller that only asks who is
+    // a member.
+    void SetMembersAsListed(bool asListed) { m_membersAsListed = asListed; }
+
     // Where a storage line is written from: the operation's source file, line
     // and full signature (see TXNR_SITE).
     struct LogSite {
@@ -149,6 +155,7 @@ protected:
 private:
     DBMgr::DMTransaction* m_dbTrans = nullptr;
     int m_setSaveDepth = 0;
+    bool m_membersAsListed = false;
 };
 
 // The log site of the enclosing storage operation.

@@ -326,24 +326,28 @@ bool TxnReminderEngine::PrepareReminderListToSend(TxnReminderStatusCode& status,
         // operations where they are not plain invoice containers.
         std::vector<std::unique_ptr<TxnReminderTransactionContainer>> txns;
         InvoiceCandidateList rows;
-        {
-            InvoiceReminderDBHelper* invoiceStorage = nullptr;
-            if (TxnReminderDBHelper* helper = m_dbHelper.Get();
-                helper && typeid(*helper) == typeid(InvoiceReminderDBHelper))
-                invoiceStorage = static_cast<InvoiceReminderDBHelper*>(helper);
-            struct Delivery {
-                InvoiceReminderDBHelper* storage;
-                ~Delivery() {
-                    if (storage) storage->SetCandidateList(nullptr);
-                }
-            } delivery{invoiceStorage};
-            if (invoiceStorage) invoiceStorage->SetCandidateList(&rows);
-            if (!GetTxnDetailsFromDB(txns)) {
-                status = TxnReminderStatus_LoadFailed;
-                return false;
+        InvoiceReminderDBHelper* invoiceStorage = nullptr;
+        if (TxnReminderDBHelper* helper = m_dbHelper.Get(); helper && typeid(*helper) == typeid(InvoiceReminderDBHelper))
+            invoiceStorage = static_cast<InvoiceReminderDBHelper*>(helper);
+        // The storage's lean modes last for this selection only.
+        struct LeanModes {
+            InvoiceReminderDBHelper* storage;
+            ~LeanModes() {
+                if (!storage) return;
+                storage->SetCandidateList(nullptr);
+                storage->SetMembersAsListed(false);
             }
+        } leanModes{invoiceStorage};
+        if (invoiceStorage) invoiceStorage->SetCandidateList(&rows);
+        if (!GetTxnDetailsFromDB(txns)) {
+            status = TxnReminderStatus_LoadFailed;
+            return false;
         }
+        if (invoiceStorage) invoiceStorage->SetCandidateList(nullptr);
         const bool flat = rows.Filled();
+        // Flat rows are judged by the index alone, which needs only to know
+        // who is a member.
+        if (flat) invoiceStorage->SetMembersAsListed(true);
 
         if (flat ? rows.Size() > 0 : !txns.empty()) {
             // The loaded sets outlive the loop, so the map keeps them by address.
