@@ -2,9 +2,9 @@
 
 #include <algorithm>
 #include <cstddef>
+#include <vector>
 
 #include "Records/Names.h"
-#include "TxnReminderNameCache.h"
 #include "TxnReminderRule.h"
 #include "TxnReminderTargetGroup.h"
 #include "TxnSendableReminderContainer.h"
@@ -41,10 +41,17 @@ private:
     std::vector<CName> m_names;
 };
 
-// The target's hidden state, its chain of valid records and whether one of
-// them has an address (a job without one inherits its customer's).
-TxnReminderNameCache::Target ReadTarget(int targetId) {
-    TxnReminderNameCache::Target target;
+// What judging an invoice needs of its customer or job: whether it is
+// hidden, the valid records from it up through its parents, and whether one
+// of them has an address (a job without one inherits its customer's).
+struct Target {
+    bool hidden = false;
+    std::vector<int> chain;
+    bool emailFound = false;
+};
+
+Target ReadTarget(int targetId) {
+    Target target;
     NameChain chain(targetId);
     const CName* first = chain.At(0);
     if (first && first->GetIsHidden()) {
@@ -83,14 +90,7 @@ void InvoiceTransactionContainer::SetDueDate(const DateType32& dueDate) { m_dueD
 
 bool InvoiceTransactionContainer::IsAcceptableTarget(TxnReminderStatusCode& status,
                                                      TxnReminderTargetGroup targetGroup) {
-    TxnReminderNameCache* cache = TxnReminderNameCache::Current();
-    const TxnReminderNameCache::Target* cached = cache ? cache->Find(GetTargetId()) : nullptr;
-    TxnReminderNameCache::Target read;
-    if (!cached) {
-        read = ReadTarget(GetTargetId());
-        cached = cache ? &cache->Add(GetTargetId(), std::move(read)) : &read;
-    }
-    const TxnReminderNameCache::Target& target = *cached;
+    const Target target = ReadTarget(GetTargetId());
     // A hidden customer or job gets no reminder, member or not.
     if (target.hidden) return false;
 
