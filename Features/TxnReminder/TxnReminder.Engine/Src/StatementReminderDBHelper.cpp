@@ -151,45 +151,42 @@ bool StatementReminderDBHelper::GetAllStatementRulesForReminderSet(std::vector<S
     return true;
 }
 
-bool StatementReminderDBHelper::AddReminderExecutionDetails(unsigned long ruleId, int customerId,
-                                                            ReminderExecutionStatus executionStatus) {
-    if (!HasTransaction(TXNR_SITE,
-                        "TxnReminder:StatementReminderDBHelper:AddReminderExecutionDetails - failed to get DMTransaction ",
-                        nullptr, TxnReminderStatus_Reset))
-        return false;
+bool StatementReminderDBHelper::WriteExecutionStatus(const LogSite& site, bool update, unsigned long ruleId,
+                                                     int customerId, ReminderExecutionStatus executionStatus,
+                                                     const char* missingLine, const WriteFailure& failure) {
+    if (!HasTransaction(site, missingLine, nullptr, TxnReminderStatus_Reset)) return false;
     IDBStmtReminderExecutionStatus record;
     record.SetCustomerId(customerId);
     record.SetRuleId(static_cast<long>(ruleId));
     record.SetStatus(executionStatus);
-    if (!CheckWrite(TXNR_SITE, record.Add(GetTransaction()),
-                    {"TxnReminder:StatementReminderDBHelper::AddReminderExecutionDetails - Unable to save execution "
-                     "details",
-                     "TxnReminder:StatementReminderDBHelper::AddReminderExecutionDetails Rollback api returned false",
-                     nullptr, TxnReminderStatus_Reset}))
+    const Util::Status written = update ? record.Update(GetTransaction()) : record.Add(GetTransaction());
+    return CheckWrite(site, written, failure) && CommitUnit(site, nullptr, TxnReminderStatus_Reset);
+}
+
+bool StatementReminderDBHelper::AddReminderExecutionDetails(unsigned long ruleId, int customerId,
+                                                            ReminderExecutionStatus executionStatus) {
+    if (!WriteExecutionStatus(
+            TXNR_SITE, false, ruleId, customerId, executionStatus,
+            "TxnReminder:StatementReminderDBHelper:AddReminderExecutionDetails - failed to get DMTransaction ",
+            {"TxnReminder:StatementReminderDBHelper::AddReminderExecutionDetails - Unable to save execution "
+             "details",
+             "TxnReminder:StatementReminderDBHelper::AddReminderExecutionDetails Rollback api returned false", nullptr,
+             TxnReminderStatus_Reset}))
         return false;
-    if (!CommitUnit(TXNR_SITE, nullptr, TxnReminderStatus_Reset)) return false;
     TXNR_TRACE("TxnReminder::Exiting %s", TXNR_FUNCTION_NAME);
     return true;
 }
 
 bool StatementReminderDBHelper::UpdateReminderExecutionStatusForSTMT(unsigned long ruleId, int customerId,
                                                                      ReminderExecutionStatus executionStatus) {
-    if (!HasTransaction(
-            TXNR_SITE,
+    if (!WriteExecutionStatus(
+            TXNR_SITE, true, ruleId, customerId, executionStatus,
             "TxnReminder:StatementReminderDBHelper:UpdateReminderExecutionStatus - failed to get DMTransaction ",
-            nullptr, TxnReminderStatus_Reset))
+            {"TxnReminder:StatementReminderDBHelper::UpdateReminderExecutionStatus - Unable to update "
+             "execution status",
+             "TxnReminder:StatementReminderDBHelper::UpdateReminderExecutionStatus Rollback api returned false",
+             nullptr, TxnReminderStatus_Reset}))
         return false;
-    IDBStmtReminderExecutionStatus record;
-    record.SetCustomerId(customerId);
-    record.SetRuleId(static_cast<long>(ruleId));
-    record.SetStatus(executionStatus);
-    if (!CheckWrite(TXNR_SITE, record.Update(GetTransaction()),
-                    {"TxnReminder:StatementReminderDBHelper::UpdateReminderExecutionStatus - Unable to update "
-                     "execution status",
-                     "TxnReminder:StatementReminderDBHelper::UpdateReminderExecutionStatus Rollback api returned false",
-                     nullptr, TxnReminderStatus_Reset}))
-        return false;
-    if (!CommitUnit(TXNR_SITE, nullptr, TxnReminderStatus_Reset)) return false;
     TXNR_TRACE("TxnReminder::Exiting %s", TXNR_FUNCTION_NAME);
     return true;
 }

@@ -27,4 +27,11 @@ public:
     bool GetCustomersStatusForGivenRule(unsigned long ruleId,
                                         std::vector<DBStmtReminderExecutionStatus>& records) override;      // 29
     bool SaveStmtRule(StatementReminderRule& rule) override;                                                // 30
+
+private:
+    // Adds (or, with update, rewrites) one customer's status for a rule as
+    // its own unit of work; the lines are the calling operation's.
+    bool WriteExecutionStatus(const LogSite& site, bool update, unsigned long ruleId, int customerId,
+                              ReminderExecutionStatus executionStatus, const char* missingLine,
+                              const WriteFailure& failure);
 };
