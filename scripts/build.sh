@@ -9,5 +9,10 @@ case "$flavour" in
   release) args=(-DCMAKE_BUILD_TYPE=Release -DREMINDERS_BENCH=ON -DREMINDERS_TESTS=OFF) ;;
   *) echo "unknown flavour $flavour" >&2; exit 2 ;;
 esac
+# Where ccache is installed, checkouts of the same tree share compiled objects.
+if command -v ccache >/dev/null; then
+  args+=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+  export CCACHE_BASEDIR="$PWD" CCACHE_NOHASHDIR=true
+fi
 cmake -S . -B "build-$flavour" "${args[@]}" >/dev/null
 cmake --build "build-$flavour" -j2
