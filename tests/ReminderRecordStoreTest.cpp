@@ -337,6 +337,45 @@ TEST_F(RecordStoreTest, StatementStatusIsAddressedByRuleAndCustomer) {
     EXPECT_EQ(Count("stmt_reminder_status"), 1);
 }
 
+// Limits are in characters; a text over one, or holding a NUL, is refused
+// whole rather than stored cut, and the template stored before stays.
+TEST_F(RecordStoreTest, TemplateTextsAreStoredWholeOrRefused) {
+    auto times = [](const std::string& piece, std::size_t n) {
+        std::string text;
+        for (std::size_t i = 0; i < n; ++i) text += piece;
+        return text;
+    };
+    struct Row {
+        std::string subject;
+        std::string body;
+        bool stored;
+    };
+    const Row rows[] = {
+        {times("é", 150), "Body", true},
+        {times("ü", 256), times("ж", 32000), true},
+        {times("é", 257), "Body", false},
+        {"Subject", times("ж", 32001), false},
+        {std::string("Sub\0ject", 8), "Body", false},
+        {"Subject", std::string("Pay\0 now", 8), false},
+    };
+    long id = 0;
+    ASSERT_TRUE(MessageTemplateAdapter::Save(15, id, 0, "Reminder", "Before", "Before", 0).Succeeded());
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.subject.substr(0, 20));
+        const Util::Status saved = MessageTemplateAdapter::Save(15, id, 0, "Reminder", row.body, row.subject, 0);
+        EXPECT_EQ(saved.Succeeded(), row.stored);
+        DMMessageTemplate::IDBMessageTemplate loaded;
+        ASSERT_EQ(loaded.Load(id).GetStatusCode(), 0);
+        EXPECT_EQ(loaded.GetSubject(), row.stored ? row.subject : "Before");
+        EXPECT_EQ(loaded.GetBody(), row.stored ? row.body : "Before");
+        if (row.stored) {
+            ASSERT_TRUE(MessageTemplateAdapter::Save(15, id, 0, "Reminder", "Before", "Before", 0).Succeeded());
+        } else {
+            EXPECT_EQ(saved.GetStatusCode(), 6043);
+        }
+    }
+}
+
 TEST_F(RecordStoreTest, TemplatesAreCreatedReplacedAndDeleted) {
     std::string typeName = "stale";
     Util::Status s = MessageTemplateAdapter::LoadTemplateType(15, typeName);
@@ -350,7 +389,7 @@ TEST_F(RecordStoreTest, TemplatesAreCreatedReplacedAndDeleted) {
     EXPECT_EQ(shared, Util::TString("Reminder"));
 
     long id = 0;
-    ASSERT_TRUE(MessageTemplateAdapter::Save(15, id, 0, "Reminder", "Body one", std::string(300, 's'), 0).Succeeded());
+    ASSERT_TRUE(MessageTemplateAdapter::Save(15, id, 0, "Reminder", "Body one", "Subject one", 0).Succeeded());
     ASSERT_GT(id, 0);
     const long first = id;
     ASSERT_TRUE(MessageTemplateAdapter::Save(15, id, 0, "Reminder", "Body two", "Subject", 0).Succeeded());
@@ -360,7 +399,7 @@ TEST_F(RecordStoreTest, TemplatesAreCreatedReplacedAndDeleted) {
     EXPECT_EQ(absent, 777);
     EXPECT_EQ(Count("message_templates"), 1);
     int second = -3;
-    ASSERT_TRUE(MessageTemplateAdapter::Save(15, second, 0, "Reminder", std::string(40000, 'b'), "S", 0).Succeeded());
+    ASSERT_TRUE(MessageTemplateAdapter::Save(15, second, 0, "Reminder", std::string(32000, 'b'), "S", 0).Succeeded());
     EXPECT_GT(second, first);
 
     DMMessageTemplate::IDBMessageTemplate loaded;

@@ -8,6 +8,7 @@
 #include "StatementReminderDBHelper.h"
 #include "StorageFixture.h"
 #include "TxnReminderEngine.h"
+#include "TxnSendableReminderContainer.h"
 
 using namespace testsupport;
 using DMStmtReminderExecutionStatus::DBStmtReminderExecutionStatus;
@@ -99,6 +100,7 @@ TEST_F(StatementStorageTest, SavedRulesLoadBackWithTheirFieldsAfterReopening) {
                             "EventSource=InvoicePaymentReminders,EventId=NumberOfReminderSets:1, ReminderType:101"}));
 
     // Saved again, with an id, the rule keeps its own date.
+    set.GetStatementReminderRules()[1].SetEmailListPrepDate(Date(1970, 1, 1));
     ASSERT_TRUE(reader.AddOrUpdateReminderSet(m_status, set));
     EXPECT_EQ(PrepDate(firstId), "20260302");
     EXPECT_EQ(Rows("stmt_reminder_rules"), 2);
@@ -129,14 +131,64 @@ TEST_F(StatementStorageTest, LoadingAppendsToTheRulesAlreadyThere) {
     EXPECT_TRUE(HasLine(4, 5, kHelper + "Error fetching all rules for reminderset Id"));
 }
 
-TEST_F(StatementStorageTest, UnreadableStoredDateFailsTheListingThroughTheEngine) {
-    Saved();
-    ExecSql("UPDATE stmt_reminder_rules SET prep_date = 'soon'");
-    TxnReminderEngine engine(FormViewType_Statement);
-    std::vector<TxnReminderSet> sets;
-    EXPECT_FALSE(engine.GetAllReminderSets(m_status, sets));
-    EXPECT_TRUE(HasLine(4, 5, "TxnReminder: Exception in TxnReminderEngine::GetAllReminderSets"));
-    EXPECT_TRUE(sets.empty());
+// The screens may send any date for a stored rule. What is saved must load
+// back as it was; what cannot be is refused and the set left as it was.
+TEST_F(StatementStorageTest, PreparationDatesAreSavedOnlyWhenTheyLoadBack) {
+    struct Row {
+        DateType32 date;
+        bool saved;
+    };
+    DateType32 zero;
+    zero.SetZero();
+    const Row rows[] = {
+        {Date(2026, 3, 2), true},  {Date(1000, 1, 1), true}, {zero, false},
+        {Date(999, 1, 1), false},  {Date(2026, 13, 1), false}, {Date(2026, 2, 30), false},
+    };
+    TxnReminderSet set = Saved();
+    const unsigned long ruleId = set.GetStatementReminderRules()[0].GetRuleId();
+    for (const Row& row : rows) {
+        const std::string before = PrepDate(ruleId);
+        SCOPED_TRACE(std::to_string(row.date.GetYear()) + "-" + std::to_string(row.date.GetMonth()) + "-" +
+                     std::to_string(row.date.GetDay()));
+        TxnReminderSet edited(set);
+        edited.GetStatementReminderRules()[0].SetEmailListPrepDate(row.date);
+        edited.GetStatementReminderRules()[1].SetEmailListPrepDate(Date(2026, 1, 1));
+        TxnReminderEngine engine(FormViewType_Statement);
+        EXPECT_EQ(engine.AddOrUpdateReminderSet(m_status, edited), row.saved);
+        std::vector<TxnReminderSet> sets;
+        ASSERT_TRUE(engine.GetAllReminderSets(m_status, sets));
+        ASSERT_EQ(sets.size(), 1u);
+        ASSERT_EQ(sets[0].GetStatementReminderRules().size(), 2u);
+        if (row.saved) {
+            EXPECT_EQ(sets[0].GetStatementReminderRules()[0].GetEmailListPrepDate(), row.date);
+        } else {
+            EXPECT_EQ(PrepDate(ruleId), before);
+        }
+    }
+}
+
+// A stored date that cannot be read costs its own rule, not the listing of
+// every set nor the daily statement selection.
+TEST_F(StatementStorageTest, UnreadableStoredDateCostsOnlyItsRule) {
+    TxnReminderSet set = Saved();
+    const unsigned long badId = set.GetStatementReminderRules()[0].GetRuleId();
+    for (const char* text : {"soon", "00000", "9990101", ""}) {
+        SCOPED_TRACE(text);
+        ExecSql("UPDATE stmt_reminder_rules SET prep_date = '" + std::string(text) + "' WHERE id = " +
+                std::to_string(badId));
+        ClearLog();
+        TxnReminderEngine engine(FormViewType_Statement);
+        std::vector<TxnReminderSet> sets;
+        ASSERT_TRUE(engine.GetAllReminderSets(m_status, sets));
+        ASSERT_EQ(sets.size(), 1u);
+        ASSERT_EQ(sets[0].GetStatementReminderRules().size(), 1u);
+        EXPECT_NE(sets[0].GetStatementReminderRules()[0].GetRuleId(), badId);
+        EXPECT_EQ(LinesWith("rule " + std::to_string(badId) + " left out").size(), 1u);
+
+        std::vector<TxnSendableReminderContainer> due;
+        EXPECT_TRUE(engine.PrepareReminderListToSendForStmt(m_status, due, true));
+        EXPECT_NE(m_status, TxnReminderStatus_LoadFailed);
+    }
 }
 
 TEST_F(StatementStorageTest, FailedRuleWriteLeavesNothingOfTheStatementSet) {

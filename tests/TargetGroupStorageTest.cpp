@@ -5,11 +5,13 @@
 #include <vector>
 
 #include "CompanyBuilder.h"
+#include "ReminderSetBuilders.h"
 #include "StorageFixture.h"
 #include "InvoiceReminderDBHelper.h"
 #include "StatementReminderDBHelper.h"
 #include "TxnReminderEngine.h"
 #include "TxnReminderTargetGroup.h"
+#include "TxnSendableReminderContainer.h"
 
 using namespace testsupport;
 using Host::FaultKind;
@@ -245,11 +247,83 @@ TEST_F(TargetGroupStorageTest, PermissionGroupLoadsWithMembersOrFailsWithItsLine
     EXPECT_FALSE(helper.GetDLPTargetGroup(id, without, true));
     EXPECT_EQ(CountLines(kHelper + "GetDLPTargetGroup GetGroupById is not retrieved properly"), 2);
 
+    // Stored by another part of the host, which knows no such limits.
     for (const bool name : {true, false}) {
-        long wide = name ? AddPermissionGroup(std::string(51, 'w'), {a}) : AddPermissionGroup("described", {a}, std::string(251, 'd'));
+        DMEntityGroupsHeader::DBEntityGroupsHeader header;
+        header.GroupEntityType = 1;
+        DMEntityGroupsHeader::SetName(header, name ? std::string(51, 'w') : "described");
+        DMEntityGroupsHeader::SetDescription(header, name ? "" : std::string(251, 'd'));
+        long wide = -1;
+        ASSERT_TRUE(DLPGroupManager::DLPGroupManager::SaveGroup(header, {}, wide).Succeeded());
         EXPECT_FALSE(helper.GetDLPTargetGroup(wide, without, false));
         EXPECT_TRUE(HasLine(4, 5, kHelper + "GetDLPTargetGroup -Target group " + (name ? "name" : "description") +
                                       "'s length limit exceeded"));
+    }
+}
+
+// Names and descriptions are limited in characters, not bytes; whatever the
+// group stores accept, the reminder sets that name the group list with it.
+TEST_F(TargetGroupStorageTest, GroupTextLimitsCountCharactersAndStoredTextsReadBack) {
+    auto times = [](const std::string& piece, int n) {
+        std::string text;
+        for (int i = 0; i < n; ++i) text += piece;
+        return text;
+    };
+    struct Row {
+        std::string name;
+        std::string description;
+        bool accepted;
+    };
+    const Row rows[] = {
+        {"Клиенты с просрочкой платежа", "", true},
+        {times("é", 50), times("ж", 250), true},
+        {times("€", 50), "", true},
+        {times("é", 51), "", false},
+        {std::string(51, 'w'), "", false},
+        {"long description", times("ж", 251), false},
+    };
+    const int member = AddName("Acme");
+    InvoiceReminderDBHelper helper;
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        long id = 0;
+        EXPECT_EQ(Host::CreateCustomerGroup(row.name, row.description, {member}, id).Succeeded(), row.accepted);
+        if (!row.accepted) continue;
+        TxnReminderSet set = InvoiceSet("on " + std::to_string(id), id, {InvoiceRule(3, 2, "Due", "Pay")});
+        TxnReminderEngine engine(FormViewType_Invoice);
+        TxnReminderStatusCode status = TxnReminderStatus_Reset;
+        ASSERT_TRUE(engine.AddOrUpdateReminderSet(status, set));
+        std::vector<TxnReminderSet> sets;
+        ASSERT_TRUE(engine.GetAllReminderSets(status, sets)) << status;
+        ASSERT_FALSE(sets.empty());
+        EXPECT_EQ(sets.back().GetDefaultTargetGroupName().str(), row.name);
+        std::vector<TxnSendableReminderContainer> due;
+        bool duplicates = false;
+        EXPECT_TRUE(engine.PrepareReminderListToSend(status, due, duplicates, false));
+    }
+
+    // The feature's own group table: the same limits, and nothing the record
+    // would have to cut.
+    const Row own[] = {
+        {times("é", 50), times("ж", 250), true},
+        {times("é", 51), "", false},
+        {times("€", 50), "", false},  // 150 bytes: more than the record holds
+    };
+    for (const Row& row : own) {
+        SCOPED_TRACE(row.name);
+        TxnReminderTargetGroup group = Group(row.name, {member});
+        group.SetTargetGroupDescription(row.description);
+        TxnReminderStatusCode status = TxnReminderStatus_Reset;
+        EXPECT_EQ(helper.SaveTargetGroup(status, group), row.accepted);
+        if (!row.accepted) {
+            EXPECT_EQ(status, TxnReminderStatus_LengthExceeded);
+            continue;
+        }
+        long id = group.GetTargetGroupId();
+        TxnReminderTargetGroup loaded;
+        ASSERT_TRUE(helper.GetTargetGroup(id, loaded, false));
+        EXPECT_EQ(loaded.GetTargetGroupName().str(), row.name);
+        EXPECT_EQ(loaded.GetTargetGroupDescription().str(), row.description);
     }
 }
 

@@ -102,11 +102,17 @@ Status StoredGroup::Reload() {
 }
 
 // Writes a group header and replaces its rules, on an open connection.
-Status SaveGroupOn(sqlite3* db, const DMEntityGroupsHeader::DBEntityGroupsHeader& header,
+struct GroupTexts {
+    std::string name;
+    std::string description;
+    std::string usedBy;
+};
+
+Status SaveGroupOn(sqlite3* db, const DMEntityGroupsHeader::DBEntityGroupsHeader& header, const GroupTexts& texts,
                    const std::vector<DMEntityGroupRules::DBEntityGroupRules>& rules, long& groupId) {
-    const std::string name = Host::BoundedText(header.Name, sizeof header.Name);
-    const std::string description = Host::BoundedText(header.Description, sizeof header.Description);
-    const std::string usedBy = Host::BoundedText(header.UsedBy, sizeof header.UsedBy);
+    const std::string& name = texts.name;
+    const std::string& description = texts.description;
+    const std::string& usedBy = texts.usedBy;
     long id = groupId;
     if (id > 0) {
         Stmt(db, "UPDATE entity_groups SET entity_type = ?2, group_type = ?3, name = ?4, description = ?5, "
@@ -334,8 +340,11 @@ Status DLPGroupManager::SaveGroup(const DMEntityGroupsHeader::DBEntityGroupsHead
                                   const std::vector<DMEntityGroupRules::DBEntityGroupRules>& rules, long& groupId,
                                   DBMgr::DMTransaction* txn) {
     long id = groupId;
+    const GroupTexts texts{Host::BoundedText(header.Name, sizeof header.Name),
+                           Host::BoundedText(header.Description, sizeof header.Description),
+                           Host::BoundedText(header.UsedBy, sizeof header.UsedBy)};
     Status status = Write("GroupManager.SaveGroup", txn,
-                          [&](sqlite3* db) { return SaveGroupOn(db, header, rules, id); });
+                          [&](sqlite3* db) { return SaveGroupOn(db, header, texts, rules, id); });
     if (status.Succeeded()) groupId = id;
     return status;
 }
@@ -358,12 +367,15 @@ namespace Host {
 Status CreateCustomerGroup(const std::string& name, const std::string& description,
                            const std::vector<int>& customerRecNums, long& groupId, DBMgr::DMTransaction* txn) {
     DMEntityGroupsHeader::DBEntityGroupsHeader header;
-    if (name.empty() || name.size() >= sizeof header.Name) return Refused();
-    if (description.size() >= sizeof header.Description) return Refused();
+    // A reminder set reads its group back with these limits in characters:
+    // a longer text stored here would make every listing of the sets fail.
+    // The texts are stored whole, not through the header's byte buffers.
+    if (name.empty() || Host::Utf8Length(name) > kCustomerGroupNameChars) return Refused();
+    if (Host::Utf8Length(description) > kCustomerGroupDescriptionChars) return Refused();
+    if (name.find('\0') != std::string::npos || description.find('\0') != std::string::npos) return Refused();
     header.GroupEntityType = kCustomerEntityType;
     header.GroupType = DLPGroupType_Static;
-    DMEntityGroupsHeader::SetName(header, name);
-    DMEntityGroupsHeader::SetDescription(header, description);
+    const GroupTexts texts{name, description, ""};
 
     std::set<int> members(customerRecNums.begin(), customerRecNums.end());
     long id = -1;
@@ -384,7 +396,7 @@ Status CreateCustomerGroup(const std::string& name, const std::string& descripti
             DMEntityGroupRules::SetValue(rule, std::to_string(recNum));
             rules.push_back(rule);
         }
-        return SaveGroupOn(db, header, rules, id);
+        return SaveGroupOn(db, header, texts, rules, id);
     });
     if (status.Succeeded()) groupId = id;
     return status;

@@ -1,11 +1,15 @@
 #include "Records/MessageTemplates.h"
 
+#include <string>
+#include <utility>
+
 #include "RecordStore.h"
 #include "Records/RecordText.h"
 
 using Host::Records::FitsInt32;
 using Host::Records::Missing;
 using Host::Records::Read;
+using Host::Records::Refused;
 using Host::Records::Write;
 using Host::Stmt;
 using Util::Status;
@@ -47,9 +51,13 @@ Status MessageTemplateAdapter::AddTemplateType(long typeId, const std::string& n
 Status MessageTemplateAdapter::Save(long typeId, long& id, long ownerId, const std::string& name,
                                     const std::string& body, const std::string& subject, long options,
                                     DBMgr::DMTransaction* txn) {
-    const std::string cutName = Host::TruncateUtf8(name, Limits::kNameChars);
-    const std::string cutBody = Host::TruncateUtf8(body, Limits::kBodyChars);
-    const std::string cutSubject = Host::TruncateUtf8(subject, Limits::kSubjectChars);
+    // Stored whole or refused: a cut template would go out as a message
+    // nobody wrote.
+    for (const auto& [text, limit] : {std::pair<const std::string&, std::size_t>{name, Limits::kNameChars},
+                                      {body, Limits::kBodyChars},
+                                      {subject, Limits::kSubjectChars}}) {
+        if (Host::Utf8Length(text) > limit || text.find('\0') != std::string::npos) return Refused();
+    }
     const std::int32_t ownId = static_cast<std::int32_t>(id);
     long newId = id;
     Status status = Write("MessageTemplate.Save", txn, [&](sqlite3* db) {
@@ -59,9 +67,9 @@ Status MessageTemplateAdapter::Save(long typeId, long& id, long ownerId, const s
                 .Bind(1, ownId)
                 .Bind(2, static_cast<std::int32_t>(typeId))
                 .Bind(3, static_cast<std::int32_t>(ownerId))
-                .Bind(4, cutName)
-                .Bind(5, cutSubject)
-                .Bind(6, cutBody)
+                .Bind(4, name)
+                .Bind(5, subject)
+                .Bind(6, body)
                 .Bind(7, static_cast<std::int32_t>(options))
                 .Run();
             if (sqlite3_changes(db) == 0) return Missing();
@@ -72,9 +80,9 @@ Status MessageTemplateAdapter::Save(long typeId, long& id, long ownerId, const s
                  "VALUES(?1, ?2, ?3, ?4, ?5, ?6)")
             .Bind(1, static_cast<std::int32_t>(typeId))
             .Bind(2, static_cast<std::int32_t>(ownerId))
-            .Bind(3, cutName)
-            .Bind(4, cutSubject)
-            .Bind(5, cutBody)
+            .Bind(3, name)
+            .Bind(4, subject)
+            .Bind(5, body)
             .Bind(6, static_cast<std::int32_t>(options))
             .Run();
         const long long rowid = sqlite3_last_insert_rowid(db);

@@ -71,6 +71,12 @@ std::size_t Utf8CutLength(const char* text, std::size_t length, std::size_t maxB
     return Utf8Cut(text, length, maxBytes);
 }
 
+std::size_t Utf8Length(const std::string& text) {
+    std::size_t count = 0;
+    for (char c : text) count += (static_cast<unsigned char>(c) & 0xC0u) != 0x80u ? 1 : 0;
+    return count;
+}
+
 std::string TruncateUtf8(const std::string& text, std::size_t maxBytes) {
     return text.substr(0, Utf8Cut(text.data(), text.size(), maxBytes));
 }

@@ -54,6 +54,10 @@ Util::Status Write(const char* point, DBMgr::DMTransaction* txn, Body&& body) {
     Conn conn;
     Util::Status resolved = Resolve(txn, conn);
     if (resolved.Failed()) return resolved;
+    // A call without a transaction stands on its own. The file has one
+    // connection: while a unit of work is open on it, such a write would
+    // join that unit and be undone with it, so it is refused as busy.
+    if (!txn && conn.file->InTransaction()) return Util::Status::Failure(Util::Status::kBusy);
     for (int attempt = 1;; ++attempt) {
         try {
             if (txn) txn->BeginWrite();

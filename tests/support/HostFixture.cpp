@@ -8,11 +8,15 @@
 #include "CompanyFile.h"
 #include "Host/DefaultTracker.h"
 #include "Sql.h"
+#include "TxnReminderUtil.h"
 
 namespace testsupport {
 
 void HostFixture::SetUp() {
     Ctx().Reset();
+    // Each case has a host of its own: what the engine took once from the
+    // last one must not carry over.
+    TxnReminderUtil::ResetProcessCaches();
     char pattern[] = "/tmp/reminders-test-XXXXXX";
     const char* dir = ::mkdtemp(pattern);
     ASSERT_NE(dir, nullptr);
@@ -27,6 +31,7 @@ void HostFixture::SetUp() {
 
 void HostFixture::TearDown() {
     Ctx().Reset();
+    TxnReminderUtil::ResetProcessCaches();
     std::error_code ec;
     std::filesystem::remove_all(m_dir, ec);
 }

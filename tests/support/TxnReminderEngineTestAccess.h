@@ -10,5 +10,4 @@ class TxnReminderEngineTestAccess {
 public:
     static Util::AutoPtr<TxnReminderDBHelper>& Holder(TxnReminderEngine& engine) { return engine.m_dbHelper; }
     static TxnReminderDBHelper* Helper(TxnReminderEngine& engine) { return engine.m_dbHelper.Get(); }
-    static bool Owns(TxnReminderEngine& engine) { return engine.m_dbHelper.Owns(); }
 };

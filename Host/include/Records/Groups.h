@@ -189,10 +189,14 @@ struct GroupSummary {
     long memberCount = 0;
 };
 
+// Longest name and description of a customer group, in characters.
+constexpr std::size_t kCustomerGroupNameChars = 50;
+constexpr std::size_t kCustomerGroupDescriptionChars = 250;
+
 // Creates a customer group with the given members (each must be a stored
 // customer or job; duplicates kept once); hands back its id. Fails without
-// writing when the name is empty or longer than 255 bytes, a group of that
-// name exists, or a member is unknown.
+// writing (6043) when the name is empty or over its limit, the description
+// over its limit, a group of that name exists, or a member is unknown.
 HOST_API Util::Status CreateCustomerGroup(const std::string& name, const std::string& description,
                                           const std::vector<int>& customerRecNums, long& groupId,
                                           DBMgr::DMTransaction* txn = nullptr);

@@ -32,8 +32,9 @@ public:
 
     // Writes a template of type `typeId`. An id that is not positive creates
     // a new template and hands its id back through `id`; a positive id
-    // replaces that template (failing with 6042 when there is none). Texts
-    // over their limits are cut. `ownerId` and `options` are kept as given.
+    // replaces that template (failing with 6042 when there is none). A text
+    // over its limit in characters, or holding a NUL, is refused (6043) and
+    // nothing is written. `ownerId` and `options` are kept as given.
     static Util::Status Save(long typeId, long& id, long ownerId, const std::string& name, const std::string& body,
                              const std::string& subject, long options, DBMgr::DMTransaction* txn = nullptr);
     static Util::Status Save(long typeId, int& id, long ownerId, const std::string& name, const std::string& body,

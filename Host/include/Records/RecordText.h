@@ -20,5 +20,7 @@ HOST_API std::string BoundedText(const char* buffer, std::size_t size);
 HOST_API std::string TruncateUtf8(const std::string& text, std::size_t maxBytes);
 // How many bytes of `text` TruncateUtf8 keeps.
 HOST_API std::size_t Utf8CutLength(const char* text, std::size_t length, std::size_t maxBytes);
+// Characters (code points) of a UTF-8 text: the bytes that start one.
+HOST_API std::size_t Utf8Length(const std::string& text);
 
 } // namespace Host

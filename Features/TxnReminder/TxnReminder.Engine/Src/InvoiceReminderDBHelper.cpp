@@ -7,6 +7,7 @@
 #include <exception>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <stdexcept>
 #include <string>
 
@@ -42,16 +43,23 @@ constexpr int kOperatorEqual = 6;
 constexpr int kOperatorNotEqual = 7;
 constexpr long kClearedTypeExcluded = 2;
 
-// The configured interval as a number of days: a decimal number at the
-// start of the text (after blanks). Throws std::invalid_argument for text
-// that does not start with one and std::out_of_range past what an int holds;
-// a sign is not a number of days.
+// The configured interval as a number of days, read as the standard
+// string-to-unsigned conversion reads it: blanks, an optional sign, then
+// digits up to the first non-digit. Throws std::invalid_argument for text
+// that does not start with a number, std::out_of_range past what an int
+// holds (a negative number wraps there, as that conversion does).
 int ParsePurgeInterval(const std::string& text) {
     std::size_t at = 0;
     while (at < text.size() && std::isspace(static_cast<unsigned char>(text[at]))) ++at;
+    bool negative = false;
+    if (at < text.size() && (text[at] == '+' || text[at] == '-')) {
+        negative = text[at] == '-';
+        ++at;
+    }
     if (at >= text.size() || !std::isdigit(static_cast<unsigned char>(text[at])))
         throw std::invalid_argument("invalid stoul argument");
     const unsigned long value = std::stoul(text.substr(at), nullptr, 10);
+    if (negative && value != 0) throw std::out_of_range("stoul argument out of range");
     if (value > static_cast<unsigned long>(INT_MAX)) throw std::out_of_range("stoul argument out of range");
     return static_cast<int>(value);
 }
@@ -213,11 +221,12 @@ bool InvoiceReminderDBHelper::GetUserDetails(TxnReminderStatusCode& status, boos
         averageDaysToPay[recNum] = Bal{};
     }
 
-    // Zeros in place of the host's figures would be shown as facts.
+    // The customer list is what the screens need to build groups: without
+    // the host's figures every customer is still listed, with 0, and the log
+    // says why.
     if (CName::GetAverageDaysToPay(averageDaysToPay).Failed()) {
-        TXNR_FAILURE("TxnReminder:InvoiceReminderDBHelper::GetUserDetails - Unable to get average days to pay");
-        status = TxnReminderStatus_NoTransaction;
-        return false;
+        TXNR_FAILURE("TxnReminder:InvoiceReminderDBHelper::GetUserDetails - Unable to get average days to pay, 0 shown");
+        for (auto& entry : averageDaysToPay) entry.second = Bal{};
     }
     for (auto& [recNum, user] : users) user.SetTargetAvgDaysToPay(Bal2Double(averageDaysToPay[recNum]));
 
@@ -292,7 +301,12 @@ bool InvoiceReminderDBHelper::IsTransactionEligibleToPurge(unsigned long transac
 
     const DateType32 modified = DateAndTimeToDate(target->GetModTime());
     const DateType32 today = DateAndTimeToDate(GetMXSystemTime());
-    if (today > modified && !(DateAdd(modified, GetIntervalForPurgingLogicFromDCE()) > today)) return true;
+    // Counted in days rather than by adding the interval to a date: a date
+    // past the calendar's last year would wrap, and a longer interval must
+    // never purge more.
+    if (today > modified &&
+        DateToDayNumber(today) - DateToDayNumber(modified) >= static_cast<long>(GetIntervalForPurgingLogicFromDCE()))
+        return true;
     handle.reset();
     TXNR_TRACE("TxnReminder: IsTransactionEligibleToPurge: End");
     return false;
@@ -300,7 +314,7 @@ bool InvoiceReminderDBHelper::IsTransactionEligibleToPurge(unsigned long transac
 
 int InvoiceReminderDBHelper::GetIntervalForPurgingLogicFromDCE() {
     const LogSite site = TXNR_SITE;
-    static const int interval = [&site] {
+    const auto read = [&site] {
         LogAt(site, 1, 5, "TxnReminder::GetIntervalForPurgingLogicFromDCE: Getting interval value from DCE");
         try {
             std::string value;
@@ -317,6 +331,18 @@ int InvoiceReminderDBHelper::GetIntervalForPurgingLogicFromDCE() {
             LogAt(site, 4, 5, "TxnReminder::GetIntervalForPurgingLogicFromDCE: unusable interval, 90 days kept");
             return kDefaultPurgeIntervalDays;
         }
-    }();
+    };
+    // Taken once per process (again after a reset of the process caches).
+    static std::mutex guard;
+    static int interval = 0;
+    static unsigned takenAt = 0;
+    static bool taken = false;
+    const std::lock_guard<std::mutex> lock(guard);
+    const unsigned generation = TxnReminderUtil::ProcessCacheGeneration();
+    if (!taken || takenAt != generation) {
+        interval = read();
+        takenAt = generation;
+        taken = true;
+    }
     return interval;
 }

@@ -105,9 +105,8 @@ bool InvoiceTransactionContainer::IsAcceptableTarget(TxnReminderStatusCode& stat
 
 bool InvoiceTransactionContainer::IsExecutable(TxnReminderStatusCode&, std::vector<TxnReminderRule>& rules,
                                                TxnSendableReminderContainer& reminder) {
-    // The history of one invoice is a handful of entries: searched in place
-    // rather than copied and indexed for every invoice.
-    const std::vector<TxnReminderExecutionDetails>& history = ExecutionDetails();
+    // Through the accessor: a container may keep its history elsewhere.
+    const std::vector<TxnReminderExecutionDetails> history = GetExecutionDetailsList();
     const auto carriedOut = [&history](unsigned long ruleId) {
         return std::any_of(history.begin(), history.end(), [ruleId](const TxnReminderExecutionDetails& detail) {
             return detail.IsCarriedOut() && detail.GetRuleId() == ruleId;

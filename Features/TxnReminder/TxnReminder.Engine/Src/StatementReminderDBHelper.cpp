@@ -1,6 +1,7 @@
 #include "StatementReminderDBHelper.h"
 
 #include <cstdint>
+#include <exception>
 #include <string>
 #include <vector>
 
@@ -138,8 +139,17 @@ bool StatementReminderDBHelper::GetAllStatementRulesForReminderSet(std::vector<S
         rule.SetEmailTemplateId(record.MessageTemplateId);
         rule.SetStyleTemplateId(record.StyleTemplateId);
         rule.SetScheduleDayWithFrequency(record.ScheduleDay, record.Frequency);
-        rule.SetEmailListPrepDate(TxnReminderTimerUtil::StatementStringToDate(
-            Host::BoundedText(record.EmailListPrepDate, sizeof record.EmailListPrepDate)));
+        // One stored rule whose date cannot be read costs that rule only,
+        // not the listing of every set and every later selection.
+        const std::string prepText = Host::BoundedText(record.EmailListPrepDate, sizeof record.EmailListPrepDate);
+        try {
+            rule.SetEmailListPrepDate(TxnReminderTimerUtil::StatementStringToDate(prepText));
+        } catch (const std::exception& e) {
+            TXNR_FAILURE("TxnReminder:StatementReminderDBHelper::GetAllRules - rule %lu left out: its e-mail list "
+                         "preparation date '%s' cannot be read (%s)",
+                         rule.GetRuleId(), prepText.c_str(), e.what());
+            continue;
+        }
         rules.push_back(rule);
     }
     if (!rules.empty()) {
@@ -276,7 +286,16 @@ bool StatementReminderDBHelper::SaveStmtRule(StatementReminderRule& rule) {
 
     Util::Status written;
     if (rule.GetRuleId() != 0) {
-        record.SetEmailListPrepDate(TxnReminderTimerUtil::DateToString(rule.GetEmailListPrepDate()));
+        // The text must read back as this date: a year below 1000 has fewer
+        // than eight digits, and a date that is no date reads back as none.
+        const DateType32 prepDate = rule.GetEmailListPrepDate();
+        if (!prepDate.IsValid() || prepDate.GetYear() < 1000 || prepDate.GetYear() > 9999) {
+            TXNR_FAILURE("TxnReminder:StatementReminderDBHelper::SaveRule - rule %lu: e-mail list preparation date "
+                         "%d-%d-%d is not a date the rule can keep",
+                         rule.GetRuleId(), prepDate.GetYear(), prepDate.GetMonth(), prepDate.GetDay());
+            return false;
+        }
+        record.SetEmailListPrepDate(TxnReminderTimerUtil::DateToString(prepDate));
         written = record.Update(GetTransaction());
         SendTelemetryEvent(kTxnReminderTelemetryKind,
                            "EventSource=AutomatedStatementReminders,EventId=ReminderModified");

@@ -1,10 +1,12 @@
 #include "Tracking_Functions.h"
 
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
 #include "Platform/WinApi.h"
+#include "TxnReminderUtil.h"
 
 namespace {
 // The factory key and module name are wide literals converted to the ANSI
@@ -35,6 +37,14 @@ void* Tracking_Functions::GetPerformanceTracker() { return m_proxy.Instance()->G
 bool Tracking_Functions::IsEnabled() { return m_proxy.Instance()->IsEnabled(); }
 
 Tracking_Functions& Tracking_Functions::Instance() {
-    static Tracking_Functions proxy;
-    return proxy;
+    static std::mutex guard;
+    static std::unique_ptr<Tracking_Functions> proxy;
+    static unsigned takenAt = 0;
+    const std::lock_guard<std::mutex> lock(guard);
+    const unsigned generation = TxnReminderUtil::ProcessCacheGeneration();
+    if (!proxy || takenAt != generation) {
+        proxy.reset(new Tracking_Functions());
+        takenAt = generation;
+    }
+    return *proxy;
 }

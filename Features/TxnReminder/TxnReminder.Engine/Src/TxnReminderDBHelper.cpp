@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <boost/property_tree/ptree.hpp>
+#include <climits>
 #include <cstdint>
 #include <cstring>
 #include <exception>
@@ -27,10 +28,12 @@
 
 namespace {
 constexpr std::size_t kMaxReminderSetNameChars = 64;
-// Buffers a loaded template is read into: 256 and 32,000 characters.
-constexpr std::size_t kTemplateSubjectBuffer = 257;
-constexpr std::size_t kTemplateBodyBuffer = 32001;
+// A template's subject and body hold at most 256 and 32,000 characters.
+constexpr std::size_t kTemplateSubjectChars = 256;
+constexpr std::size_t kTemplateBodyChars = 32000;
 constexpr long kSecondsPerDay = 86400;
+// The rule record keeps an invoice rule's interval as 32-bit seconds.
+constexpr long kMaxInvoiceRuleDays = INT32_MAX / kSecondsPerDay;
 const char* const kReminderTemplateName = "Reminder";
 
 // Characters of a UTF-8 text (bytes that do not continue a character).
@@ -332,14 +335,10 @@ bool TxnReminderDBHelper::GetRuleTemplate(TxnReminderRuleTemplate& ruleTemplate,
         }
         ruleTemplate.SetTemplateId(record.GetTemplateId());
         ruleTemplate.SetTemplateTypeId(static_cast<int>(record.GetTemplateTypeId()));
-        // The record fills the whole buffer (text, then zeros): no need to
-        // clear it first.
-        const std::unique_ptr<char[]> subject(new char[kTemplateSubjectBuffer]);
-        record.GetSubject(subject.get(), kTemplateSubjectBuffer);
-        ruleTemplate.SetTemplateSubject(Util::TString(subject.get()));
-        const std::unique_ptr<char[]> body(new char[kTemplateBodyBuffer]);
-        record.GetBody(body.get(), kTemplateBodyBuffer);
-        ruleTemplate.SetTemplateBody(Util::TString(body.get()));
+        // Whole texts: a buffer sized in bytes would cut a text of accented
+        // characters well short of its limit in characters.
+        ruleTemplate.SetTemplateSubject(Util::TString(record.GetSubject()));
+        ruleTemplate.SetTemplateBody(Util::TString(record.GetBody()));
 
         TXNR_TRACE("TxnReminder::Exiting TxnReminderDBHelper %s", TXNR_FUNCTION_NAME);
         return true;
@@ -356,6 +355,16 @@ bool TxnReminderDBHelper::SaveRuleTemplate(TxnReminderRuleTemplate& ruleTemplate
                             "TxnReminder:TxnReminderDBHelper::SaveRuleTemplate - Failed to get GetDBTransactionPtr ",
                             nullptr, TxnReminderStatus_Reset))
             return false;
+        const std::string subject = ruleTemplate.GetTemplateSubject().str();
+        const std::string body = ruleTemplate.GetTemplateBody().str();
+        // Stored whole or not at all: a text cut on the way would go out as
+        // a reminder nobody wrote.
+        if (Utf8Chars(subject) > kTemplateSubjectChars || Utf8Chars(body) > kTemplateBodyChars ||
+            subject.find('\0') != std::string::npos || body.find('\0') != std::string::npos) {
+            TXNR_FAILURE("TxnReminder:TxnReminderDBHelper::SaveRuleTemplate - template refused: the subject holds at "
+                         "most 256 characters, the body at most 32000, and neither a NUL character");
+            return false;
+        }
         if (!CreateRuleTemplateType(TxnReminderRuleTemplate::kInvoiceTemplateType)) {
             TXNR_FAILURE("TxnReminder: Unable to create Invoice reminder template");
             return false;
@@ -364,7 +373,7 @@ bool TxnReminderDBHelper::SaveRuleTemplate(TxnReminderRuleTemplate& ruleTemplate
         long templateId = ruleTemplate.GetTemplateId();
         const Util::Status saved = MessageTemplateAdapter::Save(
             TxnReminderRuleTemplate::kInvoiceTemplateType, templateId, 0, kReminderTemplateName,
-            ruleTemplate.GetTemplateBody().str(), ruleTemplate.GetTemplateSubject().str(), 0, GetTransaction());
+            body, subject, 0, GetTransaction());
         if (!CheckWrite(TXNR_SITE, saved,
                         {"TxnReminder: Unable to save Invoice reminder template",
                          "TxnReminder:TxnReminderDBHelper::SaveRuleTemplate Rollback api returned false", nullptr,
@@ -446,8 +455,7 @@ bool TxnReminderDBHelper::DeleteRuleTemplate(TxnReminderStatusCode& status, long
 
 namespace {
 
-// Longest texts of a target group that storage accepts, in bytes of the
-// host's text, so that nothing stored is ever cut by a record buffer.
+// Longest texts of a target group, in characters.
 constexpr std::size_t kTargetGroupNameLimit = 50;
 constexpr std::size_t kTargetGroupDescriptionLimit = 250;
 // Buffers a group's texts are read back into.
@@ -479,14 +487,14 @@ bool TxnReminderDBHelper::GetTargetGroup(long& groupId, TxnReminderTargetGroup& 
     group.SetTargetGroupId(record.GetTargetGroupId());
     char name[kTargetGroupNameBuffer];
     record.GetName(name, sizeof name);
-    if (std::strlen(name) > kTargetGroupNameLimit) {
+    if (Utf8Chars(name) > kTargetGroupNameLimit) {
         TXNR_FAILURE("TxnReminder:TxnReminderDBHelper::GetTargetGroup -Target group name's length limit exceeded");
         return false;
     }
     group.SetTargetGroupName(Util::TString(name));
     std::unique_ptr<char[]> description(new char[kTargetGroupDescriptionBuffer]);
     record.GetDescription(description.get(), kTargetGroupDescriptionBuffer);
-    if (std::strlen(description.get()) > kTargetGroupDescriptionLimit) {
+    if (Utf8Chars(description.get()) > kTargetGroupDescriptionLimit) {
         TXNR_FAILURE(
             "TxnReminder:TxnReminderDBHelper::GetTargetGroup -Target group description's length limit exceeded");
         return false;
@@ -504,6 +512,13 @@ bool TxnReminderDBHelper::GetTargetGroup(long& groupId, TxnReminderTargetGroup& 
     }
     TXNR_MILESTONE("TxnReminder::Exiting TxnReminderDBHelper %s", TXNR_FUNCTION_NAME);
     return true;
+}
+
+bool TxnReminderDBHelper::HasOwnTargetGroup(long groupId) {
+    if (!GetTransaction()) return false;
+    DMReminderTargetGroup::IDBReminderTargetGroup record;
+    const Util::Status loaded = record.Load(groupId, GetTransaction());
+    return loaded.Succeeded() && loaded.GetStatusCode() != Util::Status::kRecordNotFound;
 }
 
 bool TxnReminderDBHelper::GetDLPTargetGroup(long& groupId, TxnReminderTargetGroup& group, bool withUsers) {
@@ -526,13 +541,13 @@ bool TxnReminderDBHelper::GetDLPTargetGroup(long& groupId, TxnReminderTargetGrou
     }
     group.SetTargetGroupId(permissionGroup->GetId());
     const std::string name = permissionGroup->GetGroupName();
-    if (name.size() > kTargetGroupNameLimit) {
+    if (Utf8Chars(name) > kTargetGroupNameLimit) {
         TXNR_FAILURE("TxnReminder:TxnReminderDBHelper::GetDLPTargetGroup -Target group name's length limit exceeded");
         return false;
     }
     group.SetTargetGroupName(Util::TString(name));
     const std::string description = permissionGroup->GetGroupDesc();
-    if (description.size() > kTargetGroupDescriptionLimit) {
+    if (Utf8Chars(description) > kTargetGroupDescriptionLimit) {
         TXNR_FAILURE(
             "TxnReminder:TxnReminderDBHelper::GetDLPTargetGroup -Target group description's length limit exceeded");
         return false;
@@ -632,14 +647,17 @@ bool TxnReminderDBHelper::SaveTargetGroup(TxnReminderStatusCode& status, TxnRemi
     DMReminderTargetGroup::IDBReminderTargetGroup record;
     record.SetTargetGroupType(group.GetTargetGroupType());
     const Util::TString name = group.GetTargetGroupName();
-    if (name.str().size() > kTargetGroupNameLimit) {
+    // Also what the record can hold whole, so that a stored name reads back
+    // as it was written.
+    if (Utf8Chars(name.str()) > kTargetGroupNameLimit || name.str().size() >= kTargetGroupNameBuffer) {
         TXNR_FAILURE("TxnReminder:TxnReminderDBHelper::SaveTargetGroup -Target group name's length limit exceeded");
         status = TxnReminderStatus_LengthExceeded;
         return false;
     }
     record.SetName(name);
     const Util::TString description = group.GetTargetGroupDescription();
-    if (description.str().size() > kTargetGroupDescriptionLimit) {
+    if (Utf8Chars(description.str()) > kTargetGroupDescriptionLimit ||
+        description.str().size() >= kTargetGroupDescriptionBuffer) {
         TXNR_FAILURE(
             "TxnReminder:TxnReminderDBHelper::SaveTargetGroup -Target group description's length limit exceeded");
         status = TxnReminderStatus_LengthExceeded;
@@ -712,7 +730,7 @@ bool TxnReminderDBHelper::GetCustomerGroupDetails(TxnReminderStatusCode& status,
         group.SetTargetGroupId(record.GetTargetGroupId());
         char name[kTargetGroupNameBuffer];
         record.GetName(name, sizeof name);
-        if (std::strlen(name) > kTargetGroupNameLimit) {
+        if (Utf8Chars(name) > kTargetGroupNameLimit) {
             TXNR_FAILURE("TxnReminder:TxnReminderDBHelper::GetCustomerGroupDetails -Target group name's length limit "
                          "exceeded");
             status = TxnReminderStatus_LengthExceeded;
@@ -721,7 +739,7 @@ bool TxnReminderDBHelper::GetCustomerGroupDetails(TxnReminderStatusCode& status,
         group.SetTargetGroupName(Util::TString(name));
         group.SetTargetGroupType(record.GetTargetGroupType());
         record.GetDescription(description.get(), kTargetGroupDescriptionBuffer);
-        if (std::strlen(description.get()) > kTargetGroupDescriptionLimit) {
+        if (Utf8Chars(description.get()) > kTargetGroupDescriptionLimit) {
             TXNR_FAILURE("TxnReminder:TxnReminderDBHelper::GetCustomerGroupDetails -Target group description's length "
                          "limit exceeded");
             status = TxnReminderStatus_LengthExceeded;
@@ -760,6 +778,15 @@ bool TxnReminderDBHelper::SaveExecutionHistory(unsigned long txnId, FormViewType
 
 bool TxnReminderDBHelper::SaveRule(TxnReminderRule& rule, FormViewType view) {
     TXNR_TRACE("TxnReminder::Entering TxnReminderDBHelper %s", TXNR_FUNCTION_NAME);
+    // Refused before anything is written: a count whose seconds do not fit
+    // the record would load back as another count, even of the other sign.
+    const long days = rule.GetRuleCriteria().GetDays();
+    if (view == FormViewType_Invoice && (days > kMaxInvoiceRuleDays || days < -kMaxInvoiceRuleDays)) {
+        TXNR_FAILURE("TxnReminder:TxnReminderDBHelper::SaveRule - rule %lu: %ld days is beyond the %ld days a rule "
+                     "can keep",
+                     rule.GetRuleId(), days, kMaxInvoiceRuleDays);
+        return false;
+    }
     if (!SaveRuleTemplate(rule.GetRuleTemplate())) return false;
     if (!HasTransaction(TXNR_SITE, "TxnReminder: SaveRule: dbTrans is NULL", nullptr, TxnReminderStatus_Reset))
         return false;
@@ -770,9 +797,7 @@ bool TxnReminderDBHelper::SaveRule(TxnReminderRule& rule, FormViewType view) {
     record.SetRemindersetId(static_cast<long>(rule.GetRuleSetId()));
     record.SetDateToCompare(criteria.ConvertDateToCompareStringToNumericValue(view));
     record.SetCondition(criteria.GetSchedule());
-    // Invoice rules keep their interval in seconds. Computed wide: the record
-    // keeps the low 32 bits.
-    const long days = criteria.GetDays();
+    // Invoice rules keep their interval in seconds (checked above to fit).
     record.SetTriggerInterval(view == FormViewType_Invoice ? days * kSecondsPerDay : days);
     record.SetMessageTemplateId(rule.GetRuleTemplate().GetTemplateId());
     if (rule.GetRuleTemplate().GetTemplateId() <= 0) {
@@ -961,7 +986,41 @@ bool TxnReminderDBHelper::MigrateOldTargetGroupAndUserTableToNewDLPTables() {
         return false;
     if (oldGroups.empty()) return true;
 
+    // Every set's new group is decided from the state before the migration:
+    // once the first permission group is made, its id may equal a later old
+    // group's id, and a set moved onto it would be taken for a member of that
+    // old group and moved again. A set that already names a permission group
+    // belongs to it and is left alone.
+    struct OldGroup {
+        const DMReminderTargetGroup::DBReminderTargetGroup* record;
+        std::vector<DBReminderTargetUser> members;
+        std::vector<DMTransactionReminderSet::DBTransactionReminderSet> sets;
+    };
+    std::vector<OldGroup> snapshot;
+    snapshot.reserve(oldGroups.size());
     for (const auto& oldGroup : oldGroups) {
+        OldGroup entry{&oldGroup, {}, {}};
+        if (failed(TXNR_SITE,
+                   DMReminderTargetUser::IDBReminderTargetUser::BatchLoad(oldGroup.TargetGroupId, entry.members, txn),
+                   "TxnReminder::MigrateDBTable BatchLoad failed for target users"))
+            return false;
+        std::vector<DMTransactionReminderSet::DBTransactionReminderSet> sets;
+        if (failed(TXNR_SITE,
+                   DMTransactionReminderSet::IDBTransactionReminderSet::BatchLoadByTargetGroup(
+                       FormViewType_Invoice, oldGroup.TargetGroupId, sets, txn),
+                   "TxnReminder::MigrateDBTable - BatchLoadByTargetGroup - Unable to load reminder sets associated "
+                   "to a target group"))
+            return false;
+        Group* found = nullptr;
+        const Util::Status lookedUp = Group::GetGroupById(oldGroup.TargetGroupId, found, false);
+        const std::unique_ptr<Group> permissionGroup(found);
+        if (failed(TXNR_SITE, lookedUp, "TxnReminder::MigrateDBTable GetGroupById failed")) return false;
+        if (!permissionGroup) entry.sets = std::move(sets);
+        snapshot.push_back(std::move(entry));
+    }
+
+    for (const OldGroup& old : snapshot) {
+        const auto& oldGroup = *old.record;
         DMEntityGroupsHeader::DBEntityGroupsHeader header;
         header.GroupEntityType = kMigratedGroupEntityType;
         DMEntityGroupsHeader::SetName(header, Host::BoundedText(oldGroup.Name, sizeof oldGroup.Name));
@@ -969,14 +1028,9 @@ bool TxnReminderDBHelper::MigrateOldTargetGroupAndUserTableToNewDLPTables() {
             header, Host::BoundedText(oldGroup.Description, sizeof oldGroup.Description));
         DMEntityGroupsHeader::SetUsedBy(header, kMigratedGroupUsedBy);
 
-        std::vector<DBReminderTargetUser> members;
-        if (failed(TXNR_SITE,
-                   DMReminderTargetUser::IDBReminderTargetUser::BatchLoad(oldGroup.TargetGroupId, members, nullptr),
-                   "TxnReminder::MigrateDBTable BatchLoad failed for target users"))
-            return false;
         std::vector<DMEntityGroupRules::DBEntityGroupRules> rules;
-        rules.reserve(members.size());
-        for (const DBReminderTargetUser& member : members) {
+        rules.reserve(old.members.size());
+        for (const DBReminderTargetUser& member : old.members) {
             DMEntityGroupRules::DBEntityGroupRules rule;
             rule.RuleId = -1;
             rule.GroupId = oldGroup.TargetGroupId;
@@ -989,14 +1043,7 @@ bool TxnReminderDBHelper::MigrateOldTargetGroupAndUserTableToNewDLPTables() {
         if (saved.Succeeded() && newGroupId <= 0) saved = Util::Status::GetFailed();
         if (failed(TXNR_SITE, saved, "TxnReminder::MigrateDBTable SaveGroup failed ")) return false;
 
-        std::vector<DMTransactionReminderSet::DBTransactionReminderSet> sets;
-        if (failed(TXNR_SITE,
-                   DMTransactionReminderSet::IDBTransactionReminderSet::BatchLoadByTargetGroup(
-                       FormViewType_Invoice, oldGroup.TargetGroupId, sets, txn),
-                   "TxnReminder::MigrateDBTable - BatchLoadByTargetGroup - Unable to load reminder sets associated "
-                   "to a target group"))
-            return false;
-        for (const auto& loaded : sets) {
+        for (const auto& loaded : old.sets) {
             DMTransactionReminderSet::IDBTransactionReminderSet set;
             set.SetRemindersetId(loaded.RemindersetId);
             set.SetName(Host::BoundedText(loaded.Name, sizeof loaded.Name));
@@ -1006,7 +1053,7 @@ bool TxnReminderDBHelper::MigrateOldTargetGroupAndUserTableToNewDLPTables() {
             if (failed(TXNR_SITE, set.Update(txn), "TxnReminder::MigrateDBTable - ReminderSet - failed"))
                 return false;
         }
-        if (failed(TXNR_SITE, DMReminderTargetUser::IDBReminderTargetUser::BatchDelete(members, txn),
+        if (failed(TXNR_SITE, DMReminderTargetUser::IDBReminderTargetUser::BatchDelete(old.members, txn),
                    "TxnReminder::MigrateDBTable BatchDelete failed for target users"))
             return false;
     }

@@ -90,6 +90,11 @@ public:
     // a member.
     void SetMembersAsListed(bool asListed) { m_membersAsListed = asListed; }
 
+    // Whether the feature's own tables hold a target group of this id. Asks
+    // quietly: a caller that falls back to the permission groups has nothing
+    // to report when the answer is no.
+    bool HasOwnTargetGroup(long groupId);
+
     // Where a storage line is written from: the operation's source file, line
     // and full signature (see TXNR_SITE).
     struct LogSite {

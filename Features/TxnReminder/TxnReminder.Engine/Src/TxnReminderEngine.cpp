@@ -40,21 +40,32 @@ std::string ViewText(FormViewType view) { return std::to_string(static_cast<int>
 
 TxnReminderEngine::TxnReminderEngine(FormViewType viewType) : m_viewType(viewType) {}
 
-TxnReminderEngine::TxnReminderEngine(const TxnReminderEngine& other)
-    : m_viewType(other.m_viewType), m_dbHelper(other.m_dbHelper) {}
+TxnReminderEngine::TxnReminderEngine(const TxnReminderEngine& other) : m_viewType(other.m_viewType) {
+    other.ShareHelper();
+    m_dbHelper = other.m_dbHelper;
+    m_helperKeeper = other.m_helperKeeper;
+}
 
 TxnReminderEngine& TxnReminderEngine::operator=(const TxnReminderEngine& other) {
     m_viewType = other.m_viewType;
     if (this == &other) return *this;
-    // Releases an owned helper that differs from the source's, then takes the
-    // source's helper and its ownership.
+    other.ShareHelper();
+    // An owned helper that differs from the source's is released here; a
+    // shared one goes when its last engine does.
     m_dbHelper = other.m_dbHelper;
+    m_helperKeeper = other.m_helperKeeper;
     return *this;
 }
 
 TxnReminderEngine::~TxnReminderEngine() {
     m_viewType = FormViewType_None;
     m_dbHelper.Release();
+}
+
+void TxnReminderEngine::ShareHelper() const {
+    if (!m_dbHelper || !m_dbHelper.Owns()) return;
+    // Copying the holder moves the ownership into the keeper.
+    m_helperKeeper = std::make_shared<Util::AutoPtr<TxnReminderDBHelper>>(m_dbHelper);
 }
 
 bool TxnReminderEngine::Initialize() {
@@ -515,7 +526,9 @@ bool TxnReminderEngine::PrepareReminderListToSendForStmt(TxnReminderStatusCode& 
             TxnReminderTargetGroup group;
             // Sets made since target groups became permission groups name a
             // permission group, which has no own-table record to load.
-            if (!GetTargetGroup(set.GetTargetGroupId(), group) && !GetDLPTargetGroup(set.GetTargetGroupId(), group)) {
+            const long groupId = set.GetTargetGroupId();
+            const bool ownTable = m_dbHelper->HasOwnTargetGroup(groupId);
+            if (!(ownTable ? GetTargetGroup(groupId, group) : GetDLPTargetGroup(groupId, group))) {
                 TXNR_FAILURE("TxnReminderEngine:PrepareReminderListToSendForStmt: Get target group failed.");
                 status = TxnReminderStatus_LoadFailed;
                 return false;

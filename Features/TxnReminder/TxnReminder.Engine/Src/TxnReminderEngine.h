@@ -93,6 +93,13 @@ private:
     // Lets the engine's own tests place and inspect a storage helper.
     friend class TxnReminderEngineTestAccess;
 
+    // Hands an owned helper to the keeper that copies share, so that it lives
+    // as long as any engine that can reach it.
+    void ShareHelper() const;
+
     FormViewType m_viewType;
     Util::AutoPtr<TxnReminderDBHelper> m_dbHelper;
+    // Owns the helper once the engine has been copied; m_dbHelper then only
+    // points at it.
+    mutable std::shared_ptr<Util::AutoPtr<TxnReminderDBHelper>> m_helperKeeper;
 };

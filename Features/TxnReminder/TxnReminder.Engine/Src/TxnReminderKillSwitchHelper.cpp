@@ -1,10 +1,12 @@
 #include "TxnReminderKillSwitchHelper.h"
 
 #include <map>
+#include <mutex>
 #include <optional>
 #include <string>
 
 #include "Config/HostServices.h"
+#include "TxnReminderUtil.h"
 
 #define TXNR_SOURCE_FILE TXNR_SRC_DIR "TxnReminderKillSwitchHelper"
 
@@ -30,27 +32,41 @@ const FlagName kFlagNames[] = {
     {TxnReminderKillSwitch_InvoicePaymentReminders, "invoice_payment_reminders"},
 };
 
-// Written only while the table is first filled, read afterwards.
-std::map<TxnReminderKillSwitchKey, bool>& SwitchTable() {
-    static std::map<TxnReminderKillSwitchKey, bool> table;
-    return table;
-}
+// What this process has read of the switches; read again after a reset of
+// the process caches.
+struct SwitchReads {
+    std::recursive_mutex guard;
+    unsigned generation = 0;
+    std::map<TxnReminderKillSwitchKey, bool> table;   // filled once, read afterwards
+    std::optional<bool> globalRead;                   // the global switch once a read succeeded
+    std::optional<bool> globalSeen;                   // what item answers take the global switch as
+    std::optional<bool> tableReady;
+};
 
-// The global switch once a read has succeeded; empty until then.
-std::optional<bool>& GlobalRead() {
-    static std::optional<bool> value;
-    return value;
+SwitchReads& Reads() {
+    static SwitchReads reads;
+    const unsigned generation = TxnReminderUtil::ProcessCacheGeneration();
+    const std::lock_guard<std::recursive_mutex> lock(reads.guard);
+    if (reads.generation != generation) {
+        reads.table.clear();
+        reads.globalRead.reset();
+        reads.globalSeen.reset();
+        reads.tableReady.reset();
+        reads.generation = generation;
+    }
+    return reads;
 }
 } // namespace
 
 TxnReminderKillSwitchHelper::TxnReminderKillSwitchHelper() = default;
 
 bool TxnReminderKillSwitchHelper::IsFeatureEnabled() {
-    std::optional<bool>& globalRead = GlobalRead();
-    if (globalRead) return *globalRead;
+    SwitchReads& reads = Reads();
+    const std::lock_guard<std::recursive_mutex> lock(reads.guard);
+    if (reads.globalRead) return *reads.globalRead;
     try {
         const bool enabled = KillSwitchHelper::getInstance()->IsFeatureEnabled(kSwitchArea, "FeatureEnabled");
-        globalRead = enabled;
+        reads.globalRead = enabled;
         return enabled;
     } catch (...) {
         TXNR_FAILURE("TxnReminder:TxnReminderKillSwitchHelper::IsFeatureEnabled - Unable to read DCE flag");
@@ -59,23 +75,24 @@ bool TxnReminderKillSwitchHelper::IsFeatureEnabled() {
 }
 
 bool TxnReminderKillSwitchHelper::IsFeatureEnabled(TxnReminderKillSwitchKey key) {
+    SwitchReads& reads = Reads();
+    const std::lock_guard<std::recursive_mutex> lock(reads.guard);
     // Item answers stay consistent for the whole process: the global switch
     // is taken once here, even when that read failed and answered "on".
-    static const bool globalSeen = IsFeatureEnabled();
-    if (!globalSeen) {
+    if (!reads.globalSeen) reads.globalSeen = IsFeatureEnabled();
+    if (!*reads.globalSeen) {
         TXNR_MILESTONE("TxnReminder:: Global feature Off");
         return false;
     }
-    static const bool tableReady = InitializeKillSwitchLookUPTable();
-    if (!tableReady) return true;
-    const auto& table = SwitchTable();
-    const auto it = table.find(key);
-    return it == table.end() ? true : it->second;
+    if (!reads.tableReady) reads.tableReady = InitializeKillSwitchLookUPTable();
+    if (!*reads.tableReady) return true;
+    const auto it = reads.table.find(key);
+    return it == reads.table.end() ? true : it->second;
 }
 
 bool TxnReminderKillSwitchHelper::InitializeKillSwitchLookUPTable() {
     try {
-        auto& table = SwitchTable();
+        auto& table = Reads().table;
         for (const FlagName& entry : kFlagNames) {
             table[entry.key] = KillSwitchHelper::getInstance()->IsFeatureEnabled(kSwitchArea, entry.flag);
         }

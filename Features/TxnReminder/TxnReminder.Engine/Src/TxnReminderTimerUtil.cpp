@@ -3,12 +3,14 @@
 #include <algorithm>
 #include <climits>
 #include <cstdint>
+#include <mutex>
 #include <stdexcept>
 
 #include "Config/HostServices.h"
 #include "DB/DBManager.h"
 #include "InvoiceReminderPrompt.h"
 #include "Prefs/PrefsTag.h"
+#include "TxnReminderUtil.h"
 
 #define TXNR_SOURCE_FILE TXNR_SRC_DIR "TxnReminderTimerUtil"
 
@@ -219,8 +221,23 @@ void TxnReminderTimerUtil::StartTimer() {
     try {
         TXNR_TRACE("TxnReminder::StartTimer: Entering function");
         KillTimerIfArmed();
-        static const unsigned long initialDelay = GetInitialDelayInSecondsFromDCE();
-        unsigned long delay = std::max(GetNextLaunchDelayInSeconds(), initialDelay);
+        // Taken once per process (again after a reset of the process caches).
+        static std::mutex guard;
+        static unsigned long initialDelay = 0;
+        static unsigned takenAt = 0;
+        static bool taken = false;
+        unsigned long delayFloor = 0;
+        {
+            const std::lock_guard<std::mutex> lock(guard);
+            const unsigned generation = TxnReminderUtil::ProcessCacheGeneration();
+            if (!taken || takenAt != generation) {
+                initialDelay = GetInitialDelayInSecondsFromDCE();
+                takenAt = generation;
+                taken = true;
+            }
+            delayFloor = initialDelay;
+        }
+        unsigned long delay = std::max(GetNextLaunchDelayInSeconds(), delayFloor);
         delay = std::min(delay, kMaxTimerDelaySeconds);
         TXNR_MILESTONE("TxnReminder::StartTimer: Starting Timer for %lu seconds", delay);
         g_timerId = static_cast<std::uint32_t>(

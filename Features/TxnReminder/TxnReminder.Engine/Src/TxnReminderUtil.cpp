@@ -1,5 +1,6 @@
 #include "TxnReminderUtil.h"
 
+#include <atomic>
 #include <cstdio>
 
 #include "Tracking_Functions.h"
@@ -19,6 +20,17 @@ void TxnReminderUtil::EndTracing(TimePoint start, char* file, char* function) {
     std::snprintf(text, sizeof text, "%f", seconds);
     TXNR_MILESTONE("%s - %s execution time=%s", file ? file : "", function ? function : "", text);
 }
+
+namespace {
+std::atomic<unsigned>& CacheGeneration() {
+    static std::atomic<unsigned> generation{0};
+    return generation;
+}
+} // namespace
+
+void TxnReminderUtil::ResetProcessCaches() { ++CacheGeneration(); }
+
+unsigned TxnReminderUtil::ProcessCacheGeneration() { return CacheGeneration().load(); }
 
 void SendTelemetryEvent(std::int32_t kind, const std::string& text) {
     IEventTracker* tracker = Tracking_Functions::Instance().GetEventTracker();

@@ -19,6 +19,14 @@ public:
     // Logs "<file> - <function> execution time=<seconds, six decimals>" at (0, 6).
     static void EndTracing(TimePoint start, char* file, char* function);
 
+    // The values taken once per process (feature switches, initial timer
+    // delay, purge interval, tracking proxy) are taken again on their next
+    // use after this: for a host that reloads its configuration, and for a
+    // test process that runs many cases, each with a host of its own.
+    static void ResetProcessCaches();
+    // Changes on every reset; a cache taken under another value is stale.
+    static unsigned ProcessCacheGeneration();
+
 private:
     TxnReminderUtil();
 };
