@@ -85,6 +85,19 @@ TEST_F(InvoiceEligibilityTest, CarriedOutRuleBlocksItselfAndEveryEarlierRule) {
         failed.AddExecutionDetail(
             TxnReminderExecutionDetails(1, FormViewType_Invoice, 2, static_cast<TxnReminderExecutionStatus>(status)));
     EXPECT_EQ(SelectedOn(failed, 7), 2u);
+
+    // A container that keeps its history elsewhere is judged on the history
+    // its accessor gives, not on the field it leaves empty.
+    class HistoryElsewhere : public InvoiceTransactionContainer {
+    public:
+        using InvoiceTransactionContainer::InvoiceTransactionContainer;
+        std::vector<TxnReminderExecutionDetails> GetExecutionDetailsList() override { return history; }
+        std::vector<TxnReminderExecutionDetails> history;
+    };
+    HistoryElsewhere elsewhere(1, FormViewType_Invoice, 12, m_due);
+    elsewhere.history = {TxnReminderExecutionDetails(1, FormViewType_Invoice, 2, TxnReminderExecutionStatus_Sent)};
+    EXPECT_EQ(SelectedOn(elsewhere, 7), 0u);
+    EXPECT_EQ(SelectedOn(elsewhere, 30), 3u);
 }
 
 TEST_F(InvoiceEligibilityTest, ZeroDayRulesFallDueOnTheDueDate) {

@@ -5,6 +5,7 @@
 #include "CompanyBuilder.h"
 #include "StorageFixture.h"
 #include "InvoiceReminderDBHelper.h"
+#include "TxnReminderUtil.h"
 #include "InvoiceTransactionContainer.h"
 #include "TxnReminderEngine.h"
 
@@ -238,14 +239,36 @@ INSTANTIATE_TEST_SUITE_P(Values, UnusableIntervalTest,
                                            UnusableInterval{"FailingService", "30", true, true}),
                          [](const ::testing::TestParamInfo<UnusableInterval>& info) { return info.param.name; });
 
+// Each row is a host of its own: the interval is taken again after a reset
+// of the process caches.
 TEST_F(PurgeIntervalTest, ConfiguredIntervalDecidesEligibility) {
-    Ctx().SetRemoteConfig("InvoicePaymentReminders", "PurgingLogicInterval", "30");
-    const unsigned long id = PaidInvoice(Date(2026, 1, 1));
-    InvoiceReminderDBHelper helper;
-    SetToday(Date(2026, 1, 30));
-    EXPECT_FALSE(helper.IsTransactionEligibleToPurge(id));
-    SetToday(Date(2026, 1, 31));
-    EXPECT_TRUE(helper.IsTransactionEligibleToPurge(id));
+    struct Row {
+        const char* configured;
+        DateType32 modified;
+        DateType32 today;
+        bool eligible;
+    };
+    const Row rows[] = {
+        {"30", Date(2026, 1, 1), Date(2026, 1, 30), false},
+        {"30", Date(2026, 1, 1), Date(2026, 1, 31), true},
+        {"+30", Date(2026, 1, 1), Date(2026, 1, 31), true},  // a sign is part of the number
+        {"+30", Date(2026, 1, 1), Date(2026, 1, 30), false},
+        // Adding these to the date would pass the calendar's last year and
+        // wrap: history of an invoice paid nine days ago must stay.
+        {"23500000", Date(2026, 3, 1), Date(2026, 3, 10), false},
+        {"2147483647", Date(2026, 3, 1), Date(2026, 3, 10), false},
+        {"0", Date(2026, 3, 9), Date(2026, 3, 10), true},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(std::string(row.configured) + " today " + std::to_string(row.today.GetDay()));
+        TxnReminderUtil::ResetProcessCaches();
+        Ctx().SetRemoteConfig("InvoicePaymentReminders", "PurgingLogicInterval", row.configured);
+        SetToday(row.modified);
+        const unsigned long id = PaidInvoice(row.modified);
+        InvoiceReminderDBHelper helper;
+        SetToday(row.today);
+        EXPECT_EQ(helper.IsTransactionEligibleToPurge(id), row.eligible);
+    }
 }
 
 } // namespace

@@ -118,7 +118,8 @@ TEST_F(MigrationTest, EveryFailingStepRollsBackWithItsLine) {
         {"ReminderSet.BatchLoadByTargetGroup", FaultKind::Fail, 2,
          "TxnReminder::MigrateDBTable - BatchLoadByTargetGroup - Unable to load reminder sets associated to a target "
          "group"},
-        {"ReminderSet.Update", FaultKind::Fail, 2, "TxnReminder::MigrateDBTable - ReminderSet - failed"},
+        {"Group.GetGroupById", FaultKind::Fail, 2, "TxnReminder::MigrateDBTable GetGroupById failed"},
+        {"ReminderSet.Update", FaultKind::Fail, 1, "TxnReminder::MigrateDBTable - ReminderSet - failed"},
         {"TargetUser.BatchDelete", FaultKind::Fail, 1, "TxnReminder::MigrateDBTable BatchDelete failed for target users"},
         {"TargetGroup.BatchDelete", FaultKind::Fail, 1, "TxnReminder::MigrateDBTable BatchDelete failed for target group"},
         {"DMTransaction.Commit", FaultKind::Fail, 1, "TxnReminder: Unable to commit the unit of work"},
@@ -141,6 +142,35 @@ TEST_F(MigrationTest, EveryFailingStepRollsBackWithItsLine) {
     EXPECT_TRUE(HasLine(4, 5, "TxnReminder: Exception in MigrateOldTargetGroupAndUserTableToNewDLPTables"));
     ASSERT_TRUE(engine.SaveReminderExecutionHistory(77, 1, TxnReminderExecutionStatus_Sent));
     ExpectUntouched();
+}
+
+// Permission groups made before the migration take ids that old groups also
+// have, and each new permission group takes an id a later old group may
+// have. Every set moves at most once, decided from the state before the
+// migration; a set naming an existing permission group stays on it.
+TEST_F(MigrationTest, SetsMoveOnceWhenPermissionGroupIdsCollideWithOldOnes) {
+    const long everyone = AddPermissionGroup("All customers", m_customers);
+    ASSERT_EQ(everyone, m_full);  // the collision this case is about
+    const long standard = AddReminderSet("Standard payment reminders", FormViewType_Invoice, everyone);
+    TxnReminderEngine engine(FormViewType_Invoice);
+    ASSERT_TRUE(engine.MigrateOldTargetGroupAndUserTableToNewDLPTables().Succeeded());
+
+    const auto groupName = [](long setId) {
+        return QueryText("SELECT g.name FROM reminder_sets s JOIN entity_groups g ON g.id = s.target_group_id "
+                         "WHERE s.id = " + std::to_string(setId));
+    };
+    EXPECT_EQ(groupName(standard), "All customers");
+    EXPECT_EQ(groupName(m_fullSet), "All customers");  // it named a permission group already
+    EXPECT_EQ(groupName(m_emptySet), "none");
+    EXPECT_EQ(Count("entity_groups"), 3);
+    EXPECT_EQ(Count("reminder_target_groups"), 0);
+    EXPECT_EQ(SetsNamingNoGroup(), 0);
+
+    // Run again: nothing is left to move, nothing moves.
+    const std::string before = QueryText("SELECT group_concat(id || ':' || target_group_id) FROM reminder_sets");
+    EXPECT_TRUE(engine.MigrateOldTargetGroupAndUserTableToNewDLPTables().Succeeded());
+    EXPECT_EQ(QueryText("SELECT group_concat(id || ':' || target_group_id) FROM reminder_sets"), before);
+    EXPECT_EQ(Count("entity_groups"), 3);
 }
 
 TEST_F(MigrationTest, WithoutATransactionNothingMoves) {

@@ -138,6 +138,24 @@ TEST_F(RecordStoreTest, RollbackDiscardsWritesMadeThroughTheTransactionAndCommit
     EXPECT_STREQ(loaded.GetName(), "Committed");
 }
 
+// Without a transaction a call stands on its own: it never joins a unit of
+// work open on the file, to be undone with it.
+TEST_F(RecordStoreTest, CallsWithoutATransactionNeverJoinAnOpenUnit) {
+    auto txn = NewTxn();
+    ASSERT_TRUE(AddStatus(5, 1, 2, txn.get()).Succeeded());
+    const Util::Status joined = AddStatus(5, 2, 2, nullptr);
+    EXPECT_TRUE(joined.Failed());
+    EXPECT_EQ(joined.GetStatusCode(), Util::Status::kBusy);
+    EXPECT_NE(txn->Rollback(), 0);
+    EXPECT_EQ(Count("stmt_reminder_status"), 0);
+
+    // With no unit open it stands, and a later rollback leaves it.
+    ASSERT_TRUE(AddStatus(5, 2, 2, nullptr).Succeeded());
+    ASSERT_TRUE(AddStatus(5, 3, 2, txn.get()).Succeeded());
+    EXPECT_NE(txn->Rollback(), 0);
+    EXPECT_EQ(Count("stmt_reminder_status"), 1);
+}
+
 TEST_F(RecordStoreTest, FailingCallInsideATransactionKeepsTheTransactionsEarlierWrites) {
     auto txn = NewTxn();
     ASSERT_TRUE(AddStatus(5, 9, 2, txn.get()).Succeeded());

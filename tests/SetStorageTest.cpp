@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <functional>
 #include <memory>
 #include <string>
@@ -160,6 +161,59 @@ TEST_F(SetStorageTest, NamesAndGroupsAreCheckedBeforeAnythingIsWritten) {
     }
     EXPECT_TRUE(m_events.empty());
     EXPECT_EQ(Counts(), "1/1/1");
+}
+
+// What loads back is always what was saved: a day count whose seconds do
+// not fit the record, or a template text over its limit in characters or
+// holding a NUL, is refused and nothing of the set is written.
+TEST_F(SetStorageTest, RulesLoadBackAsSavedOrAreRefusedWhole) {
+    auto times = [](const std::string& piece, int n) {
+        std::string text;
+        for (int i = 0; i < n; ++i) text += piece;
+        return text;
+    };
+    const struct {
+        const char* name;
+        int days;
+        int schedule;
+        std::string subject;
+        std::string body;
+        bool saved;
+    } rows[] = {
+        {"longest interval", 24855, 2, "Late", "Pay", true},
+        {"interval past the record", 24856, 2, "Late", "Pay", false},
+        {"thirty thousand days after", 30000, 2, "Late", "Pay", false},
+        {"thirty thousand days before", 30000, 1, "Soon", "Pay", false},
+        {"accented subject", 3, 2, times("é", 150), "Pay", true},
+        {"longest subject and body", 3, 2, times("ü", 256), times("ж", 32000), true},
+        {"subject too long", 3, 2, times("é", 257), "Pay", false},
+        {"body too long", 3, 2, "Late", times("ж", 32001), false},
+        {"NUL in the body", 3, 2, "Late", std::string("Pay\0 now", 8), false},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        const std::string counts = Counts();
+        TxnReminderSet set =
+            InvoiceSet(row.name, m_group, {InvoiceRule(row.days, row.schedule, row.subject, row.body)});
+        EXPECT_EQ(Engine().AddOrUpdateReminderSet(m_status, set), row.saved);
+        if (!row.saved) {
+            EXPECT_EQ(m_status, TxnReminderStatus_NoTransaction);
+            EXPECT_EQ(Counts(), counts);
+            continue;
+        }
+        const auto sets = Listed();
+        const auto found = std::find_if(sets.begin(), sets.end(), [&](const TxnReminderSet& s) {
+            return s.GetRuleSetId() == set.GetRuleSetId();
+        });
+        ASSERT_NE(found, sets.end());
+        ASSERT_EQ(found->GetReminderRules().size(), 1u);
+        TxnReminderRule back = found->GetReminderRules()[0];
+        EXPECT_EQ(back.GetRuleCriteria().GetDays(), row.days);
+        EXPECT_EQ(back.GetRuleTemplate().GetTemplateSubject().str(), row.subject);
+        EXPECT_EQ(back.GetRuleTemplate().GetTemplateBody().str(), row.body);
+    }
+    EXPECT_TRUE(HasLine(4, 5, "TxnReminder:TxnReminderDBHelper::SaveRule - rule 0: 30000 days is beyond the 24855 "
+                              "days a rule can keep"));
 }
 
 // A failed or throwing write anywhere in a set used to leave the parts

@@ -419,9 +419,25 @@ TEST_F(TargetGroupStorageTest, UserDetailsListTopLevelCustomersOnceInRecordOrder
     EXPECT_EQ(z.get<long>("customergroup.id"), 0);
     EXPECT_EQ(std::next(customers.begin())->second.get<long>("customergroup.id"), group);
 
-    Ctx().ArmFault("TargetUser.BatchLoadAll", FaultKind::Fail);
-    EXPECT_FALSE(engine.GetUserDetails(status, tree));
-    EXPECT_EQ(status, TxnReminderStatus_NoTransaction);
+    // Without the host's average days to pay every customer is still
+    // listed, with 0, and the log says why; without the group rows nothing is.
+    struct Row {
+        const char* point;
+        bool listed;
+    };
+    for (const Row& row : {Row{"Name.GetAverageDaysToPay", true}, Row{"TargetUser.BatchLoadAll", false}}) {
+        SCOPED_TRACE(row.point);
+        ClearLog();
+        Ctx().ArmFault(row.point, FaultKind::Fail);
+        boost::property_tree::ptree again;
+        EXPECT_EQ(engine.GetUserDetails(status, again), row.listed);
+        EXPECT_EQ(status, row.listed ? TxnReminderStatus_Success : TxnReminderStatus_NoTransaction);
+        if (!row.listed) continue;
+        EXPECT_EQ(again.get_child("customers").size(), 3u);
+        EXPECT_EQ(again.get_child("customers").begin()->second.get<double>("avgdaystopay"), 0.0);
+        EXPECT_TRUE(HasLine(4, 5, "TxnReminder:InvoiceReminderDBHelper::GetUserDetails - Unable to get average days "
+                                  "to pay, 0 shown"));
+    }
 
     TxnReminderEngine statements(FormViewType_Statement);
     boost::property_tree::ptree stale;
