@@ -112,6 +112,10 @@ void ImportCustomers(const AppContext&, const std::string& path) {
     UnitOfWork work;
     int added = 0, updated = 0;
     for (const CustomerRow* r : order) {
+        if (r->name.find(':') != std::string::npos) {
+            throw CsvError(path + ":" + std::to_string(r->line) +
+                           ": name: ':' separates a job from its customer and cannot appear in a name");
+        }
         Host::CustomerData data;
         data.name = r->name;
         data.parent = static_cast<int>(r->parent);
@@ -303,7 +307,7 @@ void GroupsCreate(const AppContext& ctx, const std::string& name, const std::vec
     const Util::Status s = Host::CreateCustomerGroup(name, "", customers, id);
     if (!s.Succeeded()) {
         throw AppError("groups create: group '" + name + "' was not created: " + Why(s) +
-                       " (is the name empty, too long or taken?)");
+                       " (is the name empty, longer than 50 characters or taken?)");
     }
     if (ctx.json) {
         std::cout << "{\"id\": " << id << "}\n";

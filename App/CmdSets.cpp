@@ -6,6 +6,9 @@
 
 #include "Csv.h"
 #include "DB/DBManager.h"
+#include "Records/MessageTemplates.h"
+#include "Records/RecordText.h"
+#include "Records/ReminderRecords.h"
 #include "StatusText.h"
 #include "TxnReminderEngine.h"
 
@@ -19,6 +22,35 @@ std::string RulesText(const TxnReminderSet& set) {
     for (const auto& r : set.GetReminderRules()) text += (text.empty() ? "" : "; ") + DescribeRule(r);
     for (const auto& r : set.GetStatementReminderRules()) text += (text.empty() ? "" : "; ") + DescribeRule(r);
     return text.empty() ? "(no rules)" : text;
+}
+
+// Names the first rule of a set that the company file cannot keep as it is,
+// and why, before anything is written.
+void CheckRulesFit(const std::string& where, TxnReminderSet& set) {
+    std::size_t n = 0;
+    for (TxnReminderRule rule : set.GetReminderRules()) {
+        const std::string which = where + ", rule " + std::to_string(++n) + " (" + DescribeRule(rule) + "): ";
+        const long days = rule.GetRuleCriteria().GetDays();
+        if (days > DMTransactionReminderRule::kMaxInvoiceRuleDays || days < -DMTransactionReminderRule::kMaxInvoiceRuleDays) {
+            throw AppError(which + "a rule can be at most " + std::to_string(DMTransactionReminderRule::kMaxInvoiceRuleDays) +
+                           " days from the due date; nothing was imported");
+        }
+        const std::string subject = rule.GetRuleTemplate().GetTemplateSubject().str();
+        const std::string body = rule.GetRuleTemplate().GetTemplateBody().str();
+        if (subject.find('\0') != std::string::npos || body.find('\0') != std::string::npos) {
+            throw AppError(which + "the e-mail subject or body holds a NUL character; nothing was imported");
+        }
+        if (Host::Utf8Length(subject) > MessageTemplateLimits::kSubjectChars) {
+            throw AppError(which + "the e-mail subject has " + std::to_string(Host::Utf8Length(subject)) +
+                           " characters, at most " + std::to_string(MessageTemplateLimits::kSubjectChars) +
+                           " are allowed; nothing was imported");
+        }
+        if (Host::Utf8Length(body) > MessageTemplateLimits::kBodyChars) {
+            throw AppError(which + "the e-mail body has " + std::to_string(Host::Utf8Length(body)) +
+                           " characters, at most " + std::to_string(MessageTemplateLimits::kBodyChars) +
+                           " are allowed; nothing was imported");
+        }
+    }
 }
 
 const TxnReminderSet* FindSet(const std::vector<TxnReminderSet>& sets, long id) {
@@ -139,6 +171,7 @@ void SetsImport(const AppContext&, const std::string& path) {
         if (set.GetTxnType() != FormViewType_Invoice && set.GetTxnType() != FormViewType_Statement) {
             throw AppError(path + ": reminder set " + std::to_string(i + 1) + ": txnType must be \"Invoice\" or \"Statement\"");
         }
+        CheckRulesFit(path + ": reminder set " + std::to_string(i + 1) + " '" + set.GetReminderSetName().str() + "'", set);
         sets.push_back(set);
     }
 

@@ -93,6 +93,10 @@ private:
 // --- invoice reminder rules ----------------------------------------------------
 namespace DMTransactionReminderRule {
 
+// An invoice rule keeps its interval as 32-bit seconds: the longest interval
+// that fits, in whole days.
+constexpr long kMaxInvoiceRuleDays = INT32_MAX / 86400;
+
 struct DBTransactionReminderRule {
     std::int32_t RuleId = 0;
     std::int32_t RemindersetId = 0;

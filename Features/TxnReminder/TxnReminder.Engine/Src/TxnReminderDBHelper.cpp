@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <boost/property_tree/ptree.hpp>
-#include <climits>
 #include <cstdint>
 #include <cstring>
 #include <exception>
@@ -32,8 +31,7 @@ constexpr std::size_t kMaxReminderSetNameChars = 64;
 constexpr std::size_t kTemplateSubjectChars = 256;
 constexpr std::size_t kTemplateBodyChars = 32000;
 constexpr long kSecondsPerDay = 86400;
-// The rule record keeps an invoice rule's interval as 32-bit seconds.
-constexpr long kMaxInvoiceRuleDays = INT32_MAX / kSecondsPerDay;
+using DMTransactionReminderRule::kMaxInvoiceRuleDays;
 const char* const kReminderTemplateName = "Reminder";
 
 // Characters of a UTF-8 text (bytes that do not continue a character).
