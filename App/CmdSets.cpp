@@ -53,6 +53,19 @@ void CheckRulesFit(const std::string& where, TxnReminderSet& set) {
     }
 }
 
+// A stored statement rule keeps its preparation date as eight digits.
+void CheckStatementRulesFit(const std::string& where, const TxnReminderSet& set) {
+    std::size_t n = 0;
+    for (const StatementReminderRule& rule : set.GetStatementReminderRules()) {
+        ++n;
+        const DateType32 date = rule.GetEmailListPrepDate();
+        if (rule.GetRuleId() != 0 && (!date.IsValid() || date.GetYear() < 1000 || date.GetYear() > 9999)) {
+            throw AppError(where + ", statement rule " + std::to_string(n) +
+                           ": emailPrepDate is not a date between the years 1000 and 9999; nothing was imported");
+        }
+    }
+}
+
 const TxnReminderSet* FindSet(const std::vector<TxnReminderSet>& sets, long id) {
     for (const auto& s : sets) {
         if (static_cast<long>(s.GetRuleSetId()) == id) return &s;
@@ -171,7 +184,9 @@ void SetsImport(const AppContext&, const std::string& path) {
         if (set.GetTxnType() != FormViewType_Invoice && set.GetTxnType() != FormViewType_Statement) {
             throw AppError(path + ": reminder set " + std::to_string(i + 1) + ": txnType must be \"Invoice\" or \"Statement\"");
         }
-        CheckRulesFit(path + ": reminder set " + std::to_string(i + 1) + " '" + set.GetReminderSetName().str() + "'", set);
+        const std::string where = path + ": reminder set " + std::to_string(i + 1) + " '" + set.GetReminderSetName().str() + "'";
+        CheckRulesFit(where, set);
+        CheckStatementRulesFit(where, set);
         sets.push_back(set);
     }
 
