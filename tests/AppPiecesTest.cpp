@@ -64,30 +64,6 @@ TEST(OutboxTest, RenderReplacesKnownPlaceholdersAndKeepsUnknownOnes) {
               "Dear Acme, 12.00 is due. {{nope}} {{");
 }
 
-TEST(OutboxTest, MessagesAreWellFormedAndCannotInjectHeaders) {
-    app::OutgoingMessage m;
-    m.from = "billing@company.test";
-    m.to = "ap@acme.test\r\nBcc: victim@evil.test";
-    m.subject = "Reminder: invoice 1001 is overdue and this subject is long enough to need folding onto lines";
-    m.body = "Line one\nLine two";
-    m.messageId = "inv-1001-rule-3@company.test";
-    m.dateSeconds = MakeDateAndTime(Date(2026, 3, 10), 9, 5, 0);
-    const std::string text = app::FormatMessage(m);
-    EXPECT_EQ(text.find("\nBcc:"), std::string::npos);
-    EXPECT_NE(text.find("Date: Tue, 10 Mar 2026 09:05:00 +0000\r\n"), std::string::npos);
-    EXPECT_NE(text.find("\r\n\r\nLine one\r\nLine two\r\n"), std::string::npos);
-    std::size_t start = 0;
-    const std::string head = text.substr(0, text.find("\r\n\r\n"));
-    while (start < head.size()) {
-        std::size_t end = head.find("\r\n", start);
-        if (end == std::string::npos) end = head.size();
-        EXPECT_LE(end - start, 78u) << head.substr(start, end - start);
-        start = end + 2;
-    }
-    m.subject = "Rappel : facture échue";
-    EXPECT_NE(app::FormatMessage(m).find("Subject: =?UTF-8?Q?Rappel_:_facture_=C3=A9ch"), std::string::npos);
-}
-
 TEST(OutboxTest, AtomicWriteLeavesOnlyCompleteFiles) {
     char pattern[] = "/tmp/outbox-test-XXXXXX";
     const std::string dir = ::mkdtemp(pattern);
