@@ -208,7 +208,12 @@ std::string OverlapReport(const DueList& due) {
     std::ostringstream out;
     out << "Some invoices' customers sit in the groups of more than one reminder set; each invoice gets one "
            "reminder a day, by one set's rules. Put each customer in one set's group:\n";
+    std::size_t lines = 0;
     for (const auto& [sets, invoices] : combinations) {
+        if (++lines > 20) {
+            out << "  ... and " << combinations.size() - 20 << " more combinations of sets (see due --json)\n";
+            break;
+        }
         std::vector<std::string> shown;
         for (std::size_t i = 0; i < invoices.size() && i < 10; ++i) shown.push_back(std::to_string(invoices[i]));
         out << "  " << Joined(sets, ", ") << ": " << invoices.size() << (invoices.size() == 1 ? " invoice (" : " invoices (")

@@ -85,11 +85,16 @@ bool NeedsQuotedPrintable(const std::string& body) {
     return false;
 }
 
-// Header values are single lines whatever the stored texts hold.
+// Header values are single lines whatever the stored texts hold, and a text
+// that looks like an encoded word would be decoded by the reader into
+// something else: it is split apart.
 std::string OneLine(const std::string& s) {
-    std::string out = s;
-    for (char& c : out) {
+    std::string out;
+    out.reserve(s.size());
+    for (char c : s) {
         if (c == '\r' || c == '\n' || c == '\t') c = ' ';
+        if (c == '?' && !out.empty() && out.back() == '=') out += ' ';
+        out += c;
     }
     return out;
 }
