@@ -37,7 +37,7 @@ TEST(CsvTest, CustomersAreCheckedRowByRowWithFileLineAndField) {
     EXPECT_EQ(error("1,Acme,,,,,0\n1,Other,,,,,0\n"), "c.csv:3: id: duplicate id 1");
     EXPECT_EQ(error("x,Acme,,,,,0\n"), "c.csv:2: id: not a whole number from 1 to 2147483647");
     EXPECT_EQ(error("1,,,,,,0\n"), "c.csv:2: name: empty");
-    EXPECT_EQ(error("1,Acme,,not-an-address,,,0\n"), "c.csv:2: email: not an e-mail address: 'not-an-address'");
+    EXPECT_EQ(error("1,Acme,,not-an-address,,,0\n"), "c.csv:2: email: not one e-mail address (no '@'): 'not-an-address'");
     EXPECT_EQ(error("1,Acme,,,,,yes\n"), "c.csv:2: hidden: must be 0 or 1");
     EXPECT_EQ(error("1,Acme,1,,,,0\n"), "c.csv:2: parent: a customer cannot be its own parent");
     EXPECT_EQ(error("1,Acme\n"), "c.csv:2: parent: missing (the row has too few fields)");
