@@ -20,7 +20,9 @@ namespace {
 // Opens and locks `path`, waiting until `deadline`; returns the descriptor.
 int LockFile(const std::string& path, const std::string& companyFile, int timeoutSeconds,
              std::chrono::steady_clock::time_point deadline) {
-    const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+    int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+    // Another user's lock file in the shared folder: reading is enough to lock it.
+    if (fd < 0 && errno == EACCES) fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) {
         throw AppError("company file '" + companyFile + "': the lock file '" + path +
                        "' cannot be opened: " + std::strerror(errno));

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <boost/property_tree/json_parser.hpp>
+#include <chrono>
 #include <nlohmann/json.hpp>
 #include <cstdio>
 #include <filesystem>
@@ -452,4 +453,34 @@ TEST_F(AppEndToEndTest, TwoCompanyFilesInOneFolderNeverTakeEachOthersMessages) {
     const Result history = Run("--json history");
     const auto recorded = nlohmann::json::parse(history.out)["history"];
     EXPECT_EQ(recorded.is_array() ? recorded.size() : 0u, sentBy[first] - planted) << history.out;
+}
+
+TEST_F(AppEndToEndTest, DueOverOneCustomersManyInvoicesGrowsLinearly) {
+    // One customer with n invoices, each due a reminder today; the listing
+    // once read the customer's balance over all its invoices per invoice.
+    auto seconds = [&](int n) {
+        m_file = m_dir + "/many-" + std::to_string(n) + ".db";
+        EXPECT_EQ(Run("init").exit, 0);
+        Write("c.csv", "id,name,parent,email,type,terms,hidden\n1,Big Customer,,ap@big.test,,,0\n");
+        std::string invoices = "number,customer,date,due_date,amount,paid\n";
+        for (int i = 1; i <= n; ++i) invoices += std::to_string(1000 + i) + ",1,2026-02-01,2026-03-01,10.00,0\n";
+        Write("i.csv", invoices);
+        Write("set.json", InvoiceSet("Standard", 1, 7, "after"));
+        EXPECT_EQ(Run("import customers '" + m_dir + "/c.csv'").exit, 0);
+        EXPECT_EQ(Run("import invoices '" + m_dir + "/i.csv'").exit, 0);
+        EXPECT_EQ(Run("groups create Everyone --customers 1").exit, 0);
+        EXPECT_EQ(Run("sets import '" + m_dir + "/set.json'").exit, 0);
+        double best = 1e9;
+        for (int attempt = 0; attempt < 2; ++attempt) {
+            const auto start = std::chrono::steady_clock::now();
+            const Result r = Run("due");
+            best = std::min(best, std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+            EXPECT_NE(r.out.find(std::to_string(n) + " reminders due"), std::string::npos) << r.out.substr(0, 200);
+        }
+        return best;
+    };
+    const double small = seconds(500);
+    const double large = seconds(2000);
+    // Four times the invoices: about four times the time, not sixteen.
+    EXPECT_LT(large, 8 * small) << small << " s for 500, " << large << " s for 2000";
 }

@@ -129,8 +129,8 @@ protected:
     static std::map<std::string, std::string> OutboxWithoutDates(const std::string& file) {
         auto messages = Outbox(file);
         for (auto& [name, text] : messages) {
-            const std::size_t at = text.find("\r\nDate: ");
-            if (at != std::string::npos) text.erase(at, text.find("\r\n", at + 2) - at);
+            const std::size_t at = text.rfind("Date: ", 0) == 0 ? 0 : text.find("\r\nDate: ");
+            if (at != std::string::npos) text.erase(at, text.find("\r\n", at + 2) + (at == 0 ? 2 : 0) - at);
         }
         return messages;
     }
