@@ -34,7 +34,7 @@ Util::Status SentOn(int txnView, const DateType32& day, std::unordered_set<unsig
 Util::Status CompanyKey(std::string& key) {
     key.clear();
     return Read("ReminderSendings.CompanyKey", nullptr, [&](sqlite3* db) {
-        Stmt query(db, "SELECT value FROM company_prefs WHERE key = 'companyKey'");
+        Stmt query(db, "SELECT key FROM company_key WHERE id = 1");
         if (query.Step()) key = query.Text(0);
         return key.empty() ? Records::Missing() : Util::Status::GetSucceeded();
     });

@@ -13,7 +13,11 @@ CREATE TABLE IF NOT EXISTS reminder_sendings (
     PRIMARY KEY (txn_view, txn_id, rule_id)
 ) WITHOUT ROWID;
 CREATE INDEX IF NOT EXISTS reminder_sendings_by_day ON reminder_sendings(sent_on, txn_view, txn_id);
-INSERT OR IGNORE INTO company_prefs(key, value) VALUES('companyKey', lower(hex(randomblob(8))));
+CREATE TABLE IF NOT EXISTS company_key (
+    id  INTEGER PRIMARY KEY CHECK (id = 1),
+    key TEXT NOT NULL
+);
+INSERT OR IGNORE INTO company_key(id, key) VALUES(1, lower(hex(randomblob(8))));
 )sql";
 
 } // namespace Host::Schema
