@@ -22,11 +22,15 @@ struct DueItem {
     long daysFromDue = 0;
     DateType32 periodStart;       // statements: the period this statement belongs to
     DateType32 rangeFrom, rangeTo;
+    // Invoices: every set whose group also holds the customer, when more
+    // than one group does ("name (#id)"); empty otherwise.
+    std::vector<std::string> overlappingSets;
 };
 
 struct DueList {
     std::vector<DueItem> items;
     bool duplicateFound = false;
+    std::size_t sentToday = 0;       // invoices left out: they had their reminder today
     std::vector<std::string> notes;  // views skipped, and why
 };
 
@@ -45,6 +49,7 @@ struct SendSummary {
     int statements = 0;
     int alreadyWritten = 0;  // found in the outbox from an earlier, interrupted send
     int skippedNoEmail = 0;
+    int skippedBadEmail = 0;  // an address stored before addresses were checked
     int failed = 0;
 };
 SendSummary SendDue(const AppContext& ctx, const SendOptions& options);

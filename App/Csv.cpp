@@ -1,4 +1,5 @@
 #include "Csv.h"
+#include "Message.h"
 
 #include <cerrno>
 #include <cmath>
@@ -171,10 +172,10 @@ std::vector<CustomerRow> ReadCustomersCsv(const std::string& text, const std::st
             c.parent = static_cast<long>(v);
         }
         c.email = Trim(Field(row, cols, "email", file));
-        if (!c.email.empty() && (c.email.find('@') == std::string::npos || c.email.find_first_of(" \t,;<>\r\n") != std::string::npos)) {
-            Fail(file, row.line, "email", "not an e-mail address: '" + c.email + "'");
+        std::string why;
+        if (!c.email.empty() && !IsPlausibleMailbox(c.email, why)) {
+            Fail(file, row.line, "email", "not one e-mail address (" + why + "): '" + c.email.substr(0, 80) + "'");
         }
-        if (c.email.size() > 1023) Fail(file, row.line, "email", "longer than 1023 characters");
         c.type = Trim(Field(row, cols, "type", file));
         c.terms = Trim(Field(row, cols, "terms", file));
         if (!ParseFlag(Field(row, cols, "hidden", file), c.hidden)) Fail(file, row.line, "hidden", "must be 0 or 1");

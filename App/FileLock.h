@@ -4,11 +4,14 @@
 
 namespace app {
 
-// An advisory lock (flock) on "<company file>.lock": the programs that send
-// from one company file take it for the whole of a send, so two of them
-// never pick the same due reminders. Waits up to `timeoutSeconds`, then
-// throws AppError saying the file is busy. Released when destroyed (and by
-// the kernel when the process dies, so a crashed sender never blocks the
+// An advisory lock (flock) that the programs sending from one company file
+// take for the whole of a send, so that two of them never pick the same due
+// reminders. It follows the file, not the name it was reached by: one lock
+// on "<resolved company file>.lock" (a symbolic link leads to the same one)
+// and one named after the file's device and inode in the temporary folder (a
+// second hard link leads to the same one). Waits up to `timeoutSeconds`,
+// then throws AppError saying the file is busy. Released when destroyed (and
+// by the kernel when the process dies, so a crashed sender never blocks the
 // next one).
 class SendLock {
 public:
@@ -19,9 +22,15 @@ public:
 
     // Seconds to wait: $REMINDERS_LOCK_TIMEOUT, else 60.
     static int DefaultTimeout();
+    // The company file's path with every symbolic link resolved; the path
+    // itself when it cannot be resolved.
+    static std::string Resolve(const std::string& companyFile);
+    // Whether the file has more than one name (hard links).
+    static bool HasSeveralNames(const std::string& companyFile);
 
 private:
-    int m_fd = -1;
+    int m_pathFd = -1;
+    int m_identityFd = -1;
 };
 
 } // namespace app

@@ -7,9 +7,7 @@
 
 #include <cerrno>
 #include <cstdio>
-#include <ctime>
 
-#include "Date/DateType32.h"
 #include "Host/HostContext.h"
 
 namespace app {
@@ -49,116 +47,6 @@ std::string Render(const std::string& text, const Placeholders& values) {
         pos = close + 2;
     }
     out.append(text, pos, std::string::npos);
-    return out;
-}
-
-namespace {
-bool IsPlainAscii(const std::string& s) {
-    for (unsigned char c : s) {
-        if (c >= 0x80 || c < 0x20) return false;
-    }
-    return true;
-}
-
-std::string EncodedWord(const std::string& s) {
-    static const char* hex = "0123456789ABCDEF";
-    // RFC 2047 Q-encoding, split so that no encoded word passes 75 characters.
-    std::string out;
-    std::string word;
-    auto flush = [&]() {
-        if (word.empty()) return;
-        if (!out.empty()) out += "\r\n ";
-        out += "=?UTF-8?Q?" + word + "?=";
-        word.clear();
-    };
-    for (std::size_t i = 0; i < s.size(); ++i) {
-        const unsigned char c = static_cast<unsigned char>(s[i]);
-        std::string piece;
-        if (c == ' ') piece = "_";
-        else if (c >= 0x21 && c <= 0x7E && c != '=' && c != '?' && c != '_') piece = std::string(1, static_cast<char>(c));
-        else {
-            piece = "=";
-            piece += hex[c >> 4];
-            piece += hex[c & 15];
-        }
-        // Keep a UTF-8 sequence inside one encoded word.
-        const bool continuation = (c & 0xC0) == 0x80;
-        if (!continuation && word.size() + piece.size() > 60) flush();
-        word += piece;
-    }
-    flush();
-    return out;
-}
-
-// Headers longer than 78 characters are folded before a blank.
-std::string Fold(const std::string& header) {
-    if (header.size() <= 78) return header;
-    std::string out;
-    std::size_t lineLength = 0;
-    std::size_t pos = 0;
-    while (pos < header.size()) {
-        std::size_t next = header.find(' ', pos + 1);
-        if (next == std::string::npos) next = header.size();
-        const std::size_t wordLength = next - pos;
-        if (lineLength > 0 && lineLength + wordLength > 78) {
-            out += "\r\n";
-            lineLength = 0;
-        }
-        out.append(header, pos, wordLength);
-        lineLength += wordLength;
-        pos = next;
-    }
-    return out;
-}
-
-std::string Sanitize(const std::string& s) {
-    // No header injection: line breaks in a value become blanks.
-    std::string out = s;
-    for (char& c : out) {
-        if (c == '\r' || c == '\n') c = ' ';
-    }
-    return out;
-}
-
-std::string RfcDate(long long seconds) {
-    const DateType32 day = DateAndTimeToDate(seconds);
-    const long secs = static_cast<long>(seconds - MakeDateAndTime(day, 0, 0, 0));
-    static const char* kDays[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
-    static const char* kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
-                                    "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
-    char text[64];
-    std::snprintf(text, sizeof text, "%s, %02d %s %04d %02ld:%02ld:%02ld +0000", kDays[DayOfWeek(day) - 1],
-                  day.GetDay(), kMonths[(day.GetMonth() + 11) % 12], day.GetYear(), secs / 3600, secs / 60 % 60,
-                  secs % 60);
-    return text;
-}
-
-std::string CrlfBody(const std::string& body) {
-    std::string out;
-    for (std::size_t i = 0; i < body.size(); ++i) {
-        const char c = body[i];
-        if (c == '\r') continue;
-        if (c == '\n') out += "\r\n";
-        else out += c;
-    }
-    if (out.size() < 2 || out.compare(out.size() - 2, 2, "\r\n") != 0) out += "\r\n";
-    return out;
-}
-} // namespace
-
-std::string FormatMessage(const OutgoingMessage& m) {
-    const std::string subject = Sanitize(m.subject);
-    std::string out;
-    out += Fold("From: " + Sanitize(m.from)) + "\r\n";
-    out += Fold("To: " + Sanitize(m.to)) + "\r\n";
-    out += (IsPlainAscii(subject) ? Fold("Subject: " + subject) : "Subject: " + EncodedWord(subject)) + "\r\n";
-    out += "Date: " + RfcDate(m.dateSeconds) + "\r\n";
-    out += "Message-ID: <" + Sanitize(m.messageId) + ">\r\n";
-    out += "MIME-Version: 1.0\r\n";
-    out += "Content-Type: text/plain; charset=utf-8\r\n";
-    out += "Content-Transfer-Encoding: 8bit\r\n";
-    out += "\r\n";
-    out += CrlfBody(m.body);
     return out;
 }
 

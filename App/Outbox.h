@@ -13,19 +13,6 @@ using Placeholders = std::map<std::string, std::string>;
 // misspelt placeholder is visible in the message rather than silently empty.
 std::string Render(const std::string& text, const Placeholders& values);
 
-struct OutgoingMessage {
-    std::string from;
-    std::string to;
-    std::string subject;
-    std::string body;
-    std::string messageId;   // without angle brackets
-    long long dateSeconds = 0;  // host local time, seconds since 1970
-};
-
-// The message as RFC 5322 text: CRLF line ends, folded headers, encoded-word
-// subject when it is not plain ASCII, a UTF-8 text/plain body.
-std::string FormatMessage(const OutgoingMessage& message);
-
 // Writes `content` to dir/name so that the file either does not exist or is
 // complete: a temporary file, flushed to disk, then renamed into place.
 // Returns false (errno set) when it could not.

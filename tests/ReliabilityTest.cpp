@@ -129,8 +129,8 @@ protected:
     static std::map<std::string, std::string> OutboxWithoutDates(const std::string& file) {
         auto messages = Outbox(file);
         for (auto& [name, text] : messages) {
-            const std::size_t at = text.find("\r\nDate: ");
-            if (at != std::string::npos) text.erase(at, text.find("\r\n", at + 2) - at);
+            const std::size_t at = text.rfind("Date: ", 0) == 0 ? 0 : text.find("\r\nDate: ");
+            if (at != std::string::npos) text.erase(at, text.find("\r\n", at + 2) + (at == 0 ? 2 : 0) - at);
         }
         return messages;
     }
@@ -350,6 +350,58 @@ TEST_F(ReliabilityTest, TwoSendersAtOnceSendEachReminderOnce) {
         EXPECT_EQ(Query(file, kSendState), expectedHistory) << "repetition " << rep;
         EXPECT_EQ(Query(file, kStatementState), expectedStatements) << "repetition " << rep;
         if (HasFailure()) break;
+    }
+}
+
+TEST_F(ReliabilityTest, TwoSendersReachingOneFileByDifferentNamesSendEachReminderOnce) {
+    const std::string pristine = MakeSample();
+    const std::string reference = CopyCompany(pristine, "reference");
+    ASSERT_EQ(Run(reference, "send --outbox " + m_dir + "/reference/outbox").exit, 0);
+    const auto expectedMessages = OutboxWithoutDates(reference);
+    const std::string expectedHistory = Query(reference, kSendState);
+    const std::string expectedStatements = Query(reference, kStatementState);
+
+    struct Case {
+        const char* name;
+        std::function<void(const std::string& target, const std::string& other)> link;
+    };
+    const std::vector<Case> cases = {
+        {"symbolic link", [](const std::string& t, const std::string& o) { fs::create_symlink(t, o); }},
+        {"hard link", [](const std::string& t, const std::string& o) { fs::create_hard_link(t, o); }},
+    };
+    for (const auto& c : cases) {
+        for (int rep = 0; rep < 6; ++rep) {
+            SCOPED_TRACE(std::string(c.name) + ", repetition " + std::to_string(rep));
+            const std::string file = CopyCompany(pristine, "together");
+            // The other name lives in another folder, as a user's shortcut would.
+            const std::string elsewhere = m_dir + "/elsewhere";
+            fs::remove_all(elsewhere);
+            fs::create_directories(elsewhere);
+            const std::string other = elsewhere + "/company.db";
+            c.link(file, other);
+            const std::string outbox = m_dir + "/together/outbox";
+            Process a(m_dir, {"--file", file, "--today", "2026-03-10", "send", "--outbox", outbox}, {});
+            Process b(m_dir, {"--file", other, "--today", "2026-03-10", "send", "--outbox", outbox}, {});
+            const Outcome ra = a.Wait();
+            const Outcome rb = b.Wait();
+            ASSERT_EQ(ra.exit, 0) << ra.err;
+            ASSERT_EQ(rb.exit, 0) << rb.err;
+            // Whichever went second found everything recorded.
+            EXPECT_TRUE(ra.out.find("sent 0 invoice reminders and 0 statements") != std::string::npos ||
+                        rb.out.find("sent 0 invoice reminders and 0 statements") != std::string::npos)
+                << ra.out << rb.out;
+            // Read back through each name: the same, whole file.
+            for (const std::string& name : {file, other}) {
+                EXPECT_EQ(Run(name, "send --outbox " + outbox).out.find("sent 0 invoice reminders and 0 statements") !=
+                              std::string::npos,
+                          true);
+                EXPECT_EQ(OutboxWithoutDates(file), expectedMessages);
+                EXPECT_EQ(Query(name, kSendState), expectedHistory);
+                EXPECT_EQ(Query(name, kStatementState), expectedStatements);
+                EXPECT_EQ(Query(name, "PRAGMA integrity_check"), "ok\n");
+            }
+            if (HasFailure()) return;
+        }
     }
 }
 
