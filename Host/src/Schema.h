@@ -6,7 +6,7 @@
 
 namespace Host::Schema {
 
-constexpr int kVersion = 2;
+constexpr int kVersion = 4;
 
 // Preferences, company preferences and the default tracker's events.
 extern const char* const kCoreSql;
@@ -14,6 +14,8 @@ extern const char* const kCoreSql;
 extern const char* const kReminderSql;
 // Customers and jobs, invoices, permission groups, message templates.
 extern const char* const kDirectorySql;
+// Delivery state of each outbox message.
+extern const char* const kDeliverySql;
 // Run first when a version-1 file is upgraded.
 extern const char* const kDropOutdatedSql;
 
