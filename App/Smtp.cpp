@@ -28,7 +28,7 @@ int OnDebug(CURL*, curl_infotype type, char* data, std::size_t size, void* user)
     if (type != CURLINFO_HEADER_IN) return 0;
     std::string line(data, size);
     while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
-    if (!line.empty()) *static_cast<std::string*>(user) = line;
+    if (!line.empty()) static_cast<std::vector<std::string>*>(user)->push_back(line);
     return 0;
 }
 
@@ -42,7 +42,7 @@ std::string Bracketed(const std::string& address) { return "<" + address + ">"; 
 
 struct SmtpSession::Handle {
     CURL* curl = nullptr;
-    std::string lastLine;
+    std::vector<std::string> lines;  // the server's replies to this message
     char error[CURL_ERROR_SIZE] = {};
     ~Handle() {
         if (curl) curl_easy_cleanup(curl);
@@ -71,7 +71,7 @@ SmtpOutcome SmtpSession::Send(const std::string& from, const std::vector<std::st
     curl_slist* rcpt = nullptr;
     for (const auto& r : recipients) rcpt = curl_slist_append(rcpt, Bracketed(r).c_str());
     Upload upload{&content, 0};
-    m_handle->lastLine.clear();
+    m_handle->lines.clear();
     m_handle->error[0] = '\0';
     const std::string mailFrom = Bracketed(from);
 
@@ -88,7 +88,7 @@ SmtpOutcome SmtpSession::Send(const std::string& from, const std::vector<std::st
     curl_easy_setopt(c, CURLOPT_ERRORBUFFER, m_handle->error);
     curl_easy_setopt(c, CURLOPT_VERBOSE, 1L);
     curl_easy_setopt(c, CURLOPT_DEBUGFUNCTION, OnDebug);
-    curl_easy_setopt(c, CURLOPT_DEBUGDATA, &m_handle->lastLine);
+    curl_easy_setopt(c, CURLOPT_DEBUGDATA, &m_handle->lines);
     const long tls = m_settings.startTls == StartTls::Required   ? static_cast<long>(CURLUSESSL_ALL)
                      : m_settings.startTls == StartTls::Optional ? static_cast<long>(CURLUSESSL_TRY)
                                                                  : static_cast<long>(CURLUSESSL_NONE);
@@ -105,7 +105,14 @@ SmtpOutcome SmtpSession::Send(const std::string& from, const std::vector<std::st
     SmtpOutcome out;
     curl_easy_getinfo(c, CURLINFO_RESPONSE_CODE, &out.code);
     const std::string why = m_handle->error[0] ? m_handle->error : curl_easy_strerror(rc);
-    out.reply = Scrub(m_handle->lastLine, m_settings.password);
+    // The reply that decided, not the farewell to QUIT that may follow it.
+    const std::string prefix = std::to_string(out.code);
+    for (auto it = m_handle->lines.rbegin(); it != m_handle->lines.rend(); ++it) {
+        if (it->compare(0, prefix.size(), prefix) == 0) {
+            out.reply = Scrub(*it, m_settings.password);
+            break;
+        }
+    }
     switch (rc) {
     case CURLE_OK:
         out.kind = SmtpOutcome::Accepted;
