@@ -174,38 +174,46 @@ protected:
 
 } // namespace
 
-TEST_F(DeliveryTest, SendDeliversTheBatchOverOneConnectionExactlyAsWritten) {
-    ASSERT_EQ(Run("init --sample").exit, 0);
-    SetUpMail();
-    const Result sent = Run("send");
-    ASSERT_EQ(sent.exit, 0) << sent.out << sent.err;
+TEST_F(DeliveryTest, SendingDeliversTheBatchOverOneConnectionExactlyAsWritten) {
+    for (const char* sending : {"send", "run --simulate 2 --answer send"}) {
+        SCOPED_TRACE(sending);
+        TearDown();
+        SetUp();
+        ASSERT_EQ(Run("init --sample").exit, 0);
+        SetUpMail();
+        ASSERT_EQ(Run("prefs set reminders on").exit, 0);
+        ASSERT_EQ(Run("prefs set prompt on").exit, 0);
+        const Result sent = Run(sending);
+        ASSERT_EQ(sent.exit, 0) << sent.out << sent.err;
 
-    std::map<std::string, std::string> written;  // by Message-ID
-    for (const auto& e : fs::directory_iterator(m_dir + "/outbox")) {
-        const std::string content = Slurp(e.path());
-        written[MessageIdOf(content)] = content;
+        std::map<std::string, std::string> written;  // by Message-ID
+        for (const auto& e : fs::directory_iterator(m_dir + "/outbox")) {
+            const std::string content = Slurp(e.path());
+            written[MessageIdOf(content)] = content;
+        }
+        const auto received = m_server->Received();
+        ASSERT_GT(written.size(), 5u);
+        ASSERT_EQ(received.size(), written.size());
+        // One connection per batch: `run` sends a batch a day.
+        EXPECT_EQ(m_server->Connections(), std::string(sending) == "send" ? 1 : 2);
+        for (const auto& m : received) {
+            const Parsed got = Parse(m.content);
+            ASSERT_EQ(written.count(MessageIdOf(m.content)), 1u) << m.content;
+            const Parsed want = Parse(written[MessageIdOf(m.content)]);
+            EXPECT_EQ(got.headers, want.headers);
+            EXPECT_EQ(got.body, want.body);
+            EXPECT_FALSE(got.body.empty());
+            EXPECT_NE(want.headers.at("To").find(m.recipients), std::string::npos) << "envelope from the To: header";
+            EXPECT_NE(want.headers.at("From").find(m.from), std::string::npos);
+        }
+        for (const auto& [name, s] : States()) {
+            EXPECT_EQ(s.get<std::string>("state"), "delivered") << name;
+            EXPECT_EQ(s.get<std::string>("reply").substr(0, 3), "250") << name;
+        }
+        // Delivered stays delivered.
+        EXPECT_EQ(Run("deliver --retry-now").exit, 0);
+        EXPECT_EQ(m_server->Received().size(), written.size());
     }
-    const auto received = m_server->Received();
-    ASSERT_GT(written.size(), 5u);
-    ASSERT_EQ(received.size(), written.size());
-    EXPECT_EQ(m_server->Connections(), 1);
-    for (const auto& m : received) {
-        const Parsed got = Parse(m.content);
-        ASSERT_EQ(written.count(MessageIdOf(m.content)), 1u) << m.content;
-        const Parsed want = Parse(written[MessageIdOf(m.content)]);
-        EXPECT_EQ(got.headers, want.headers);
-        EXPECT_EQ(got.body, want.body);
-        EXPECT_FALSE(got.body.empty());
-        EXPECT_NE(want.headers.at("To").find(m.recipients), std::string::npos) << "envelope from the To: header";
-        EXPECT_NE(want.headers.at("From").find(m.from), std::string::npos);
-    }
-    for (const auto& [name, s] : States()) {
-        EXPECT_EQ(s.get<std::string>("state"), "delivered") << name;
-        EXPECT_EQ(s.get<std::string>("reply").substr(0, 3), "250") << name;
-    }
-    // Delivered stays delivered.
-    EXPECT_EQ(Run("deliver --retry-now").exit, 0);
-    EXPECT_EQ(m_server->Received().size(), written.size());
 }
 
 TEST_F(DeliveryTest, ServerRepliesDecideWhatIsRetried) {
