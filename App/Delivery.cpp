@@ -179,7 +179,7 @@ std::vector<SmtpPrefRow> SmtpPrefRows() {
     const std::string url = Pref(kUrlKey);
     const std::string rate = Pref(kRateKey, "0");
     return {
-        {"smtp-url", url.empty() ? "(not set)" : url, "smtp://host:port or smtps://host:port: deliver the outbox there"},
+        {"smtp-url", url.empty() ? "(not set)" : url, "smtp://host:port or smtps://host:port: deliver the outbox there ('': keep it)"},
         {"smtp-user", Pref(kUserKey), "login name at the mail server (the password: $REMINDERS_SMTP_PASSWORD)"},
         {"smtp-starttls", Pref(kStartTlsKey, "required"), "required|optional|off: encryption of smtp:// connections"},
         {"smtp-password-file", Pref(kPasswordFileKey), "file holding the password, readable by its owner only"},
