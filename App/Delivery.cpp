@@ -99,7 +99,7 @@ std::string ReadPasswordFile(const std::string& path) {
 
 std::string LocalTime(long long seconds) {
     const std::time_t t = static_cast<std::time_t>(seconds);
-    std::tm tm {};
+    std::tm tm{};
     ::localtime_r(&t, &tm);
     char text[32];
     std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &tm);
@@ -114,8 +114,9 @@ void InitMime() {
 // A bare address fit for MAIL FROM / RCPT TO: nothing that could end the
 // command or open another.
 bool UsableAddress(const std::string& a) {
-    return a.find('@') != std::string::npos &&
-           std::none_of(a.begin(), a.end(), [](unsigned char c) { return c <= 0x20 || c == '<' || c == '>' || c == 0x7F; });
+    return a.find('@') != std::string::npos && std::none_of(a.begin(), a.end(), [](unsigned char c) {
+               return c <= 0x20 || c == '<' || c == '>' || c == 0x7F;
+           });
 }
 
 void CollectAddresses(InternetAddressList* list, std::vector<std::string>& out) {
@@ -179,7 +180,8 @@ std::vector<SmtpPrefRow> SmtpPrefRows() {
     const std::string url = Pref(kUrlKey);
     const std::string rate = Pref(kRateKey, "0");
     return {
-        {"smtp-url", url.empty() ? "(not set)" : url, "smtp://host:port or smtps://host:port: deliver the outbox there ('': keep it)"},
+        {"smtp-url", url.empty() ? "(not set)" : url,
+         "smtp://host:port or smtps://host:port: deliver the outbox there ('': keep it)"},
         {"smtp-user", Pref(kUserKey), "login name at the mail server (the password: $REMINDERS_SMTP_PASSWORD)"},
         {"smtp-starttls", Pref(kStartTlsKey, "required"), "required|optional|off: encryption of smtp:// connections"},
         {"smtp-password-file", Pref(kPasswordFileKey), "file holding the password, readable by its owner only"},
@@ -200,12 +202,14 @@ bool SetSmtpPref(const std::string& name, const std::string& value) {
             const std::size_t start = plain ? 7 : 8;
             const std::string authority = value.substr(start, value.find('/', start) - start);
             if ((!plain && !secure) || authority.empty() || HasControl(value) || value.find(' ') != std::string::npos) {
-                throw AppError("prefs set smtp-url: expected smtp://host:port or smtps://host:port, got '" + value + "'");
+                throw AppError("prefs set smtp-url: expected smtp://host:port or smtps://host:port, got '" + value +
+                               "'");
             }
             // Keeps a password out of the company file: it would sit there in clear.
             if (authority.find('@') != std::string::npos) {
-                throw AppError("prefs set smtp-url: the address must not carry a login; set smtp-user, and the "
-                               "password in $REMINDERS_SMTP_PASSWORD or smtp-password-file");
+                throw AppError(
+                    "prefs set smtp-url: the address must not carry a login; set smtp-user, and the "
+                    "password in $REMINDERS_SMTP_PASSWORD or smtp-password-file");
             }
         }
     } else if (name == "smtp-user") {
@@ -221,7 +225,8 @@ bool SetSmtpPref(const std::string& name, const std::string& value) {
         if (!value.empty()) {
             struct stat st {};
             if (::stat(value.c_str(), &st) != 0) {
-                throw AppError("prefs set smtp-password-file: '" + value + "' cannot be found: " + std::strerror(errno));
+                throw AppError("prefs set smtp-password-file: '" + value +
+                               "' cannot be found: " + std::strerror(errno));
             }
             CheckPrivate(value, st);
         }
@@ -247,8 +252,9 @@ SmtpSettings LoadSmtpSettings() {
     SmtpSettings s;
     s.url = Pref(kUrlKey);
     if (s.url.empty()) {
-        throw AppError("mail delivery is not set up: set the server with 'reminders prefs set smtp-url "
-                       "smtp://host:port' (the outbox keeps the messages meanwhile)");
+        throw AppError(
+            "mail delivery is not set up: set the server with 'reminders prefs set smtp-url "
+            "smtp://host:port' (the outbox keeps the messages meanwhile)");
     }
     s.user = Pref(kUserKey);
     const std::string tls = Pref(kStartTlsKey, "required");
@@ -303,14 +309,17 @@ DeliverSummary Deliver(const AppContext& ctx, const DeliverOptions& options) {
         if (it == records.end()) {
             pending.push_back(name);
         } else if (it->second.state == "deferred") {
-            if (options.retryNow || it->second.nextTry <= now) pending.push_back(name);
-            else ++waiting;
+            if (options.retryNow || it->second.nextTry <= now)
+                pending.push_back(name);
+            else
+                ++waiting;
         }
     }
     DeliverSummary summary;
     if (pending.empty()) {
         if (!options.quiet) {
-            std::cout << "Nothing to deliver" << (waiting ? " now (" + Plural(waiting, "deferred message") + " wait for a later try)" : "")
+            std::cout << "Nothing to deliver"
+                      << (waiting ? " now (" + Plural(waiting, "deferred message") + " wait for a later try)" : "")
                       << ".\n";
         }
         return summary;
@@ -332,7 +341,7 @@ DeliverSummary Deliver(const AppContext& ctx, const DeliverOptions& options) {
         if (progress) std::cerr << "\rdelivering " << i + 1 << "/" << pending.size() << std::flush;
         const std::string& name = pending[i];
         std::string content;
-        if (!ReadFile(outbox + "/" + name, content)) continue;  // removed meanwhile: nothing to deliver
+        if (!ReadFile(outbox + "/" + name, content)) continue; // removed meanwhile: nothing to deliver
         const Envelope env = ReadEnvelope(content);
         Host::DeliveryRecord r;
         auto known = records.find(name);
@@ -369,7 +378,8 @@ DeliverSummary Deliver(const AppContext& ctx, const DeliverOptions& options) {
             r.nextTry = r.time + Backoff(r.attempts);
         } else {
             r.state = "failed";
-            if (outcome.kind == SmtpOutcome::Temporary) r.reply = "gave up after " + Plural(r.attempts, "try") + ": " + r.reply;
+            if (outcome.kind == SmtpOutcome::Temporary)
+                r.reply = "gave up after " + Plural(r.attempts, "try") + ": " + r.reply;
         }
         try {
             Host::SaveDeliveryRecord(r);
@@ -387,7 +397,8 @@ DeliverSummary Deliver(const AppContext& ctx, const DeliverOptions& options) {
         if (!options.quiet) {
             if (progress) std::cerr << "\n";
             std::cout << r.state << ": " << name << " to " << r.recipient << ": " << r.reply
-                      << (r.state == "deferred" ? " (next try at " + LocalTime(r.nextTry) + ")" : std::string()) << "\n";
+                      << (r.state == "deferred" ? " (next try at " + LocalTime(r.nextTry) + ")" : std::string())
+                      << "\n";
         }
     }
     if (progress) std::cerr << "\n";
@@ -459,9 +470,10 @@ void ShowOutbox(const AppContext& ctx, const std::string& outboxOption) {
         out << "[";
         for (std::size_t i = 0; i < lines.size(); ++i) {
             const Line& l = lines[i];
-            out << (i ? ",\n" : "\n") << "  {\"message\": " << JsonQuote(l.name) << ", \"messageId\": "
-                << JsonQuote(l.messageId) << ", \"to\": " << JsonQuote(l.to) << ", \"state\": " << JsonQuote(l.state)
-                << ", \"attempts\": " << l.attempts << ", \"time\": " << JsonQuote(l.when)
+            out << (i ? ",\n" : "\n") << "  {\"message\": " << JsonQuote(l.name)
+                << ", \"messageId\": " << JsonQuote(l.messageId) << ", \"to\": " << JsonQuote(l.to)
+                << ", \"state\": " << JsonQuote(l.state) << ", \"attempts\": " << l.attempts
+                << ", \"time\": " << JsonQuote(l.when)
                 << ", \"nextTry\": " << JsonQuote(l.nextTry ? LocalTime(l.nextTry) : std::string())
                 << ", \"reply\": " << JsonQuote(l.reply) << "}";
         }

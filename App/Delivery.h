@@ -35,15 +35,15 @@ struct Envelope {
 Envelope ReadEnvelope(const std::string& content);
 
 struct DeliverOptions {
-    std::string outbox;     // empty: "outbox" beside the company file
-    bool retryNow = false;  // deferred messages go now, not at their next try
+    std::string outbox;    // empty: "outbox" beside the company file
+    bool retryNow = false; // deferred messages go now, not at their next try
     bool quiet = false;
 };
 struct DeliverSummary {
     int delivered = 0;
     int deferred = 0;
     int failed = 0;
-    int untried = 0;        // left queued when the server could not be reached
+    int untried = 0; // left queued when the server could not be reached
     int NotDelivered() const { return deferred + failed + untried; }
 };
 // Delivers what is queued (and deferred messages whose time has come) over

@@ -42,7 +42,7 @@ std::string Bracketed(const std::string& address) { return "<" + address + ">"; 
 
 struct SmtpSession::Handle {
     CURL* curl = nullptr;
-    std::vector<std::string> lines;  // the server's replies to this message
+    std::vector<std::string> lines; // the server's replies to this message
     char error[CURL_ERROR_SIZE] = {};
     ~Handle() {
         if (curl) curl_easy_cleanup(curl);
@@ -119,8 +119,9 @@ SmtpOutcome SmtpSession::Send(const std::string& from, const std::vector<std::st
         return out;
     case CURLE_USE_SSL_FAILED:
         out.kind = SmtpOutcome::Setup;
-        out.reply = "the server does not offer STARTTLS, and smtp-starttls is required (the login and the messages "
-                    "would cross the network unencrypted)";
+        out.reply =
+            "the server does not offer STARTTLS, and smtp-starttls is required (the login and the messages "
+            "would cross the network unencrypted)";
         return out;
     case CURLE_LOGIN_DENIED:
     case CURLE_AUTH_ERROR:

@@ -9,23 +9,23 @@ namespace app {
 enum class StartTls { Required, Optional, Off };
 
 struct SmtpSettings {
-    std::string url;        // smtp://host:port or smtps://host:port
-    std::string user;       // empty: no login
-    std::string password;   // never written anywhere
+    std::string url;      // smtp://host:port or smtps://host:port
+    std::string user;     // empty: no login
+    std::string password; // never written anywhere
     StartTls startTls = StartTls::Required;
     long timeoutSeconds = 60;
 };
 
 struct SmtpOutcome {
     enum Kind {
-        Accepted,   // the server took the message (2xx after DATA)
-        Temporary,  // 4xx, or no reply at all: try again later
-        Permanent,  // 5xx: the message will never go through as it is
-        Setup,      // the settings or the server cannot work (TLS, login, URL): stop, keep everything queued
+        Accepted,  // the server took the message (2xx after DATA)
+        Temporary, // 4xx, or no reply at all: try again later
+        Permanent, // 5xx: the message will never go through as it is
+        Setup,     // the settings or the server cannot work (TLS, login, URL): stop, keep everything queued
     };
     Kind kind = Temporary;
-    long code = 0;          // the server's last reply code, 0 when none came
-    std::string reply;      // the server's last reply line, or what went wrong
+    long code = 0;     // the server's last reply code, 0 when none came
+    std::string reply; // the server's last reply line, or what went wrong
 };
 
 // One connection to the mail server, kept open across messages: the handle

@@ -186,7 +186,7 @@ TEST_F(DeliveryTest, SendingDeliversTheBatchOverOneConnectionExactlyAsWritten) {
         const Result sent = Run(sending);
         ASSERT_EQ(sent.exit, 0) << sent.out << sent.err;
 
-        std::map<std::string, std::string> written;  // by Message-ID
+        std::map<std::string, std::string> written; // by Message-ID
         for (const auto& e : fs::directory_iterator(m_dir + "/outbox")) {
             const std::string content = Slurp(e.path());
             written[MessageIdOf(content)] = content;
@@ -219,7 +219,7 @@ TEST_F(DeliveryTest, SendingDeliversTheBatchOverOneConnectionExactlyAsWritten) {
 TEST_F(DeliveryTest, ServerRepliesDecideWhatIsRetried) {
     struct Case {
         const char* name;
-        const char* control;     // for rcpt1001@example.test
+        const char* control; // for rcpt1001@example.test
         const char* retryLimit;
         const char* firstState;
         const char* firstReply;  // start of the recorded reply
@@ -229,7 +229,8 @@ TEST_F(DeliveryTest, ServerRepliesDecideWhatIsRetried) {
     const Case cases[] = {
         {"451 once", R"({"defer": ["rcpt1001@example.test"], "once": true})", "5", "deferred", "451", "delivered", 1},
         {"550", R"({"reject": ["rcpt1001@example.test"]})", "5", "failed", "550", "failed", 0},
-        {"cut in DATA", R"({"drop": ["rcpt1001@example.test"], "once": true})", "5", "deferred", "no reply", "delivered", 1},
+        {"cut in DATA", R"({"drop": ["rcpt1001@example.test"], "once": true})", "5", "deferred", "no reply",
+         "delivered", 1},
         {"451 past the limit", R"({"defer": ["rcpt1001@example.test"]})", "2", "deferred", "451", "failed", 0},
     };
     for (const Case& c : cases) {
@@ -351,21 +352,36 @@ TEST_F(DeliveryTest, TwoDeliversAtOnceNeverSendAMessageTwice) {
 TEST_F(DeliveryTest, UnworkableSettingsAreRefusedAndKeepTheQueue) {
     struct Case {
         const char* name;
-        std::vector<std::string> settings;  // `prefs set`s; all but the last must succeed
+        std::vector<std::string> settings; // `prefs set`s; all but the last must succeed
         int lastExit;
-        mode_t modeAfter;                   // of the password file before delivering, 0: as it was
+        mode_t modeAfter; // of the password file before delivering, 0: as it was
         std::string env;
-        const char* error;                  // in the error of the last setting, or of `deliver`
-        bool delivers;                      // a refused setting leaves the earlier ones working
+        const char* error; // in the error of the last setting, or of `deliver`
+        bool delivers;     // a refused setting leaves the earlier ones working
     };
     const std::string kFile = "PASSWORD_FILE";
     const Case cases[] = {
-        {"STARTTLS required of a server without it", {"smtp-starttls required"}, 0, 0, "", "does not offer STARTTLS",
+        {"STARTTLS required of a server without it",
+         {"smtp-starttls required"},
+         0,
+         0,
+         "",
+         "does not offer STARTTLS",
          false},
-        {"password file others may read", {"smtp-user alice", "smtp-password-file " + kFile}, 1, 0, "", "chmod 600",
+        {"password file others may read",
+         {"smtp-user alice", "smtp-password-file " + kFile},
+         1,
+         0,
+         "",
+         "chmod 600",
          false},
-        {"password file opened up after it was set", {"smtp-user alice", "smtp-password-file " + kFile}, 0, 0604, "",
-         "chmod 600", false},
+        {"password file opened up after it was set",
+         {"smtp-user alice", "smtp-password-file " + kFile},
+         0,
+         0604,
+         "",
+         "chmod 600",
+         false},
         {"private password file", {"smtp-user alice", "smtp-password-file " + kFile}, 0, 0, "", "", true},
         {"login inside the URL", {"smtp-url smtp://alice:pw@127.0.0.1:25"}, 1, 0, "", "must not carry a login", true},
         {"user without a password", {"smtp-user alice"}, 0, 0, "", "no password", false},

@@ -37,10 +37,11 @@ std::map<std::string, DeliveryRecord> LoadDeliveryRecords() {
 void SaveDeliveryRecord(const DeliveryRecord& r) {
     // A crash test may stop the process here, just before the reply is kept.
     FaultFails("Delivery.Record");
-    Stmt(Db(), "INSERT INTO outbox_delivery(name, message_id, recipient, state, attempts, reply, time, next_try) "
-               "VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8) ON CONFLICT(name) DO UPDATE SET message_id = excluded.message_id, "
-               "recipient = excluded.recipient, state = excluded.state, attempts = excluded.attempts, "
-               "reply = excluded.reply, time = excluded.time, next_try = excluded.next_try")
+    Stmt(Db(),
+         "INSERT INTO outbox_delivery(name, message_id, recipient, state, attempts, reply, time, next_try) "
+         "VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8) ON CONFLICT(name) DO UPDATE SET message_id = excluded.message_id, "
+         "recipient = excluded.recipient, state = excluded.state, attempts = excluded.attempts, "
+         "reply = excluded.reply, time = excluded.time, next_try = excluded.next_try")
         .Bind(1, r.name)
         .Bind(2, r.messageId)
         .Bind(3, r.recipient)

@@ -11,14 +11,14 @@
 namespace Host {
 
 struct DeliveryRecord {
-    std::string name;        // the message's file name in the outbox
+    std::string name; // the message's file name in the outbox
     std::string messageId;
     std::string recipient;
-    std::string state;       // delivered, deferred or failed
+    std::string state; // delivered, deferred or failed
     int attempts = 0;
-    std::string reply;       // the server's last reply, or why there was none
-    long long time = 0;      // of that reply, seconds since 1970
-    long long nextTry = 0;   // deferred: not before this
+    std::string reply;     // the server's last reply, or why there was none
+    long long time = 0;    // of that reply, seconds since 1970
+    long long nextTry = 0; // deferred: not before this
 };
 
 // Every record, by file name. Throws SqlError.

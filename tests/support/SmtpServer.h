@@ -31,10 +31,10 @@ public:
     void Start();
 
     struct Message {
-        std::string file;         // within the store
+        std::string file; // within the store
         std::string from;
-        std::string recipients;   // comma-separated
-        int connection = 0;       // numbered from 1 per server process
+        std::string recipients; // comma-separated
+        int connection = 0;     // numbered from 1 per server process
         std::string content;
     };
     std::vector<Message> Received() const;
