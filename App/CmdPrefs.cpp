@@ -7,6 +7,7 @@
 #include <map>
 
 #include "CompanyFile.h"
+#include "Delivery.h"
 #include "Host/HostContext.h"
 #include "Prefs/PrefsTag.h"
 #include "Sql.h"
@@ -77,15 +78,18 @@ void PrefsShow(const AppContext& ctx) {
     if (ctx.json) {
         boost::property_tree::ptree tree;
         for (const auto& p : kPrefs) tree.put(p.name, Shown(p));
+        for (const auto& row : SmtpPrefRows()) tree.put(row.name, row.value);
         std::cout << ToJson(tree);
         return;
     }
     Table table({"preference", "value", "meaning"});
     for (const auto& p : kPrefs) table.Add({p.name, Shown(p), p.help});
+    for (const auto& row : SmtpPrefRows()) table.Add({row.name, row.value, row.help});
     std::cout << table.Render();
 }
 
 void PrefsSet(const AppContext&, const std::string& name, const std::string& rawValue) {
+    if (SetSmtpPref(name, rawValue)) return;
     const std::string value = Lower(rawValue);
     const PrefEntry* pref = nullptr;
     for (const auto& p : kPrefs) {

@@ -10,6 +10,7 @@
 
 #include "CmdDue.h"
 #include "Csv.h"
+#include "Delivery.h"
 #include "Host/HostContext.h"
 #include "Host/MessageLoop.h"
 #include "Prefs/PrefsTag.h"
@@ -97,6 +98,7 @@ int Run(const AppContext& ctx, const RunOptions& options) {
             send.outbox = options.outbox;
             send.quiet = simulated;
             today.sent = SendDue(ctx, send);
+            today.sent.failed += DeliverIfConfigured(ctx, options.outbox, simulated);
         } else {
             // Review: show what is due; sending stays the person's decision.
             if (!simulated) ShowDue(ctx, false);

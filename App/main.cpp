@@ -13,6 +13,7 @@
 #include "CmdPrefs.h"
 #include "CmdRun.h"
 #include "CmdSets.h"
+#include "Delivery.h"
 #include "Csv.h"
 #include "Message.h"
 #include "Host/DefaultTracker.h"
@@ -111,6 +112,14 @@ int main(int argc, char** argv) {
     send->add_flag("--dry-run", sendOptions.dryRun, "show what would be sent; write and record nothing");
     send->add_option("--outbox", sendOptions.outbox, "folder for the messages (default: outbox/ beside the file)");
 
+    app::DeliverOptions deliverOptions;
+    auto* deliver = cli.add_subcommand("deliver", "deliver the queued outbox messages to the mail server (smtp-url)");
+    deliver->add_option("--outbox", deliverOptions.outbox, "folder of the messages (default: outbox/ beside the file)");
+    deliver->add_flag("--retry-now", deliverOptions.retryNow, "retry deferred messages now, not at their next try");
+    std::string outboxFolder;
+    auto* outboxList = cli.add_subcommand("outbox", "each outbox message with its delivery state");
+    outboxList->add_option("--outbox", outboxFolder, "folder of the messages (default: outbox/ beside the file)");
+
     auto* history = cli.add_subcommand("history", "invoice reminders recorded as sent");
     auto* purge = cli.add_subcommand("purge", "remove the history of invoices paid long ago");
     auto* migrate = cli.add_subcommand("migrate", "move old target groups into customer groups");
@@ -193,6 +202,11 @@ int main(int argc, char** argv) {
                 if (host.BusyCount() > 0) std::cerr << "reminders: " << BusyNote(host, ctx.file) << s.failed << " not sent\n";
                 return 1;
             }
+            if (!sendOptions.dryRun && app::DeliverIfConfigured(ctx, sendOptions.outbox, false)) return 1;
+        } else if (deliver->parsed()) {
+            if (app::DeliverCommand(ctx, deliverOptions)) return 1;
+        } else if (outboxList->parsed()) {
+            app::ShowOutbox(ctx, outboxFolder);
         } else if (history->parsed()) {
             app::ShowHistory(ctx);
         } else if (purge->parsed()) {

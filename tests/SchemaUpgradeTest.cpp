@@ -10,6 +10,7 @@
 #include "CompanyFile.h"
 #include "HostFixture.h"
 #include "Records/Groups.h"
+#include "Schema.h"
 #include "Records/Names.h"
 #include "Sql.h"
 
@@ -45,7 +46,7 @@ TEST_F(SchemaUpgradeTest, AFirstVersionFileGetsTheNewIndexesAndKeepsItsRows) {
     Ctx().CloseCompanyFile();
 
     ASSERT_TRUE(Ctx().OpenCompanyFile(path).Succeeded()) << Ctx().LastOpenError();
-    EXPECT_EQ(QueryInt("PRAGMA user_version"), 3);
+    EXPECT_EQ(QueryInt("PRAGMA user_version"), Host::Schema::kVersion);
     EXPECT_NE(IndexSql("invoices_open").find("is_no_post, txn_id, cleared_type"), std::string::npos);
     EXPECT_NE(IndexSql("entity_group_rules_members").find("group_id, attribute, id, value"), std::string::npos);
     EXPECT_NE(IndexSql("customers_hidden").find("WHERE hidden <> 0"), std::string::npos);

@@ -155,6 +155,7 @@ void CompanyFile::Migrate(int from) {
         Exec(m_db, Schema::kReminderSql);
         Exec(m_db, Schema::kDirectorySql);
         Exec(m_db, Schema::kSendingSql);
+        Exec(m_db, Schema::kDeliverySql);
         Exec(m_db, ("PRAGMA user_version=" + std::to_string(Schema::kVersion)).c_str());
         Exec(m_db, "COMMIT");
     } catch (...) {

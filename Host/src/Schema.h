@@ -6,7 +6,7 @@
 
 namespace Host::Schema {
 
-constexpr int kVersion = 3;
+constexpr int kVersion = 4;
 
 // Preferences, company preferences and the default tracker's events.
 extern const char* const kCoreSql;
@@ -16,6 +16,8 @@ extern const char* const kReminderSql;
 extern const char* const kDirectorySql;
 // The day each reminder went out, and the company file's key.
 extern const char* const kSendingSql;
+// Delivery state of each outbox message.
+extern const char* const kDeliverySql;
 // Run first when a version-1 file is upgraded.
 extern const char* const kDropOutdatedSql;
 
