@@ -10,6 +10,8 @@
 #include "Host/HostContext.h"
 #include "Prefs/PrefsTag.h"
 #include "Sql.h"
+#include "TxnReminderEngine.h"
+#include "TxnReminderTimerUtil.h"
 
 namespace app {
 
@@ -33,7 +35,26 @@ const PrefEntry kPrefs[] = {
     {"fiscal-year-start", PrefKeys::kFiscalBegin, "1..12: first month of the fiscal year"},
     {"send-invoice-reminders", kInvoicePermissionKey, "allow|deny: whether invoice reminders may be sent"},
     {"send-statements", kStatementPermissionKey, "allow|deny: whether statements may be sent"},
+    {"feature", kFeatureSwitchKey, "on|off: the whole reminder feature on this host (off: nothing is sent or purged)"},
+    {"send-without-preview", kSendWithoutPreviewSwitchKey, "on|off: sending without a review first (send, Send Now)"},
+    {"purging", kPurgingSwitchKey, "on|off: purging old reminder history"},
 };
+
+bool IsSwitchKey(const std::string& key) {
+    return key == kFeatureSwitchKey || key == kSendWithoutPreviewSwitchKey || key == kPurgingSwitchKey;
+}
+
+// The feature-switch flag each switch preference sets.
+const char* SwitchFlag(const std::string& key) {
+    if (key == kFeatureSwitchKey) return "FeatureEnabled";
+    if (key == kSendWithoutPreviewSwitchKey) return "send_reminder_without_preview";
+    return "txn_purging";
+}
+
+// The schedule prefs decide the stored next prompt day.
+bool IsScheduleKey(const std::string& key) {
+    return key == PrefKeys::kScheduleType || key == PrefKeys::kWeekDay || key == PrefKeys::kMonthDate;
+}
 
 std::string Lower(std::string s) {
     std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return std::tolower(c); });
@@ -69,15 +90,16 @@ std::string Shown(const PrefEntry& p) {
     if (key == kInvoicePermissionKey || key == kStatementPermissionKey) {
         return Host::HostContext::Get().GetPreference(key, "1") == "0" ? "deny" : "allow";
     }
+    if (IsSwitchKey(key)) return Host::HostContext::Get().GetPreference(key, "1") == "0" ? "off" : "on";
     return std::to_string(prefs->GetFiscalBegin());
 }
 } // namespace
 
 void PrefsShow(const AppContext& ctx) {
     if (ctx.json) {
-        boost::property_tree::ptree tree;
-        for (const auto& p : kPrefs) tree.put(p.name, Shown(p));
-        std::cout << ToJson(tree);
+        nlohmann::ordered_json all = nlohmann::ordered_json::object();
+        for (const auto& p : kPrefs) all[p.name] = Shown(p);
+        PrintJson(all);
         return;
     }
     Table table({"preference", "value", "meaning"});
@@ -98,7 +120,7 @@ void PrefsSet(const AppContext&, const std::string& name, const std::string& raw
     }
     const std::string key = pref->key;
     std::string stored;
-    if (key == PrefKeys::kState || key == PrefKeys::kPrompt) {
+    if (key == PrefKeys::kState || key == PrefKeys::kPrompt || IsSwitchKey(key)) {
         if (value == "on" || value == "1" || value == "true") stored = "1";
         else if (value == "off" || value == "0" || value == "false") stored = "0";
         else throw AppError("prefs set " + name + ": expected on or off, got '" + rawValue + "'");
@@ -124,6 +146,9 @@ void PrefsSet(const AppContext&, const std::string& name, const std::string& raw
         stored = std::to_string(ParseRange(name, value, 1, 12));
     }
     Host::HostContext::Get().SetPreference(key, stored);
+    // A new schedule counts from the next prompt: the day stored under the
+    // old one (a month away, say) would otherwise hold the prompt back.
+    if (IsScheduleKey(key)) TxnReminderTimerUtil::SetNextLaunchDateToPrefDb();
     ApplyPermissions();
     std::cout << name << " = " << Shown(*pref) << "\n";
 }
@@ -136,7 +161,28 @@ void ApplyPermissions() {
     host.SetPermission(1, 2, invoices);
     host.SetPermission(1, 3, invoices);
     host.SetPermission(7, 3, statements);
+    for (const char* key : {kFeatureSwitchKey, kSendWithoutPreviewSwitchKey, kPurgingSwitchKey}) {
+        host.SetFeatureSwitch(kSwitchArea, SwitchFlag(key), host.GetPreference(key, "1") != "0");
+    }
 }
+
+void RequireAllowed(Action action) {
+    // The feature switched off closes everything; it must not be read as the
+    // engine reads it for its permission check (off there means "no check").
+    if (!TxnReminderEngine::IsFeatureEnabled()) {
+        throw AppError("payment reminders are switched off on this host (prefs feature is off); nothing was done");
+    }
+    if (action == Action::SendWithoutPreview &&
+        !TxnReminderEngine::IsFeatureEnabled(TxnReminderKillSwitch_SendWithoutPreview)) {
+        throw AppError("sending without preview is switched off (prefs send-without-preview is off); review what is "
+                       "due with 'reminders due' or 'send --dry-run'");
+    }
+    if (action == Action::Purge && !TxnReminderEngine::IsFeatureEnabled(TxnReminderKillSwitch_TxnPurging)) {
+        throw AppError("purging is switched off (prefs purging is off); nothing was purged");
+    }
+}
+
+bool MaySendWithoutPreview() { return TxnReminderEngine::IsFeatureEnabled(TxnReminderKillSwitch_SendWithoutPreview); }
 
 void ShowLog(const AppContext& ctx, int tail) {
     std::ifstream in(ctx.file + ".log");
@@ -171,17 +217,9 @@ void ShowStats(const AppContext& ctx) {
         entry.second = text;
     }
     if (ctx.json) {
-        boost::property_tree::ptree tree;
-        for (const auto& [event, e] : byEvent) {
-            boost::property_tree::ptree item;
-            item.put("event", event);
-            item.put("count", e.first);
-            item.put("last", e.second);
-            tree.push_back({"", item});
-        }
-        boost::property_tree::ptree root;
-        root.add_child("events", tree);
-        std::cout << ToJson(root);
+        nlohmann::ordered_json events = nlohmann::ordered_json::array();
+        for (const auto& [event, e] : byEvent) events.push_back({{"event", event}, {"count", e.first}, {"last", e.second}});
+        PrintJson({{"events", events}});
         return;
     }
     if (byEvent.empty()) {

@@ -68,15 +68,13 @@ std::string DescribeRule(const StatementReminderRule& rule) {
 void SetsList(const AppContext& ctx) {
     const auto sets = LoadAllSets();
     if (ctx.json) {
-        boost::property_tree::ptree array;
+        nlohmann::ordered_json array = nlohmann::ordered_json::array();
         for (auto set : sets) {
             boost::property_tree::ptree tree;
             if (!set.GetPtree(tree)) throw AppError("set " + std::to_string(set.GetRuleSetId()) + " cannot be shown");
-            array.push_back({"", tree});
+            array.push_back(TreeToJson(tree));
         }
-        boost::property_tree::ptree root;
-        root.add_child("sets", array);
-        std::cout << ToJson(root);
+        PrintJson({{"sets", array}});
         return;
     }
     if (sets.empty()) {
@@ -95,26 +93,26 @@ void SetsList(const AppContext& ctx) {
 
 void SetsExport(const AppContext&, long id) {
     const auto sets = LoadAllSets();
-    boost::property_tree::ptree out;
     if (id != 0) {
         const TxnReminderSet* found = FindSet(sets, id);
         if (!found) throw AppError("sets export: no reminder set with id " + std::to_string(id));
         TxnReminderSet copy(*found);
+        boost::property_tree::ptree out;
         if (!copy.GetPtree(out)) throw AppError("sets export: set " + std::to_string(id) + " cannot be written");
-    } else {
-        boost::property_tree::ptree array;
-        for (auto set : sets) {
-            boost::property_tree::ptree tree;
-            if (!set.GetPtree(tree)) throw AppError("sets export: set " + std::to_string(set.GetRuleSetId()) + " cannot be written");
-            array.push_back({"", tree});
-        }
-        out.add_child("sets", array);
+        PrintJson(TreeToJson(out));
+        return;
     }
-    std::cout << ToJson(out);
+    nlohmann::ordered_json array = nlohmann::ordered_json::array();
+    for (auto set : sets) {
+        boost::property_tree::ptree tree;
+        if (!set.GetPtree(tree)) throw AppError("sets export: set " + std::to_string(set.GetRuleSetId()) + " cannot be written");
+        array.push_back(TreeToJson(tree));
+    }
+    PrintJson({{"sets", array}});
 }
 
 void SetsImport(const AppContext&, const std::string& path) {
-    boost::property_tree::ptree root = FromJson(ReadWholeFile(path), path);
+    boost::property_tree::ptree root = FromJson(ReadLimitedFile(path, 16u << 20), path);
     // One set, or {"sets": [...]}.
     std::vector<boost::property_tree::ptree> trees;
     if (auto many = root.get_child_optional("sets")) {
