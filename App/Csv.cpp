@@ -118,7 +118,9 @@ const std::string& Field(const CsvRow& row, const std::map<std::string, std::siz
 // the header names, since a stray comma shifts values into the wrong column.
 void CheckRow(const CsvRow& row, const CsvRow& header, const std::string& file) {
     for (std::size_t i = 0; i < row.fields.size(); ++i) {
-        const std::string field = i < header.fields.size() ? Trim(header.fields[i]) : "field " + std::to_string(i + 1);
+        const std::string field = &row == &header             ? std::string("header")
+                                  : i < header.fields.size() ? Trim(header.fields[i])
+                                                             : "field " + std::to_string(i + 1);
         if (row.fields[i].find('\0') != std::string::npos) Fail(file, row.line, field, "contains a NUL byte");
         if (!IsUtf8(row.fields[i])) Fail(file, row.line, field, "not UTF-8 text");
     }
