@@ -78,7 +78,9 @@ bool IsListKey(const std::string& key) {
 }
 
 nlohmann::ordered_json Convert(const boost::property_tree::ptree& tree, bool list) {
-    if (tree.empty()) return list ? nlohmann::ordered_json::array() : nlohmann::ordered_json(tree.data());
+    if (tree.empty()) {
+        return list && tree.data().empty() ? nlohmann::ordered_json::array() : nlohmann::ordered_json(tree.data());
+    }
     bool unnamed = true;
     for (const auto& child : tree) unnamed = unnamed && child.first.empty();
     if (unnamed || list) {

@@ -85,7 +85,7 @@ Addressee AddresseeOf(int customer) {
     return a;
 }
 
-void ImportCustomers(const AppContext&, const std::string& path) {
+void ImportCustomers(const AppContext& ctx, const std::string& path) {
     const auto rows = ReadCustomersCsv(ReadCsvFile(path), path);
     std::map<long, const CustomerRow*> byId;
     for (const auto& r : rows) byId[r.id] = &r;
@@ -150,11 +150,15 @@ void ImportCustomers(const AppContext&, const std::string& path) {
         }
     }
     work.Commit();
+    if (ctx.json) {
+        PrintJson({{"file", path}, {"imported", rows.size()}, {"added", added}, {"updated", updated}});
+        return;
+    }
     std::cout << "imported " << rows.size() << " customers and jobs from " << path << " (" << added << " added, "
               << updated << " updated)\n";
 }
 
-void ImportInvoices(const AppContext&, const std::string& path) {
+void ImportInvoices(const AppContext& ctx, const std::string& path) {
     const auto rows = ReadInvoicesCsv(ReadCsvFile(path), path);
     for (const auto& r : rows) {
         if (!CustomerExists(static_cast<int>(r.customer))) {
@@ -191,6 +195,10 @@ void ImportInvoices(const AppContext&, const std::string& path) {
         }
     }
     work.Commit();
+    if (ctx.json) {
+        PrintJson({{"file", path}, {"imported", rows.size()}});
+        return;
+    }
     std::cout << "imported " << rows.size() << " invoices from " << path << "\n";
 }
 

@@ -107,7 +107,7 @@ void PrefsShow(const AppContext& ctx) {
     std::cout << table.Render();
 }
 
-void PrefsSet(const AppContext&, const std::string& name, const std::string& rawValue) {
+void PrefsSet(const AppContext& ctx, const std::string& name, const std::string& rawValue) {
     const std::string value = Lower(rawValue);
     const PrefEntry* pref = nullptr;
     for (const auto& p : kPrefs) {
@@ -150,6 +150,10 @@ void PrefsSet(const AppContext&, const std::string& name, const std::string& raw
     // old one (a month away, say) would otherwise hold the prompt back.
     if (IsScheduleKey(key)) TxnReminderTimerUtil::SetNextLaunchDateToPrefDb();
     ApplyPermissions();
+    if (ctx.json) {
+        PrintJson({{name, Shown(*pref)}});
+        return;
+    }
     std::cout << name << " = " << Shown(*pref) << "\n";
 }
 
@@ -187,7 +191,11 @@ bool MaySendWithoutPreview() { return TxnReminderEngine::IsFeatureEnabled(TxnRem
 void ShowLog(const AppContext& ctx, int tail) {
     std::ifstream in(ctx.file + ".log");
     if (!in) {
-        std::cout << "(no log yet: " << ctx.file << ".log)\n";
+        if (ctx.json) {
+            PrintJson({{"lines", nlohmann::ordered_json::array()}});
+        } else {
+            std::cout << "(no log yet: " << ctx.file << ".log)\n";
+        }
         return;
     }
     std::deque<std::string> lines;
@@ -195,6 +203,10 @@ void ShowLog(const AppContext& ctx, int tail) {
     while (std::getline(in, line)) {
         lines.push_back(line);
         if (tail > 0 && static_cast<int>(lines.size()) > tail) lines.pop_front();
+    }
+    if (ctx.json) {
+        PrintJson({{"lines", std::vector<std::string>(lines.begin(), lines.end())}});
+        return;
     }
     for (const auto& l : lines) std::cout << l << '\n';
 }

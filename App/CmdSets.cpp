@@ -111,7 +111,7 @@ void SetsExport(const AppContext&, long id) {
     PrintJson({{"sets", array}});
 }
 
-void SetsImport(const AppContext&, const std::string& path) {
+void SetsImport(const AppContext& ctx, const std::string& path) {
     boost::property_tree::ptree root = FromJson(ReadLimitedFile(path, 16u << 20), path);
     // One set, or {"sets": [...]}.
     std::vector<boost::property_tree::ptree> trees;
@@ -146,6 +146,7 @@ void SetsImport(const AppContext&, const std::string& path) {
     if (!outer) throw AppError("sets import: the company file cannot start a transaction");
     outer->BeginWrite();
     std::vector<std::string> done;
+    nlohmann::ordered_json saved = nlohmann::ordered_json::array();
     for (auto& set : sets) {
         TxnReminderEngine engine(set.GetTxnType());
         TxnReminderStatusCode status = TxnReminderStatus_Reset;
@@ -156,12 +157,19 @@ void SetsImport(const AppContext&, const std::string& path) {
         }
         done.push_back("saved " + std::string(ViewName(set.GetTxnType())) + " reminder set " +
                        std::to_string(set.GetRuleSetId()) + " '" + set.GetReminderSetName().str() + "'");
+        saved.push_back({{"id", set.GetRuleSetId()},
+                         {"kind", ViewName(set.GetTxnType())},
+                         {"name", set.GetReminderSetName().str()}});
     }
     if (!outer->Commit()) throw AppError("sets import: the company file did not accept the changes; nothing was imported");
+    if (ctx.json) {
+        PrintJson({{"saved", saved}});
+        return;
+    }
     for (const auto& line : done) std::cout << line << "\n";
 }
 
-void SetsDelete(const AppContext&, long id) {
+void SetsDelete(const AppContext& ctx, long id) {
     const auto sets = LoadAllSets();
     const TxnReminderSet* found = FindSet(sets, id);
     if (!found) throw AppError("sets delete: no reminder set with id " + std::to_string(id));
@@ -170,10 +178,14 @@ void SetsDelete(const AppContext&, long id) {
     if (!engine.DeleteReminderSet(status, static_cast<unsigned long>(id))) {
         throw AppError("sets delete: reminder set " + std::to_string(id) + " was not deleted: " + StatusText(status));
     }
+    if (ctx.json) {
+        PrintJson({{"deleted", id}});
+        return;
+    }
     std::cout << "deleted reminder set " << id << "\n";
 }
 
-void RulesDelete(const AppContext&, const std::vector<long>& ids) {
+void RulesDelete(const AppContext& ctx, const std::vector<long>& ids) {
     const auto sets = LoadAllSets();
     std::vector<unsigned long> invoiceRules;
     std::vector<unsigned long> statementRules;
@@ -208,6 +220,10 @@ void RulesDelete(const AppContext&, const std::vector<long>& ids) {
         if (!engine.DeleteReminderRule(status, id)) {
             throw AppError("rules delete: statement rule " + std::to_string(id) + " was not deleted: " + StatusText(status));
         }
+    }
+    if (ctx.json) {
+        PrintJson({{"deleted", ids}});
+        return;
     }
     std::cout << "deleted " << ids.size() << (ids.size() == 1 ? " rule\n" : " rules\n");
 }

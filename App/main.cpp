@@ -162,8 +162,9 @@ int main(int argc, char** argv) {
         if (init->parsed()) {
             if (!companyName.empty()) DBPreferences::SetCompanyDBPreference("companyName", companyName);
             if (!companyEmail.empty()) DBPreferences::SetCompanyDBPreference("companyEmail", companyEmail);
-            std::cout << "created " << ctx.file << "\n";
+            if (!ctx.json) std::cout << "created " << ctx.file << "\n";
             if (sample) app::FillSample(ctx);
+            if (ctx.json) app::PrintJson({{"created", ctx.file}, {"sample", sample}});
         } else if (importCustomers->parsed()) {
             app::ImportCustomers(ctx, importFile);
         } else if (importInvoices->parsed()) {

@@ -88,6 +88,21 @@ TEST_F(AppCommandsTest, JsonOutputHasOneShapeEmptyOrFullWithOptionsAfterTheSubco
             EXPECT_TRUE(set.at("rules").is_array() && set.at("statementRules").is_array()) << set;
         }
     }
+    // Commands that change things answer in JSON too.
+    sample->Write("customers.csv", "id,name,parent,email,type,terms,hidden\n900,New Customer,,new@x.test,,,0\n");
+    sample->Write("set.json", sample->Run("sets export 1").out);
+    const std::pair<std::string, const char*> changes[] = {
+        {"prefs set prompt-hour 10", "prompt-hour"},
+        {"import customers '" + sample->Dir() + "/customers.csv'", "imported"},
+        {"sets import '" + sample->Dir() + "/set.json'", "saved"},
+        {"log --tail 2", "lines"},
+        {"groups create Few --customers 900", "id"},
+    };
+    for (const auto& [args, key] : changes) {
+        const CommandResult r = sample->Run(args + " --json");
+        ASSERT_EQ(r.exit, 0) << args << ": " << r.err;
+        EXPECT_TRUE(nlohmann::json::accept(r.out) && nlohmann::json::parse(r.out).contains(key)) << args << ": " << r.out;
+    }
     // The company file named by the environment, the global option last.
     const CommandResult viaEnv = sample->Run("customers --json", "", "REMINDERS_FILE='" + sample->File() + "'", false);
     ASSERT_EQ(viaEnv.exit, 0) << viaEnv.err;
