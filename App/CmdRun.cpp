@@ -133,12 +133,16 @@ int Run(const AppContext& ctx, const RunOptions& options) {
                      "send-invoice-reminders and send-statements are deny); nothing to do\n";
         return 1;
     }
+    std::vector<std::string> notes;
     if (!invoicesAllowed) {
-        std::cout << "Invoice reminders are not permitted (prefs send-invoice-reminders is deny): only statements are "
-                     "sent.\n";
+        notes.push_back("Invoice reminders are not permitted (prefs send-invoice-reminders is deny): only statements "
+                        "are sent.");
     }
     if (!statementsAllowed) {
-        std::cout << "Statements are not permitted (prefs send-statements is deny): only invoice reminders are sent.\n";
+        notes.push_back("Statements are not permitted (prefs send-statements is deny): only invoice reminders are sent.");
+    }
+    if (!ctx.json) {
+        for (const auto& note : notes) std::cout << note << "\n";
     }
 
     DayReport today;
@@ -181,6 +185,11 @@ int Run(const AppContext& ctx, const RunOptions& options) {
     });
 
     if (!simulated) {
+        if (ctx.json) {
+            std::cerr << "reminders: run: --json needs --simulate (the waiting cycle talks to a person)\n";
+            host.RemoveLogSink(logSink);
+            return 1;
+        }
         if (!host.ClockIsFixed()) host.SetNow(GetMXSystemTime());
         host.UseSystemClock();
         ::signal(SIGINT, OnSignal);
@@ -214,37 +223,54 @@ int Run(const AppContext& ctx, const RunOptions& options) {
         return 1;
     }
     int promptDays = 0, totalSent = 0;
+    nlohmann::ordered_json days = nlohmann::ordered_json::array();
     for (int day = 0; day < options.simulateDays; ++day) {
         const DateType32 date = GetSystemDate();
         today = DayReport();
         Host::AdvanceAndRun(86400);
-        std::cout << FormatIsoDate(date) << ": ";
+        nlohmann::ordered_json entry = {{"date", FormatIsoDate(date)}, {"prompted", today.prompted},
+                                        {"answer", nullptr}, {"invoiceReminders", 0}, {"statements", 0},
+                                        {"leftForReview", 0}, {"note", nullptr}};
+        std::string line;
         if (today.moduleMissing) {
-            std::cout << "the prompt module could not be loaded from " << Host::ModuleFolder() << "/"
-                      << Host::ModuleFileName(kPromptModule) << "; no prompt shown\n";
-            continue;
+            line = "the prompt module could not be loaded from " + Host::ModuleFolder() + "/" +
+                   Host::ModuleFileName(kPromptModule) + "; no prompt shown";
+            entry["note"] = line;
+        } else if (!today.prompted) {
+            line = today.timerFired ? "nothing due, no prompt" : "no prompt scheduled";
+        } else {
+            ++promptDays;
+            line = "prompt answered " + (today.answer.empty() ? std::string("?") : today.answer);
+            if (!today.answer.empty()) entry["answer"] = today.answer;
+            if (today.heldForReview) {
+                line += ": sending without preview is switched off, " + std::to_string(today.reviewCount) +
+                        " due, left for review";
+                entry["leftForReview"] = today.reviewCount;
+                entry["note"] = "sending without preview is switched off";
+            } else if (today.answer == "send now") {
+                totalSent += today.sent.invoiceReminders + today.sent.statements;
+                line += ": sent " + Count(today.sent.invoiceReminders, "invoice reminder") + " and " +
+                        Count(today.sent.statements, "statement");
+                if (today.sent.skippedNoEmail) line += " (" + std::to_string(today.sent.skippedNoEmail) + " without e-mail)";
+                entry["invoiceReminders"] = today.sent.invoiceReminders;
+                entry["statements"] = today.sent.statements;
+            } else if (today.reviewed) {
+                line += ": " + std::to_string(today.reviewCount) + " due, left for review";
+                entry["leftForReview"] = today.reviewCount;
+            }
         }
-        if (!today.prompted) {
-            std::cout << (today.timerFired ? "nothing due, no prompt" : "no prompt scheduled") << "\n";
-            continue;
+        if (ctx.json) {
+            days.push_back(std::move(entry));
+        } else {
+            std::cout << FormatIsoDate(date) << ": " << line << "\n";
         }
-        ++promptDays;
-        std::cout << "prompt answered " << (today.answer.empty() ? "?" : today.answer);
-        if (today.heldForReview) {
-            std::cout << ": sending without preview is switched off, " << today.reviewCount << " due, left for review";
-        } else if (today.answer == "send now") {
-            const int n = today.sent.invoiceReminders + today.sent.statements;
-            totalSent += n;
-            std::cout << ": sent " << Count(today.sent.invoiceReminders, "invoice reminder") << " and "
-                      << Count(today.sent.statements, "statement");
-            if (today.sent.skippedNoEmail) std::cout << " (" << today.sent.skippedNoEmail << " without e-mail)";
-        } else if (today.reviewed) {
-            std::cout << ": " << today.reviewCount << " due, left for review";
-        }
-        std::cout << "\n";
     }
     Host::NotifyCloseSystem();
     host.RemoveLogSink(logSink);
+    if (ctx.json) {
+        PrintJson({{"notes", notes}, {"days", days}, {"prompts", promptDays}, {"sent", totalSent}});
+        return 0;
+    }
     std::cout << options.simulateDays << " days: " << promptDays << " prompts, " << totalSent << " messages sent.\n";
     return 0;
 }

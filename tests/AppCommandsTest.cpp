@@ -97,6 +97,7 @@ TEST_F(AppCommandsTest, JsonOutputHasOneShapeEmptyOrFullWithOptionsAfterTheSubco
         {"sets import '" + sample->Dir() + "/set.json'", "saved"},
         {"log --tail 2", "lines"},
         {"groups create Few --customers 900", "id"},
+        {"run --simulate 2 --answer review", "days"},
     };
     for (const auto& [args, key] : changes) {
         const CommandResult r = sample->Run(args + " --json");
