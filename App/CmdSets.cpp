@@ -21,6 +21,17 @@ std::string RulesText(const TxnReminderSet& set) {
     return text.empty() ? "(no rules)" : text;
 }
 
+// A set as JSON, with the list of its kind's rules even when it has none:
+// the tree leaves an empty list out, and a program reading the output should
+// not have to know that.
+nlohmann::ordered_json SetJson(TxnReminderSet& set, const std::string& what) {
+    boost::property_tree::ptree tree;
+    if (!set.GetPtree(tree)) throw AppError(what + std::to_string(set.GetRuleSetId()) + " cannot be written");
+    const char* rules = set.GetTxnType() == FormViewType_Statement ? "statementRules" : "rules";
+    if (!tree.get_child_optional(rules)) tree.add_child(rules, boost::property_tree::ptree());
+    return TreeToJson(tree);
+}
+
 const TxnReminderSet* FindSet(const std::vector<TxnReminderSet>& sets, long id) {
     for (const auto& s : sets) {
         if (static_cast<long>(s.GetRuleSetId()) == id) return &s;
@@ -69,11 +80,7 @@ void SetsList(const AppContext& ctx) {
     const auto sets = LoadAllSets();
     if (ctx.json) {
         nlohmann::ordered_json array = nlohmann::ordered_json::array();
-        for (auto set : sets) {
-            boost::property_tree::ptree tree;
-            if (!set.GetPtree(tree)) throw AppError("set " + std::to_string(set.GetRuleSetId()) + " cannot be shown");
-            array.push_back(TreeToJson(tree));
-        }
+        for (auto set : sets) array.push_back(SetJson(set, "set "));
         PrintJson({{"sets", array}});
         return;
     }
@@ -97,17 +104,11 @@ void SetsExport(const AppContext&, long id) {
         const TxnReminderSet* found = FindSet(sets, id);
         if (!found) throw AppError("sets export: no reminder set with id " + std::to_string(id));
         TxnReminderSet copy(*found);
-        boost::property_tree::ptree out;
-        if (!copy.GetPtree(out)) throw AppError("sets export: set " + std::to_string(id) + " cannot be written");
-        PrintJson(TreeToJson(out));
+        PrintJson(SetJson(copy, "sets export: set "));
         return;
     }
     nlohmann::ordered_json array = nlohmann::ordered_json::array();
-    for (auto set : sets) {
-        boost::property_tree::ptree tree;
-        if (!set.GetPtree(tree)) throw AppError("sets export: set " + std::to_string(set.GetRuleSetId()) + " cannot be written");
-        array.push_back(TreeToJson(tree));
-    }
+    for (auto set : sets) array.push_back(SetJson(set, "sets export: set "));
     PrintJson({{"sets", array}});
 }
 

@@ -83,10 +83,16 @@ TEST_F(AppCommandsTest, JsonOutputHasOneShapeEmptyOrFullWithOptionsAfterTheSubco
             withoutEmail += c.at("email").is_null() ? 1 : 0;
         }
         EXPECT_EQ(withoutEmail > 0, full);
-        // Sets come back as the tree reader expects them: lists stay lists.
-        for (const auto& set : nlohmann::json::parse(company->Run("sets export").out).at("sets")) {
-            EXPECT_TRUE(set.at("rules").is_array() && set.at("statementRules").is_array()) << set;
-        }
+    }
+    // A set without rules still lists its rules as a list, as every other set.
+    sample->Write("bare.json", R"({"id": 0, "status": "true", "name": "Bare", "targetGroupId": 1,
+        "targetGroupName": "", "txnType": "Invoice", "rules": [], "statementRules": []})");
+    ASSERT_EQ(sample->Run("sets import '" + sample->Dir() + "/bare.json'").exit, 0);
+    const auto exported = nlohmann::json::parse(sample->Run("sets export").out);
+    ASSERT_EQ(exported.at("sets").size(), 3u);
+    for (const auto& set : exported.at("sets")) {
+        const char* rules = set.at("txnType") == "Invoice" ? "rules" : "statementRules";
+        EXPECT_TRUE(set.at(rules).is_array()) << set;
     }
     // Commands that change things answer in JSON too.
     sample->Write("customers.csv", "id,name,parent,email,type,terms,hidden\n900,New Customer,,new@x.test,,,0\n");
