@@ -1,7 +1,9 @@
 #include "AppContext.h"
 
 #include <boost/property_tree/json_parser.hpp>
+#include <algorithm>
 #include <cstdio>
+#include <iostream>
 #include <sstream>
 
 #include "CmdPrefs.h"
@@ -58,13 +60,78 @@ std::string Table::Render() const {
     return out.str();
 }
 
+void PrintJson(const nlohmann::ordered_json& value) {
+    // Texts that reached the company file before input was checked may hold
+    // bytes that are not UTF-8; they are replaced rather than written raw.
+    std::cout << value.dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace) << "\n";
+}
+
+namespace {
+// Configuration trees' lists: empty ones are childless nodes in the tree.
+bool IsListKey(const std::string& key) {
+    static const char* const kLists[] = {"sets", "rules", "statementRules", "customergroups", "customers", "history",
+                                         "members", "events"};
+    for (const char* k : kLists) {
+        if (key == k) return true;
+    }
+    return false;
+}
+
+nlohmann::ordered_json Convert(const boost::property_tree::ptree& tree, bool list) {
+    if (tree.empty()) {
+        return list && tree.data().empty() ? nlohmann::ordered_json::array() : nlohmann::ordered_json(tree.data());
+    }
+    bool unnamed = true;
+    for (const auto& child : tree) unnamed = unnamed && child.first.empty();
+    if (unnamed || list) {
+        nlohmann::ordered_json out = nlohmann::ordered_json::array();
+        for (const auto& child : tree) out.push_back(Convert(child.second, false));
+        return out;
+    }
+    nlohmann::ordered_json out = nlohmann::ordered_json::object();
+    for (const auto& child : tree) out[child.first] = Convert(child.second, IsListKey(child.first));
+    return out;
+}
+
+// Deepest nesting of brackets outside strings; stops counting past the limit.
+int NestingDepth(const std::string& text, std::size_t& where) {
+    int depth = 0, deepest = 0;
+    bool inString = false;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        if (inString) {
+            if (c == '\\') ++i;
+            else if (c == '"') inString = false;
+            continue;
+        }
+        if (c == '"') inString = true;
+        else if (c == '{' || c == '[') {
+            if (++depth > deepest) {
+                deepest = depth;
+                where = i;
+                if (deepest > kMaxJsonDepth) break;
+            }
+        } else if (c == '}' || c == ']') {
+            --depth;
+        }
+    }
+    return deepest;
+}
+} // namespace
+
+nlohmann::ordered_json TreeToJson(const boost::property_tree::ptree& tree) { return Convert(tree, false); }
+
 std::string ToJson(const boost::property_tree::ptree& tree) {
-    std::ostringstream out;
-    boost::property_tree::write_json(out, tree, true);
-    return out.str();
+    return TreeToJson(tree).dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace) + "\n";
 }
 
 boost::property_tree::ptree FromJson(const std::string& text, const std::string& source) {
+    std::size_t where = 0;
+    if (NestingDepth(text, where) > kMaxJsonDepth) {
+        const long line = 1 + std::count(text.begin(), text.begin() + static_cast<long>(where), '\n');
+        throw AppError(source + ":" + std::to_string(line) + ": nested deeper than " + std::to_string(kMaxJsonDepth) +
+                       " levels; not a reminder set file");
+    }
     std::istringstream in(text);
     boost::property_tree::ptree tree;
     try {
@@ -76,26 +143,10 @@ boost::property_tree::ptree FromJson(const std::string& text, const std::string&
 }
 
 std::string JsonQuote(const std::string& text) {
-    std::string out = "\"";
-    for (unsigned char c : text) {
-        switch (c) {
-            case '"': out += "\\\""; break;
-            case '\\': out += "\\\\"; break;
-            case '\n': out += "\\n"; break;
-            case '\r': out += "\\r"; break;
-            case '\t': out += "\\t"; break;
-            default:
-                if (c < 0x20) {
-                    char esc[8];
-                    std::snprintf(esc, sizeof esc, "\\u%04x", c);
-                    out += esc;
-                } else {
-                    out += static_cast<char>(c);
-                }
-        }
-    }
-    return out + "\"";
+    return nlohmann::ordered_json(text).dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
 }
+
+nlohmann::ordered_json JsonEmail(const std::string& email) { return email.empty() ? nlohmann::ordered_json() : nlohmann::ordered_json(email); }
 
 std::string FormatAmount(double amount) {
     char text[64];

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <boost/property_tree/ptree.hpp>
+#include <nlohmann/json.hpp>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -42,13 +43,31 @@ private:
     std::vector<std::vector<std::string>> m_rows;
 };
 
-// JSON text of a tree (pretty), and a tree from JSON text (throws AppError
-// naming `source` and the line).
+// Every command's machine-readable output goes through one JSON writer, so
+// that what a program reads is always valid JSON of one shape.
+void PrintJson(const nlohmann::ordered_json& value);
+
+// A configuration tree as JSON. Trees cannot tell an empty list from an
+// empty text, so the children named in `listKeys` (and every node whose
+// children are all unnamed) come out as lists; leaves stay texts, as the
+// tree reader expects them back.
+nlohmann::ordered_json TreeToJson(const boost::property_tree::ptree& tree);
+// JSON text of a tree (pretty), through TreeToJson.
 std::string ToJson(const boost::property_tree::ptree& tree);
+
+// Nesting deeper than this is refused before a tree is built: the tree is
+// copied and destroyed recursively, and a few kilobytes of brackets would
+// otherwise exhaust the stack.
+inline constexpr int kMaxJsonDepth = 64;
+// A tree from JSON text; throws AppError naming `source` and the line when
+// the text is not JSON or nests too deep.
 boost::property_tree::ptree FromJson(const std::string& text, const std::string& source);
 
 // A JSON string literal (quoted, escaped) for hand-built output.
 std::string JsonQuote(const std::string& text);
+
+// An e-mail address as JSON: null when there is none.
+nlohmann::ordered_json JsonEmail(const std::string& email);
 
 std::string FormatAmount(double amount);
 

@@ -8,7 +8,10 @@
 #include <set>
 #include <unordered_set>
 
+#include "CompanyFile.h"
 #include "Csv.h"
+#include "Host/HostContext.h"
+#include "Sql.h"
 #include "DB/DBManager.h"
 #include "Records/Groups.h"
 #include "Records/Names.h"
@@ -41,6 +44,11 @@ private:
 };
 
 bool CustomerExists(int recNum) { return recNum > 0 && CName(recNum, 1).IsValid(); }
+
+long long CountRows(const char* table) {
+    Host::Stmt count(Host::HostContext::Get().File()->Db(), (std::string("SELECT count(*) FROM ") + table).c_str());
+    return count.Step() ? count.Int(0) : 0;
+}
 } // namespace
 
 bool ReadInvoice(unsigned long number, InvoiceView& out) {
@@ -77,8 +85,8 @@ Addressee AddresseeOf(int customer) {
     return a;
 }
 
-void ImportCustomers(const AppContext&, const std::string& path) {
-    const auto rows = ReadCustomersCsv(ReadWholeFile(path), path);
+void ImportCustomers(const AppContext& ctx, const std::string& path) {
+    const auto rows = ReadCustomersCsv(ReadCsvFile(path), path);
     std::map<long, const CustomerRow*> byId;
     for (const auto& r : rows) byId[r.id] = &r;
     // Every parent is in the file or in the company already, and no chain loops.
@@ -146,12 +154,16 @@ void ImportCustomers(const AppContext&, const std::string& path) {
         }
     }
     work.Commit();
+    if (ctx.json) {
+        PrintJson({{"file", path}, {"imported", rows.size()}, {"added", added}, {"updated", updated}});
+        return;
+    }
     std::cout << "imported " << rows.size() << " customers and jobs from " << path << " (" << added << " added, "
               << updated << " updated)\n";
 }
 
-void ImportInvoices(const AppContext&, const std::string& path) {
-    const auto rows = ReadInvoicesCsv(ReadWholeFile(path), path);
+void ImportInvoices(const AppContext& ctx, const std::string& path) {
+    const auto rows = ReadInvoicesCsv(ReadCsvFile(path), path);
     for (const auto& r : rows) {
         if (!CustomerExists(static_cast<int>(r.customer))) {
             throw CsvError(path + ":" + std::to_string(r.line) + ": customer: no customer or job with id " +
@@ -187,38 +199,45 @@ void ImportInvoices(const AppContext&, const std::string& path) {
         }
     }
     work.Commit();
+    if (ctx.json) {
+        PrintJson({{"file", path}, {"imported", rows.size()}});
+        return;
+    }
     std::cout << "imported " << rows.size() << " invoices from " << path << "\n";
 }
 
 void ListCustomers(const AppContext& ctx) {
     EdListViewIter iter(EdListTypeToList(EdListType_CustomerJob), 1, 1);
     CName name(1);
-    boost::property_tree::ptree array;
+    nlohmann::ordered_json array = nlohmann::ordered_json::array();
     Table table({"id", "name", "e-mail", "type", "terms", "balance", "hidden"});
+    std::size_t listed = 0;
     for (bool ok = iter.First(name); ok; ok = iter.Next(name)) {
+        ++listed;
         const std::string email = name.GetEmail().str();
         const std::string balance = FormatAmount(Bal2Double(name.GetTotalEndingBalHome()));
         if (ctx.json) {
-            boost::property_tree::ptree item;
-            item.put("id", name.GetRecNum());
-            item.put("name", name.GetQualifiedName().str());
-            item.put("parent", name.GetParent());
-            item.put("email", email);
-            item.put("type", name.GetCustType().GetName().str());
-            item.put("terms", name.GetTerms().GetName().str());
-            item.put("balance", balance);
-            item.put("hidden", name.GetIsHidden());
-            array.push_back({"", item});
+            array.push_back({{"id", name.GetRecNum()},
+                             {"name", name.GetQualifiedName().str()},
+                             {"parent", name.GetParent()},
+                             {"email", JsonEmail(email)},
+                             {"type", name.GetCustType().GetName().str()},
+                             {"terms", name.GetTerms().GetName().str()},
+                             {"balance", balance},
+                             {"hidden", name.GetIsHidden()}});
         } else {
             table.Add({std::to_string(name.GetRecNum()), name.GetQualifiedName().str(), email.empty() ? "-" : email,
                        name.GetCustType().GetName().str(), name.GetTerms().GetName().str(), balance,
                        name.GetIsHidden() ? "hidden" : ""});
         }
     }
+    // The list answers "nothing" both when there is nothing and when it could
+    // not be read; only the first may be shown as an empty list.
+    if (listed == 0 && CountRows("customers") != 0) {
+        throw AppError("customers: the customer list cannot be read (see 'reminders log')");
+    }
     if (ctx.json) {
-        boost::property_tree::ptree root;
-        root.add_child("customers", array);
-        std::cout << ToJson(root);
+        PrintJson({{"customers", array}});
     } else if (table.Empty()) {
         std::cout << "No customers. Import them with 'reminders import customers FILE.csv'.\n";
     } else {
@@ -237,33 +256,32 @@ void ListInvoices(const AppContext& ctx, bool openOnly) {
     }
     if (!query.DoQuery()) throw AppError("the invoices cannot be listed: " + query.GetLastError());
     const DateType32 today = GetSystemDate();
-    boost::property_tree::ptree array;
+    nlohmann::ordered_json array = nlohmann::ordered_json::array();
     Table table({"invoice", "customer", "date", "due", "amount", "status"});
     for (bool ok = query.First(); ok; ok = query.Next()) {
         InvoiceView inv;
-        if (!ReadInvoice(query.GetUnsignedLong(0), inv)) continue;
+        const unsigned long number = query.GetUnsignedLong(0);
+        if (!ReadInvoice(number, inv)) {
+            throw AppError("invoices: invoice " + std::to_string(number) + " cannot be read (see 'reminders log')");
+        }
         const long overdue = DateMinusDate(today, inv.dueDate);
         const std::string state = inv.paid ? "paid" : (overdue > 0 ? std::to_string(overdue) + " days overdue" : "open");
         const std::string customer = AddresseeOf(inv.customer).name;
         if (ctx.json) {
-            boost::property_tree::ptree item;
-            item.put("number", inv.number);
-            item.put("customerId", inv.customer);
-            item.put("customer", customer);
-            item.put("date", FormatIsoDate(inv.date));
-            item.put("dueDate", FormatIsoDate(inv.dueDate));
-            item.put("amount", FormatAmount(inv.amount));
-            item.put("paid", inv.paid);
-            array.push_back({"", item});
+            array.push_back({{"number", inv.number},
+                             {"customerId", inv.customer},
+                             {"customer", customer},
+                             {"date", FormatIsoDate(inv.date)},
+                             {"dueDate", FormatIsoDate(inv.dueDate)},
+                             {"amount", FormatAmount(inv.amount)},
+                             {"paid", inv.paid}});
         } else {
             table.Add({std::to_string(inv.number), customer, FormatIsoDate(inv.date), FormatIsoDate(inv.dueDate),
                        FormatAmount(inv.amount), state});
         }
     }
     if (ctx.json) {
-        boost::property_tree::ptree root;
-        root.add_child("invoices", array);
-        std::cout << ToJson(root);
+        PrintJson({{"invoices", array}});
     } else if (table.Empty()) {
         std::cout << (openOnly ? "No open invoices.\n" : "No invoices.\n");
     } else {
@@ -276,18 +294,11 @@ void GroupsList(const AppContext& ctx) {
     const Util::Status s = Host::ListGroups(groups);
     if (!s.Succeeded()) throw AppError("the groups cannot be listed: " + Why(s));
     if (ctx.json) {
-        boost::property_tree::ptree array;
+        nlohmann::ordered_json array = nlohmann::ordered_json::array();
         for (const auto& g : groups) {
-            boost::property_tree::ptree item;
-            item.put("id", g.id);
-            item.put("name", g.name);
-            item.put("description", g.description);
-            item.put("members", g.memberCount);
-            array.push_back({"", item});
+            array.push_back({{"id", g.id}, {"name", g.name}, {"description", g.description}, {"members", g.memberCount}});
         }
-        boost::property_tree::ptree root;
-        root.add_child("groups", array);
-        std::cout << ToJson(root);
+        PrintJson({{"groups", array}});
         return;
     }
     if (groups.empty()) {
@@ -310,7 +321,7 @@ void GroupsCreate(const AppContext& ctx, const std::string& name, const std::vec
                        " (is the name empty, longer than 50 characters or taken?)");
     }
     if (ctx.json) {
-        std::cout << "{\"id\": " << id << "}\n";
+        PrintJson({{"id", id}});
     } else {
         std::cout << id << "\n";
     }
@@ -326,20 +337,15 @@ void GroupsShow(const AppContext& ctx, long id) {
     std::vector<int> sorted(members.begin(), members.end());
     std::sort(sorted.begin(), sorted.end());
     if (ctx.json) {
-        boost::property_tree::ptree root, array;
-        root.put("id", id);
-        root.put("name", group->GetGroupName());
-        root.put("description", group->GetGroupDesc());
+        nlohmann::ordered_json array = nlohmann::ordered_json::array();
         for (int m : sorted) {
             const Addressee a = AddresseeOf(m);
-            boost::property_tree::ptree item;
-            item.put("id", m);
-            item.put("name", a.name);
-            item.put("email", a.email);
-            array.push_back({"", item});
+            array.push_back({{"id", m}, {"name", a.name}, {"email", JsonEmail(a.email)}});
         }
-        root.add_child("members", array);
-        std::cout << ToJson(root);
+        PrintJson({{"id", id},
+                   {"name", group->GetGroupName()},
+                   {"description", group->GetGroupDesc()},
+                   {"members", array}});
         return;
     }
     std::cout << "Group " << id << ": " << group->GetGroupName() << "\n";

@@ -11,6 +11,8 @@
 #include "Host/HostContext.h"
 #include "Prefs/PrefsTag.h"
 #include "Sql.h"
+#include "TxnReminderEngine.h"
+#include "TxnReminderTimerUtil.h"
 
 namespace app {
 
@@ -34,7 +36,26 @@ const PrefEntry kPrefs[] = {
     {"fiscal-year-start", PrefKeys::kFiscalBegin, "1..12: first month of the fiscal year"},
     {"send-invoice-reminders", kInvoicePermissionKey, "allow|deny: whether invoice reminders may be sent"},
     {"send-statements", kStatementPermissionKey, "allow|deny: whether statements may be sent"},
+    {"feature", kFeatureSwitchKey, "on|off: the whole reminder feature on this host (off: nothing is sent or purged)"},
+    {"send-without-preview", kSendWithoutPreviewSwitchKey, "on|off: sending without a review first (send, Send Now)"},
+    {"purging", kPurgingSwitchKey, "on|off: purging old reminder history"},
 };
+
+bool IsSwitchKey(const std::string& key) {
+    return key == kFeatureSwitchKey || key == kSendWithoutPreviewSwitchKey || key == kPurgingSwitchKey;
+}
+
+// The feature-switch flag each switch preference sets.
+const char* SwitchFlag(const std::string& key) {
+    if (key == kFeatureSwitchKey) return "FeatureEnabled";
+    if (key == kSendWithoutPreviewSwitchKey) return "send_reminder_without_preview";
+    return "txn_purging";
+}
+
+// The schedule prefs decide the stored next prompt day.
+bool IsScheduleKey(const std::string& key) {
+    return key == PrefKeys::kScheduleType || key == PrefKeys::kWeekDay || key == PrefKeys::kMonthDate;
+}
 
 std::string Lower(std::string s) {
     std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return std::tolower(c); });
@@ -70,16 +91,17 @@ std::string Shown(const PrefEntry& p) {
     if (key == kInvoicePermissionKey || key == kStatementPermissionKey) {
         return Host::HostContext::Get().GetPreference(key, "1") == "0" ? "deny" : "allow";
     }
+    if (IsSwitchKey(key)) return Host::HostContext::Get().GetPreference(key, "1") == "0" ? "off" : "on";
     return std::to_string(prefs->GetFiscalBegin());
 }
 } // namespace
 
 void PrefsShow(const AppContext& ctx) {
     if (ctx.json) {
-        boost::property_tree::ptree tree;
-        for (const auto& p : kPrefs) tree.put(p.name, Shown(p));
-        for (const auto& row : SmtpPrefRows()) tree.put(row.name, row.value);
-        std::cout << ToJson(tree);
+        nlohmann::ordered_json all = nlohmann::ordered_json::object();
+        for (const auto& p : kPrefs) all[p.name] = Shown(p);
+        for (const auto& row : SmtpPrefRows()) all[row.name] = row.value;
+        PrintJson(all);
         return;
     }
     Table table({"preference", "value", "meaning"});
@@ -88,7 +110,7 @@ void PrefsShow(const AppContext& ctx) {
     std::cout << table.Render();
 }
 
-void PrefsSet(const AppContext&, const std::string& name, const std::string& rawValue) {
+void PrefsSet(const AppContext& ctx, const std::string& name, const std::string& rawValue) {
     if (SetSmtpPref(name, rawValue)) return;
     const std::string value = Lower(rawValue);
     const PrefEntry* pref = nullptr;
@@ -102,7 +124,7 @@ void PrefsSet(const AppContext&, const std::string& name, const std::string& raw
     }
     const std::string key = pref->key;
     std::string stored;
-    if (key == PrefKeys::kState || key == PrefKeys::kPrompt) {
+    if (key == PrefKeys::kState || key == PrefKeys::kPrompt || IsSwitchKey(key)) {
         if (value == "on" || value == "1" || value == "true") stored = "1";
         else if (value == "off" || value == "0" || value == "false") stored = "0";
         else throw AppError("prefs set " + name + ": expected on or off, got '" + rawValue + "'");
@@ -128,7 +150,14 @@ void PrefsSet(const AppContext&, const std::string& name, const std::string& raw
         stored = std::to_string(ParseRange(name, value, 1, 12));
     }
     Host::HostContext::Get().SetPreference(key, stored);
+    // A new schedule counts from the next prompt: the day stored under the
+    // old one (a month away, say) would otherwise hold the prompt back.
+    if (IsScheduleKey(key)) TxnReminderTimerUtil::SetNextLaunchDateToPrefDb();
     ApplyPermissions();
+    if (ctx.json) {
+        PrintJson({{name, Shown(*pref)}});
+        return;
+    }
     std::cout << name << " = " << Shown(*pref) << "\n";
 }
 
@@ -140,12 +169,37 @@ void ApplyPermissions() {
     host.SetPermission(1, 2, invoices);
     host.SetPermission(1, 3, invoices);
     host.SetPermission(7, 3, statements);
+    for (const char* key : {kFeatureSwitchKey, kSendWithoutPreviewSwitchKey, kPurgingSwitchKey}) {
+        host.SetFeatureSwitch(kSwitchArea, SwitchFlag(key), host.GetPreference(key, "1") != "0");
+    }
 }
+
+void RequireAllowed(Action action) {
+    // The feature switched off closes everything; it must not be read as the
+    // engine reads it for its permission check (off there means "no check").
+    if (!TxnReminderEngine::IsFeatureEnabled()) {
+        throw AppError("payment reminders are switched off on this host (prefs feature is off); nothing was done");
+    }
+    if (action == Action::SendWithoutPreview &&
+        !TxnReminderEngine::IsFeatureEnabled(TxnReminderKillSwitch_SendWithoutPreview)) {
+        throw AppError("sending without preview is switched off (prefs send-without-preview is off); review what is "
+                       "due with 'reminders due' or 'send --dry-run'");
+    }
+    if (action == Action::Purge && !TxnReminderEngine::IsFeatureEnabled(TxnReminderKillSwitch_TxnPurging)) {
+        throw AppError("purging is switched off (prefs purging is off); nothing was purged");
+    }
+}
+
+bool MaySendWithoutPreview() { return TxnReminderEngine::IsFeatureEnabled(TxnReminderKillSwitch_SendWithoutPreview); }
 
 void ShowLog(const AppContext& ctx, int tail) {
     std::ifstream in(ctx.file + ".log");
     if (!in) {
-        std::cout << "(no log yet: " << ctx.file << ".log)\n";
+        if (ctx.json) {
+            PrintJson({{"lines", nlohmann::ordered_json::array()}});
+        } else {
+            std::cout << "(no log yet: " << ctx.file << ".log)\n";
+        }
         return;
     }
     std::deque<std::string> lines;
@@ -153,6 +207,10 @@ void ShowLog(const AppContext& ctx, int tail) {
     while (std::getline(in, line)) {
         lines.push_back(line);
         if (tail > 0 && static_cast<int>(lines.size()) > tail) lines.pop_front();
+    }
+    if (ctx.json) {
+        PrintJson({{"lines", std::vector<std::string>(lines.begin(), lines.end())}});
+        return;
     }
     for (const auto& l : lines) std::cout << l << '\n';
 }
@@ -175,17 +233,9 @@ void ShowStats(const AppContext& ctx) {
         entry.second = text;
     }
     if (ctx.json) {
-        boost::property_tree::ptree tree;
-        for (const auto& [event, e] : byEvent) {
-            boost::property_tree::ptree item;
-            item.put("event", event);
-            item.put("count", e.first);
-            item.put("last", e.second);
-            tree.push_back({"", item});
-        }
-        boost::property_tree::ptree root;
-        root.add_child("events", tree);
-        std::cout << ToJson(root);
+        nlohmann::ordered_json events = nlohmann::ordered_json::array();
+        for (const auto& [event, e] : byEvent) events.push_back({{"event", event}, {"count", e.first}, {"last", e.second}});
+        PrintJson({{"events", events}});
         return;
     }
     if (byEvent.empty()) {

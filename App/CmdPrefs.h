@@ -11,9 +11,23 @@ namespace app {
 inline constexpr const char* kInvoicePermissionKey = "permission.sendInvoiceReminders";
 inline constexpr const char* kStatementPermissionKey = "permission.sendStatements";
 
-// Hands the stored permissions to the host, where the engine's permission
-// checks read them. Runs whenever a company file is opened.
+// The host's switches ("1" on, "0" off; absent: on), kept with the company
+// and set with `prefs set feature|send-without-preview|purging`.
+inline constexpr const char* kSwitchArea = "PaymentReminders";
+inline constexpr const char* kFeatureSwitchKey = "switch.FeatureEnabled";
+inline constexpr const char* kSendWithoutPreviewSwitchKey = "switch.send_reminder_without_preview";
+inline constexpr const char* kPurgingSwitchKey = "switch.txn_purging";
+
+// Hands the stored permissions and switches to the host, where the engine's
+// checks read them. Runs whenever a company file is opened, before the
+// engine reads a switch (it reads each once per process).
 void ApplyPermissions();
+
+enum class Action { Send, SendWithoutPreview, Purge, Run };
+// Throws AppError saying which switch stops the action.
+void RequireAllowed(Action action);
+// Whether "Send Now" may send, or must leave the reminders for review.
+bool MaySendWithoutPreview();
 
 // `prefs show`, `prefs set KEY VALUE`.
 void PrefsShow(const AppContext& ctx);

@@ -66,6 +66,17 @@ void CheckStatementRulesFit(const std::string& where, const TxnReminderSet& set)
     }
 }
 
+// A set as JSON, with the list of its kind's rules even when it has none:
+// the tree leaves an empty list out, and a program reading the output should
+// not have to know that.
+nlohmann::ordered_json SetJson(TxnReminderSet& set, const std::string& what) {
+    boost::property_tree::ptree tree;
+    if (!set.GetPtree(tree)) throw AppError(what + std::to_string(set.GetRuleSetId()) + " cannot be written");
+    const char* rules = set.GetTxnType() == FormViewType_Statement ? "statementRules" : "rules";
+    if (!tree.get_child_optional(rules)) tree.add_child(rules, boost::property_tree::ptree());
+    return TreeToJson(tree);
+}
+
 const TxnReminderSet* FindSet(const std::vector<TxnReminderSet>& sets, long id) {
     for (const auto& s : sets) {
         if (static_cast<long>(s.GetRuleSetId()) == id) return &s;
@@ -113,15 +124,9 @@ std::string DescribeRule(const StatementReminderRule& rule) {
 void SetsList(const AppContext& ctx) {
     const auto sets = LoadAllSets();
     if (ctx.json) {
-        boost::property_tree::ptree array;
-        for (auto set : sets) {
-            boost::property_tree::ptree tree;
-            if (!set.GetPtree(tree)) throw AppError("set " + std::to_string(set.GetRuleSetId()) + " cannot be shown");
-            array.push_back({"", tree});
-        }
-        boost::property_tree::ptree root;
-        root.add_child("sets", array);
-        std::cout << ToJson(root);
+        nlohmann::ordered_json array = nlohmann::ordered_json::array();
+        for (auto set : sets) array.push_back(SetJson(set, "set "));
+        PrintJson({{"sets", array}});
         return;
     }
     if (sets.empty()) {
@@ -140,26 +145,20 @@ void SetsList(const AppContext& ctx) {
 
 void SetsExport(const AppContext&, long id) {
     const auto sets = LoadAllSets();
-    boost::property_tree::ptree out;
     if (id != 0) {
         const TxnReminderSet* found = FindSet(sets, id);
         if (!found) throw AppError("sets export: no reminder set with id " + std::to_string(id));
         TxnReminderSet copy(*found);
-        if (!copy.GetPtree(out)) throw AppError("sets export: set " + std::to_string(id) + " cannot be written");
-    } else {
-        boost::property_tree::ptree array;
-        for (auto set : sets) {
-            boost::property_tree::ptree tree;
-            if (!set.GetPtree(tree)) throw AppError("sets export: set " + std::to_string(set.GetRuleSetId()) + " cannot be written");
-            array.push_back({"", tree});
-        }
-        out.add_child("sets", array);
+        PrintJson(SetJson(copy, "sets export: set "));
+        return;
     }
-    std::cout << ToJson(out);
+    nlohmann::ordered_json array = nlohmann::ordered_json::array();
+    for (auto set : sets) array.push_back(SetJson(set, "sets export: set "));
+    PrintJson({{"sets", array}});
 }
 
-void SetsImport(const AppContext&, const std::string& path) {
-    boost::property_tree::ptree root = FromJson(ReadWholeFile(path), path);
+void SetsImport(const AppContext& ctx, const std::string& path) {
+    boost::property_tree::ptree root = FromJson(ReadLimitedFile(path, 16u << 20), path);
     // One set, or {"sets": [...]}.
     std::vector<boost::property_tree::ptree> trees;
     if (auto many = root.get_child_optional("sets")) {
@@ -196,6 +195,7 @@ void SetsImport(const AppContext&, const std::string& path) {
     if (!outer) throw AppError("sets import: the company file cannot start a transaction");
     outer->BeginWrite();
     std::vector<std::string> done;
+    nlohmann::ordered_json saved = nlohmann::ordered_json::array();
     for (auto& set : sets) {
         TxnReminderEngine engine(set.GetTxnType());
         TxnReminderStatusCode status = TxnReminderStatus_Reset;
@@ -206,12 +206,19 @@ void SetsImport(const AppContext&, const std::string& path) {
         }
         done.push_back("saved " + std::string(ViewName(set.GetTxnType())) + " reminder set " +
                        std::to_string(set.GetRuleSetId()) + " '" + set.GetReminderSetName().str() + "'");
+        saved.push_back({{"id", set.GetRuleSetId()},
+                         {"kind", ViewName(set.GetTxnType())},
+                         {"name", set.GetReminderSetName().str()}});
     }
     if (!outer->Commit()) throw AppError("sets import: the company file did not accept the changes; nothing was imported");
+    if (ctx.json) {
+        PrintJson({{"saved", saved}});
+        return;
+    }
     for (const auto& line : done) std::cout << line << "\n";
 }
 
-void SetsDelete(const AppContext&, long id) {
+void SetsDelete(const AppContext& ctx, long id) {
     const auto sets = LoadAllSets();
     const TxnReminderSet* found = FindSet(sets, id);
     if (!found) throw AppError("sets delete: no reminder set with id " + std::to_string(id));
@@ -220,10 +227,14 @@ void SetsDelete(const AppContext&, long id) {
     if (!engine.DeleteReminderSet(status, static_cast<unsigned long>(id))) {
         throw AppError("sets delete: reminder set " + std::to_string(id) + " was not deleted: " + StatusText(status));
     }
+    if (ctx.json) {
+        PrintJson({{"deleted", id}});
+        return;
+    }
     std::cout << "deleted reminder set " << id << "\n";
 }
 
-void RulesDelete(const AppContext&, const std::vector<long>& ids) {
+void RulesDelete(const AppContext& ctx, const std::vector<long>& ids) {
     const auto sets = LoadAllSets();
     std::vector<unsigned long> invoiceRules;
     std::vector<unsigned long> statementRules;
@@ -258,6 +269,10 @@ void RulesDelete(const AppContext&, const std::vector<long>& ids) {
         if (!engine.DeleteReminderRule(status, id)) {
             throw AppError("rules delete: statement rule " + std::to_string(id) + " was not deleted: " + StatusText(status));
         }
+    }
+    if (ctx.json) {
+        PrintJson({{"deleted", ids}});
+        return;
     }
     std::cout << "deleted " << ids.size() << (ids.size() == 1 ? " rule\n" : " rules\n");
 }

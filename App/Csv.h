@@ -58,4 +58,15 @@ std::string FormatIsoDate(const DateType32& date);
 
 std::string ReadWholeFile(const std::string& path);
 
+// No line of an import file is longer; a longer one means the wrong file
+// (or a device) was named.
+inline constexpr std::size_t kMaxCsvLineBytes = 65536;
+// The largest amount an invoice may carry.
+inline constexpr const char* kMaxAmountText = "999999999.99";
+// A CSV file, refused with CsvError ("<file>:<line>: row: ...") as soon as a
+// line passes kMaxCsvLineBytes.
+std::string ReadCsvFile(const std::string& path);
+// A file of at most maxBytes; throws CsvError naming it otherwise.
+std::string ReadLimitedFile(const std::string& path, std::size_t maxBytes);
+
 } // namespace app

@@ -121,7 +121,7 @@ void SaveSet(const char* json, long groupId, long statementTemplateId) {
 }
 } // namespace
 
-void FillSample(const AppContext&) {
+void FillSample(const AppContext& ctx) {
     auto& host = Host::HostContext::Get();
     const DateType32 today = GetSystemDate();
     std::mt19937 random(20261206);  // the same sample every time for the same day
@@ -212,6 +212,7 @@ void FillSample(const AppContext&) {
     host.SetPreference(PrefKeys::kPrompt, "1");
     host.SetPreference(PrefKeys::kPromptTime, "9");
     host.SetPreference(PrefKeys::kScheduleType, "1");
+    if (ctx.json) return;
     std::cout << "sample company: " << customerIds.size() << " customers, " << jobIds.size() << " jobs, 3 groups, 80 invoices ("
               << paidCount << " paid), 2 reminder sets\n";
 }

@@ -19,13 +19,9 @@
 #include "Host/DefaultTracker.h"
 #include "Host/HostContext.h"
 #include "Prefs/PrefsTag.h"
+#include "Sql.h"
 
 namespace {
-std::string DefaultFile() {
-    const char* env = std::getenv("REMINDERS_FILE");
-    return env && *env ? env : "company.db";
-}
-
 // Crash tests: REMINDERS_CRASH_AT=n kills the process at the nth record-store
 // or outbox call, as a power cut or `kill -9` would.
 void ArmCrashFromEnvironment(Host::HostContext& host) {
@@ -34,6 +30,14 @@ void ArmCrashFromEnvironment(Host::HostContext& host) {
     char* end = nullptr;
     const long n = std::strtol(env, &end, 10);
     if (end && *end == '\0' && n > 0) host.ArmCrashAfter(n);
+}
+
+std::string StorageTrouble(const Host::SqlError& e) {
+    const int primary = e.Code() & 0xFF;
+    if (primary == SQLITE_CORRUPT || primary == SQLITE_NOTADB) {
+        return std::string("damaged (") + e.what() + "); restore it from a backup";
+    }
+    return e.what();
 }
 
 // A failure that follows a "busy" answer from SQLite is worded as such.
@@ -45,10 +49,14 @@ std::string BusyNote(const Host::HostContext& host, const std::string& file) {
 
 int main(int argc, char** argv) {
     app::AppContext ctx;
-    ctx.file = DefaultFile();
+    ctx.file = "company.db";
 
     CLI::App cli{"reminders: automated payment reminders and statements for a company file"};
-    cli.add_option("--file", ctx.file, "company file (default: company.db, or $REMINDERS_FILE)");
+    // Global options are taken after the subcommand too, as people type
+    // them ("reminders due --json"); subcommands inherit this.
+    cli.fallthrough();
+    cli.add_option("--file", ctx.file, "company file (default: company.db, or $REMINDERS_FILE)")
+        ->envname("REMINDERS_FILE");
     cli.add_option("--today", ctx.today, "act as if today were this date (YYYY-MM-DD)");
     cli.add_flag("--json", ctx.json, "machine-readable output");
     cli.require_subcommand(1);
@@ -168,8 +176,9 @@ int main(int argc, char** argv) {
         if (init->parsed()) {
             if (!companyName.empty()) DBPreferences::SetCompanyDBPreference("companyName", companyName);
             if (!companyEmail.empty()) DBPreferences::SetCompanyDBPreference("companyEmail", companyEmail);
-            std::cout << "created " << ctx.file << "\n";
+            if (!ctx.json) std::cout << "created " << ctx.file << "\n";
             if (sample) app::FillSample(ctx);
+            if (ctx.json) app::PrintJson({{"created", ctx.file}, {"sample", sample}});
         } else if (importCustomers->parsed()) {
             app::ImportCustomers(ctx, importFile);
         } else if (importInvoices->parsed()) {
@@ -197,6 +206,7 @@ int main(int argc, char** argv) {
         } else if (due->parsed()) {
             app::ShowDue(ctx, fast);
         } else if (send->parsed()) {
+            app::RequireAllowed(sendOptions.dryRun ? app::Action::Send : app::Action::SendWithoutPreview);
             const app::SendSummary s = app::SendDue(ctx, sendOptions);
             if (s.failed) {
                 if (host.BusyCount() > 0) std::cerr << "reminders: " << BusyNote(host, ctx.file) << s.failed << " not sent\n";
@@ -210,6 +220,7 @@ int main(int argc, char** argv) {
         } else if (history->parsed()) {
             app::ShowHistory(ctx);
         } else if (purge->parsed()) {
+            app::RequireAllowed(app::Action::Purge);
             app::Purge(ctx);
         } else if (migrate->parsed()) {
             app::Migrate(ctx);
@@ -232,6 +243,11 @@ int main(int argc, char** argv) {
         return 1;
     } catch (const app::CsvError& e) {
         std::cerr << "reminders: " << e.what() << "; nothing was imported\n";
+        return 1;
+    } catch (const Host::SqlError& e) {
+        // Storage failures name the file: the person may keep several.
+        std::cerr << "reminders: " << BusyNote(host, ctx.file) << "company file '" << ctx.file
+                  << "': " << StorageTrouble(e) << "\n";
         return 1;
     } catch (const std::exception& e) {
         std::cerr << "reminders: " << BusyNote(host, ctx.file) << "unexpected error: " << e.what() << "\n";

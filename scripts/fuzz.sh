@@ -10,7 +10,7 @@ seconds=${1:-60}
 bash scripts/setup.sh
 cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=Debug -DREMINDERS_FUZZ=ON -DREMINDERS_TESTS=OFF \
       -DCMAKE_CXX_COMPILER=clang++-14 >/dev/null
-targets=(fuzz_reminder_set fuzz_statement_rule fuzz_target_group fuzz_date_text fuzz_customers_csv fuzz_invoices_csv)
+targets=(fuzz_reminder_set fuzz_statement_rule fuzz_target_group fuzz_date_text fuzz_customers_csv fuzz_invoices_csv fuzz_json_output)
 cmake --build build-fuzz -j2 --target "${targets[@]}"
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1

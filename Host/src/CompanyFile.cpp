@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <stdexcept>
+#include <vector>
 
 #include "Host/HostContext.h"
 #include "Schema.h"
@@ -69,6 +70,43 @@ int BusyTimeoutMs() {
     return 5000;
 }
 
+// Every block a current company file is made of, in the order they are run.
+const char* const* SchemaBlocks() {
+    static const char* const kBlocks[] = {Schema::kCoreSql, Schema::kReminderSql, Schema::kDirectorySql,
+                                             Schema::kSendingSql,  Schema::kDeliverySql, nullptr};
+    return kBlocks;
+}
+
+// The tables the blocks create, read from their own text so that a table
+// added to a block is checked without being listed twice.
+std::vector<std::string> ExpectedTables() {
+    static const std::string kCreate = "CREATE TABLE IF NOT EXISTS ";
+    std::vector<std::string> names;
+    for (const char* const* block = SchemaBlocks(); *block; ++block) {
+        const std::string sql = *block;
+        for (std::size_t at = sql.find(kCreate); at != std::string::npos; at = sql.find(kCreate, at + 1)) {
+            const std::size_t begin = at + kCreate.size();
+            const std::size_t end = sql.find_first_of(" (\n", begin);
+            names.push_back(sql.substr(begin, end - begin));
+        }
+    }
+    return names;
+}
+
+// A file of the current version that lacks a table was damaged or edited by
+// hand; every command would otherwise meet it as an empty list or a late
+// "no such table".
+void CheckTables(sqlite3* db, const std::string& path) {
+    Stmt present(db, "SELECT count(*) FROM sqlite_master WHERE type = 'table' AND name = ?1");
+    for (const std::string& table : ExpectedTables()) {
+        present.Reset();
+        present.Bind(1, table);
+        if (!present.Step() || present.Int(0) == 0) {
+            Refuse(path, "damaged (table '" + table + "' is missing); restore it from a backup");
+        }
+    }
+}
+
 // The mode bits themselves: access() says yes to root whatever they say, and
 // a file its owner marked read-only is not to be written, whoever runs us.
 bool MarkedReadOnly(const struct stat& st) { return (st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0; }
@@ -119,6 +157,7 @@ CompanyFile::CompanyFile(const std::string& path, bool create) : m_path(path) {
         Exec(m_db, "PRAGMA synchronous=FULL");
         Exec(m_db, "PRAGMA foreign_keys=ON");
         if (found < Schema::kVersion) Migrate(found);
+        CheckTables(m_db, path);
         EnableStatementCache(m_db);
     } catch (const SqlError& e) {
         DropStatementCache(m_db);
@@ -151,11 +190,7 @@ void CompanyFile::Migrate(int from) {
     Exec(m_db, "BEGIN IMMEDIATE");
     try {
         if (from == 1) Exec(m_db, Schema::kDropOutdatedSql);
-        Exec(m_db, Schema::kCoreSql);
-        Exec(m_db, Schema::kReminderSql);
-        Exec(m_db, Schema::kDirectorySql);
-        Exec(m_db, Schema::kSendingSql);
-        Exec(m_db, Schema::kDeliverySql);
+        for (const char* const* block = SchemaBlocks(); *block; ++block) Exec(m_db, *block);
         Exec(m_db, ("PRAGMA user_version=" + std::to_string(Schema::kVersion)).c_str());
         Exec(m_db, "COMMIT");
     } catch (...) {

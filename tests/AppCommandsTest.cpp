@@ -1,0 +1,266 @@
+// The built `reminders` command: its JSON output, the host's switches, the
+// daily cycle's prompt module and schedule state, and company files that are
+// damaged or input that must be refused.
+
+#include <filesystem>
+#include <functional>
+#include <fstream>
+#include <nlohmann/json.hpp>
+
+#include "CommandRunner.h"
+
+namespace fs = std::filesystem;
+using testsupport::CommandResult;
+using testsupport::CommandRunner;
+
+namespace {
+
+class AppCommandsTest : public ::testing::Test {
+protected:
+    // One sample company for the whole suite; each case works on a copy.
+    static void SetUpTestSuite() {
+        s_sample = std::make_unique<CommandRunner>(REMINDERS_BIN);
+        ASSERT_EQ(s_sample->Run("init --sample").exit, 0);
+    }
+    static void TearDownTestSuite() { s_sample.reset(); }
+
+    static std::unique_ptr<CommandRunner> SampleCopy() {
+        auto runner = std::make_unique<CommandRunner>(REMINDERS_BIN);
+        fs::copy_file(s_sample->File(), runner->File());
+        return runner;
+    }
+    static std::unique_ptr<CommandRunner> EmptyCompany() {
+        auto runner = std::make_unique<CommandRunner>(REMINDERS_BIN);
+        EXPECT_EQ(runner->Run("init").exit, 0);
+        return runner;
+    }
+    static std::size_t OutboxFiles(const CommandRunner& r) {
+        if (!fs::exists(r.Dir() + "/outbox")) return 0;
+        std::size_t n = 0;
+        for (const auto& e : fs::directory_iterator(r.Dir() + "/outbox")) n += e.path().extension() == ".eml" ? 1 : 0;
+        return n;
+    }
+
+    static std::unique_ptr<CommandRunner> s_sample;
+};
+std::unique_ptr<CommandRunner> AppCommandsTest::s_sample;
+
+} // namespace
+
+TEST_F(AppCommandsTest, JsonOutputHasOneShapeEmptyOrFullWithOptionsAfterTheSubcommand) {
+    struct Case {
+        const char* args;
+        const char* list;  // the key holding the list; "" for an object of values
+        bool emptyWhenNew;
+    };
+    const Case cases[] = {
+        {"customers", "customers", true}, {"invoices", "invoices", true}, {"invoices --open", "invoices", true},
+        {"groups list", "groups", true},  {"sets list", "sets", true},    {"sets export", "sets", true},
+        {"history", "history", true},     {"stats", "events", false},     {"prefs show", "", false},
+    };
+    const auto empty = EmptyCompany();
+    const auto sample = SampleCopy();
+    ASSERT_EQ(sample->Run("send").exit, 0);  // history and telemetry to list
+    for (const CommandRunner* company : {empty.get(), sample.get()}) {
+        const bool full = company == sample.get();
+        for (const auto& c : cases) {
+            const CommandResult r = company->Run(std::string(c.args) + " --json");
+            ASSERT_EQ(r.exit, 0) << c.args << ": " << r.err;
+            nlohmann::json json;
+            ASSERT_NO_THROW(json = nlohmann::json::parse(r.out)) << c.args << ": " << r.out;
+            if (*c.list == '\0') {
+                EXPECT_TRUE(json.is_object()) << c.args;
+                continue;
+            }
+            ASSERT_TRUE(json.at(c.list).is_array()) << c.args << (full ? " (full): " : " (empty): ") << r.out;
+            EXPECT_EQ(json.at(c.list).empty(), !full && c.emptyWhenNew) << c.args;
+        }
+        // No address is null, never a text standing in for one.
+        const auto customers = nlohmann::json::parse(company->Run("customers --json").out).at("customers");
+        std::size_t withoutEmail = 0;
+        for (const auto& c : customers) {
+            EXPECT_TRUE(c.at("email").is_null() || (c.at("email").is_string() && c.at("email") != "")) << c;
+            withoutEmail += c.at("email").is_null() ? 1 : 0;
+        }
+        EXPECT_EQ(withoutEmail > 0, full);
+    }
+    // A set without rules still lists its rules as a list, as every other set.
+    sample->Write("bare.json", R"({"id": 0, "status": "true", "name": "Bare", "targetGroupId": 1,
+        "targetGroupName": "", "txnType": "Invoice", "rules": [], "statementRules": []})");
+    ASSERT_EQ(sample->Run("sets import '" + sample->Dir() + "/bare.json'").exit, 0);
+    const auto exported = nlohmann::json::parse(sample->Run("sets export").out);
+    ASSERT_EQ(exported.at("sets").size(), 3u);
+    for (const auto& set : exported.at("sets")) {
+        const char* rules = set.at("txnType") == "Invoice" ? "rules" : "statementRules";
+        EXPECT_TRUE(set.at(rules).is_array()) << set;
+    }
+    // Commands that change things answer in JSON too.
+    sample->Write("customers.csv", "id,name,parent,email,type,terms,hidden\n900,New Customer,,new@x.test,,,0\n");
+    sample->Write("set.json", sample->Run("sets export 1").out);
+    const std::pair<std::string, const char*> changes[] = {
+        {"prefs set prompt-hour 10", "prompt-hour"},
+        {"import customers '" + sample->Dir() + "/customers.csv'", "imported"},
+        {"sets import '" + sample->Dir() + "/set.json'", "saved"},
+        {"log --tail 2", "lines"},
+        {"groups create Few --customers 900", "id"},
+        {"run --simulate 2 --answer review", "days"},
+    };
+    for (const auto& [args, key] : changes) {
+        const CommandResult r = sample->Run(args + " --json");
+        ASSERT_EQ(r.exit, 0) << args << ": " << r.err;
+        EXPECT_TRUE(nlohmann::json::accept(r.out) && nlohmann::json::parse(r.out).contains(key)) << args << ": " << r.out;
+    }
+    // The company file named by the environment, the global option last.
+    const CommandResult viaEnv = sample->Run("customers --json", "", "REMINDERS_FILE='" + sample->File() + "'", false);
+    ASSERT_EQ(viaEnv.exit, 0) << viaEnv.err;
+    EXPECT_EQ(viaEnv.out, sample->Run("customers --json").out);
+    EXPECT_EQ(sample->Run("groups --json list").exit, 0);
+}
+
+TEST_F(AppCommandsTest, HostSwitchesStopWhatTheyCoverAndNeverOpenADeniedRight) {
+    struct Case {
+        std::vector<const char*> prefs;
+        const char* command;
+        int exit;
+        const char* says;  // on standard error, or standard output when exit is 0
+        bool sends;
+    };
+    const Case cases[] = {
+        {{"feature off"}, "send", 1, "payment reminders are switched off on this host (prefs feature is off)", false},
+        {{"feature off"}, "purge", 1, "payment reminders are switched off on this host", false},
+        {{"feature off"}, "run --simulate 2 --answer send", 1, "payment reminders are switched off", false},
+        {{"feature off", "send-invoice-reminders deny", "send-statements deny"}, "send", 1, "switched off", false},
+        {{"send-invoice-reminders deny", "send-statements deny", "feature off", "feature on"}, "send", 0,
+         "sent 0 invoice reminders and 0 statements", false},
+        {{"send-without-preview off"}, "send", 1, "sending without preview is switched off", false},
+        {{"send-without-preview off"}, "send --dry-run", 0, "would send", false},
+        {{"send-without-preview off"}, "run --simulate 2 --answer send", 0,
+         "2026-03-10: prompt answered send now: sending without preview is switched off", false},
+        {{"send-without-preview off"}, "run --simulate 1 --answer review", 0, "left for review", false},
+        {{"purging off"}, "purge", 1, "purging is switched off (prefs purging is off); nothing was purged", false},
+        {{"purging off"}, "send", 0, "sent ", true},
+        {{"feature off", "feature on"}, "run --simulate 1 --answer send", 0, "prompt answered send now: sent", true},
+    };
+    for (const auto& c : cases) {
+        const auto company = SampleCopy();
+        std::string label = c.command;
+        for (const char* p : c.prefs) {
+            label += std::string(" / ") + p;
+            const CommandResult set = company->Run(std::string("prefs set ") + p);
+            ASSERT_EQ(set.exit, 0) << p << ": " << set.err;
+        }
+        const CommandResult r = company->Run(c.command);
+        EXPECT_EQ(r.exit, c.exit) << label << ": " << r.err << r.out;
+        EXPECT_NE((c.exit == 0 ? r.out : r.err).find(c.says), std::string::npos) << label << ": " << r.err << r.out;
+        const bool sent = company->Sql("SELECT count(*) FROM reminder_history") != "0\n";
+        EXPECT_EQ(sent, c.sends) << label;
+        EXPECT_EQ(OutboxFiles(*company) > 0, c.sends) << label;
+    }
+}
+
+TEST_F(AppCommandsTest, RunSaysWhyNoPromptCanBeShown) {
+    struct Case {
+        std::string moduleDir;
+        std::string says;
+    };
+    const Case cases[] = {
+        {"/nonexistent-module-folder", "reminders: run: the prompt module could not be loaded from "
+                                       "/nonexistent-module-folder/libFeaturesBridge.so ("},
+        {REMINDERS_NOEXPORT_MODULE_DIR, std::string("reminders: run: the prompt module ") +
+                                            REMINDERS_NOEXPORT_MODULE_DIR +
+                                            "/libFeaturesBridge.so has no LaunchTxnReminderPrompt"},
+    };
+    const auto company = SampleCopy();
+    for (const auto& c : cases) {
+        const CommandResult r =
+            company->Run("run --simulate 3 --answer send", "2026-03-10", "REMINDERS_MODULE_DIR='" + c.moduleDir + "'");
+        EXPECT_EQ(r.exit, 1) << r.out;
+        EXPECT_EQ(r.err.substr(0, c.says.size()), c.says) << r.err;
+        EXPECT_EQ(company->Sql("SELECT count(*) FROM reminder_history"), "0\n");
+    }
+}
+
+TEST_F(AppCommandsTest, ScheduleChangesCountFromTheNextPromptAndSimulationsStoreNoDay) {
+    const auto company = SampleCopy();
+    const std::string kDay = "SELECT value FROM company_prefs WHERE key = 'invoiceReminderNextPromptLaunchDate'";
+    // A monthly schedule left the next prompt on the first of next month.
+    ASSERT_EQ(company->Run("prefs set schedule monthly").exit, 0);
+    company->Sql("INSERT OR REPLACE INTO company_prefs(key, value) VALUES('invoiceReminderNextPromptLaunchDate', '20260401')");
+    ASSERT_EQ(company->Sql(kDay), "20260401\n");
+
+    // Daily from now on: today's prompt is not held back for April.
+    ASSERT_EQ(company->Run("prefs set schedule daily").exit, 0);
+    CommandResult r = company->Run("run --simulate 2 --answer later");
+    ASSERT_EQ(r.exit, 0) << r.err;
+    EXPECT_NE(r.out.find("2026-03-10: prompt answered later\n2026-03-11: prompt answered later\n"), std::string::npos)
+        << r.out;
+
+    // Simulations, into the future or not, leave the stored day as it was.
+    const std::string stored = company->Sql(kDay);
+    for (const char* today : {"2026-09-01", "2026-03-10", "2027-01-31"}) {
+        r = company->Run("run --simulate 5 --answer later", today);
+        ASSERT_EQ(r.exit, 0) << r.err;
+        EXPECT_EQ(company->Sql(kDay), stored) << today;
+    }
+    // So tomorrow's cycle prompts tomorrow, not after a simulated September.
+    r = company->Run("run --simulate 1 --answer later", "2026-03-11");
+    EXPECT_NE(r.out.find("2026-03-11: prompt answered later"), std::string::npos) << r.out;
+}
+
+TEST_F(AppCommandsTest, DamagedFilesAndUnstorableInputAreRefusedNamingTheFile) {
+    struct Case {
+        const char* what;
+        std::function<void(const CommandRunner&)> damage;
+        std::string command;
+        std::string says;  // after "reminders: "; <file> stands for the company file, <dir> its folder
+    };
+    auto sql = [](std::string text) { return [text](const CommandRunner& r) { r.Sql(text); }; };
+    auto write = [](std::string name, std::string text) {
+        return [name, text](const CommandRunner& r) { r.Write(name, text); };
+    };
+    std::string manyHugeInvoices = "number,customer,date,due_date,amount,paid\n";
+    for (int i = 0; i < 2000; ++i) manyHugeInvoices += std::to_string(9000 + i) + ",1,2026-03-01,2026-04-01,999999999999.99,0\n";
+    const Case cases[] = {
+        {"a table dropped", sql("DROP TABLE reminder_sets"), "sets list",
+         "company file '<file>': damaged (table 'reminder_sets' is missing); restore it from a backup"},
+        {"invoices dropped", sql("DROP TABLE invoices"), "import invoices '<dir>/none.csv'",
+         "company file '<file>': damaged (table 'invoices' is missing)"},
+        {"zeroed pages",
+         [](const CommandRunner& r) {
+             std::fstream f(r.File(), std::ios::in | std::ios::out | std::ios::binary);
+             f.seekp(2 * 4096);
+             const std::string zeros(4 * 4096, '\0');
+             f.write(zeros.data(), static_cast<std::streamsize>(zeros.size()));
+         },
+         "customers", "company file '<file>': damaged ("},
+        {"balances past 64 bits",
+         sql("UPDATE invoices SET amount = 9000000000000000000 WHERE customer_id = (SELECT customer_id FROM invoices "
+             "WHERE is_paid = 0 GROUP BY customer_id HAVING count(*) > 1 LIMIT 1)"),
+         "customers", "customers: the customer list cannot be read"},
+        {"amounts past the bound", write("huge.csv", manyHugeInvoices), "import invoices '<dir>/huge.csv'",
+         "<dir>/huge.csv:2: amount: not an amount"},
+        {"an endless file", nullptr, "import invoices /dev/zero", "/dev/zero:1: row: longer than 65536 bytes"},
+        {"JSON nested 15,000 deep", write("deep.json", std::string(15000, '[') + std::string(15000, ']')),
+         "sets import '<dir>/deep.json'", "<dir>/deep.json:1: nested deeper than 64 levels"},
+    };
+    for (const auto& c : cases) {
+        const auto company = SampleCopy();
+        const std::string before = company->Sql("SELECT count(*) FROM invoices");
+        if (c.damage) c.damage(*company);
+        auto fill = [&](std::string text) {
+            for (const auto& [mark, value] : {std::pair<std::string, std::string>{"<file>", company->File()},
+                                              {"<dir>", company->Dir()}}) {
+                for (std::size_t at = text.find(mark); at != std::string::npos; at = text.find(mark)) {
+                    text.replace(at, mark.size(), value);
+                }
+            }
+            return text;
+        };
+        const CommandResult r = company->Run(fill(c.command));
+        EXPECT_EQ(r.exit, 1) << c.what << ": " << r.out;
+        EXPECT_EQ(r.err.rfind("reminders: " + fill(c.says), 0), 0u) << c.what << ": " << r.err;
+        if (c.command.rfind("import", 0) == 0 && c.damage == nullptr) {
+            EXPECT_EQ(company->Sql("SELECT count(*) FROM invoices"), before) << c.what;
+        }
+    }
+}
