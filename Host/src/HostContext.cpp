@@ -69,6 +69,7 @@ public:
     static constexpr std::uintmax_t kDefaultLimit = 10u * 1024 * 1024;
     static constexpr int kDefaultKept = 3;
     static constexpr std::size_t kBatch = 64 * 1024;
+    static constexpr std::chrono::seconds kMaxDelay{2};
 
     explicit LogFile(std::string path)
         : m_path(std::move(path)),
@@ -90,7 +91,10 @@ public:
         if (m_onDisk + m_pending.size() > 0 && m_onDisk + m_pending.size() + size > m_limit) Rotate();
         m_pending += line;
         m_pending += '\n';
-        if (urgent || m_pending.size() >= kBatch) Flush();
+        // A long-running process (the daily cycle) still shows its log within
+        // seconds, without a write per line.
+        const auto now = std::chrono::steady_clock::now();
+        if (urgent || m_pending.size() >= kBatch || now - m_lastFlush >= kMaxDelay) Flush();
     }
 
     void Flush() {
@@ -103,6 +107,7 @@ public:
         }
         m_onDisk += done;
         m_pending.clear();
+        m_lastFlush = std::chrono::steady_clock::now();
     }
 
 private:
@@ -140,6 +145,7 @@ private:
     int m_fd = -1;
     std::uintmax_t m_onDisk = 0;
     std::string m_pending;
+    std::chrono::steady_clock::time_point m_lastFlush = std::chrono::steady_clock::now();
 };
 
 // Failures are logged at this level and above; they are written at once.
