@@ -12,7 +12,10 @@
 # Each benchmark runs $REMINDERS_BENCH_REPS times (default 3) and the median
 # is shown: on a shared machine a single run of the large file can be off by
 # a fifth. The whole commands (Listing, Send, OneCustomer*) run once: they
-# take up to minutes on the large files.
+# take minutes on the large files, and as long as the listing re-reads a
+# customer's balance for every item, OneCustomer* at 100k takes hours: pick
+# rows by name then, e.g. 'BM_(Floor|FullSelection|Listing|Send)' and
+# `bash bench/run.sh 10k OneCustomer`.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 sizes=${1:-10k,100k,1m}
