@@ -11,7 +11,11 @@
 # bench-data/, git-ignored) and reused; the 1m file takes about a minute.
 # Each benchmark runs $REMINDERS_BENCH_REPS times (default 3) and the median
 # is shown: on a shared machine a single run of the large file can be off by
-# a fifth.
+# a fifth. The whole commands (Listing, Send, OneCustomer*) run once: they
+# take minutes on the large files, and as long as the listing re-reads a
+# customer's balance for every item, OneCustomer* at 100k takes hours: pick
+# rows by name then, e.g. 'BM_(Floor|FullSelection|Listing|Send)' and
+# `bash bench/run.sh 10k OneCustomer`.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 sizes=${1:-10k,100k,1m}
@@ -42,24 +46,36 @@ for b in data["benchmarks"]:
     # With repetitions only the aggregates are written: keep the median.
     if b.get("run_type") == "aggregate" and b.get("aggregate_name") != "median":
         continue
+    if b.get("error_occurred"):
+        print("%s: %s" % (b["name"], b.get("error_message", "failed")))
+        continue
     m = re.match(r"BM_(\w+)/(\d)", b["name"])
     if not m:
         continue
     name, size = m.group(1), ["10k", "100k", "1m"][int(m.group(2))]
     ms = b["real_time"] * {"ns": 1e-6, "us": 1e-3, "ms": 1.0, "s": 1e3}[b["time_unit"]]
-    rows[(name, size)] = (ms, b.get("peak_bytes_per_invoice", 0.0), b.get("peak_kb", 0.0))
+    rows[(name, size)] = dict(ms=ms, per=b.get("peak_bytes_per_invoice", 0.0), kb=b.get("peak_kb", 0.0),
+                              items=b.get("due_items", 0.0), rate=b.get("messages_per_s", 0.0),
+                              open=b.get("open_invoices", 0.0))
 sizes = [s for s in ["10k", "100k", "1m"] if any(k[1] == s for k in rows)]
-open_invoices = {"10k": 1e4, "100k": 1e5, "1m": 1e6}
+nominal = {"10k": 1e4, "100k": 1e5, "1m": 1e6}
 
-print("Selection time / floor time (same file, same connection)")
-print("%-22s" % "" + "".join("%12s" % s for s in sizes))
-for name in ["FullSelection", "FastSelection", "StatementSelection"]:
+def open_invoices(s):
+    # The floor counts the rows it reads; the generated files hold the nominal number.
+    return rows.get(("Floor", s), {}).get("open") or nominal[s]
+
+def ns_per_invoice(name, s):
+    return rows[(name, s)]["ms"] * 1e6 / open_invoices(s)
+
+print("Selection time / floor time (same file, same connection) and ns per open invoice")
+print("%-22s" % "" + "".join("%20s" % s for s in sizes))
+for name in ["Floor", "FullSelection", "FastSelection", "StatementSelection"]:
     cells = []
     for s in sizes:
         if (name, s) in rows and ("Floor", s) in rows:
-            cells.append("%11.2fx" % (rows[(name, s)][0] / rows[("Floor", s)][0]))
+            cells.append("%9.2fx %7.0f ns" % (rows[(name, s)]["ms"] / rows[("Floor", s)]["ms"], ns_per_invoice(name, s)))
         else:
-            cells.append("%12s" % "-")
+            cells.append("%20s" % "-")
     print("%-22s" % name + "".join(cells))
 
 print()
@@ -69,12 +85,15 @@ names = []
 for (n, _) in rows:
     if n not in names:
         names.append(n)
+commands = ["Listing", "Send", "OneCustomerListing", "OneCustomerSend"]
 for name in names:
+    if name in commands:
+        continue
     cells = []
     for s in sizes:
         if (name, s) in rows:
-            ms, per, _ = rows[(name, s)]
-            cells.append("%12.1f |%7.1f B" % (ms, per))
+            r = rows[(name, s)]
+            cells.append("%12.1f |%7.1f B" % (r["ms"], r["per"]))
         else:
             cells.append("%22s" % "-")
     print("%-22s" % name + "".join(cells))
@@ -84,7 +103,26 @@ if "FullSelection" in names and len(sizes) > 1:
     print("Full selection per open invoice (ns)")
     base = None
     for s in sizes:
-        per = rows[("FullSelection", s)][0] * 1e6 / open_invoices[s]
+        if ("FullSelection", s) not in rows:
+            continue
+        per = ns_per_invoice("FullSelection", s)
         base = base or per
         print("  %-6s %8.0f ns   (%.2f of %s)" % (s, per, per / base, sizes[0]))
+
+if any(n in names for n in commands):
+    print()
+    print("Whole commands, one run each (OneCustomer: one customer holding all the open invoices)")
+    print("%-20s %-6s %10s %9s %10s %12s %10s" % ("", "size", "ms", "due", "ns/item", "msgs/s", "B/item"))
+    for name in commands:
+        for s in sizes:
+            if (name, s) not in rows:
+                continue
+            r = rows[(name, s)]
+            items = r["items"] or 1
+            extra = ""
+            if name == "Listing" and ("FullSelection", s) in rows:
+                extra = "  %.1fx the full selection" % (r["ms"] / rows[("FullSelection", s)]["ms"])
+            print("%-20s %-6s %10.1f %9.0f %10.0f %12s %10.1f%s" % (
+                name, s, r["ms"], r["items"], r["ms"] * 1e6 / items,
+                "%.0f" % r["rate"] if name.endswith("Send") else "-", r["kb"] * 1024 / items, extra))
 PY

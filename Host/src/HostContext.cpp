@@ -1,13 +1,17 @@
 #include "Host/HostContext.h"
 
+#include <fcntl.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <ctime>
-#include <fstream>
 #include <map>
 #include <mutex>
 #include <stdexcept>
@@ -33,6 +37,119 @@ DateAndTime SystemNow() {
     DateType32 date(local.tm_mon + 1, local.tm_mday, local.tm_year + 1900);
     return MakeDateAndTime(date, local.tm_hour, local.tm_min, local.tm_sec);
 }
+
+// A positive whole number from the environment, with an optional K, M or G
+// (binary) suffix; anything else gives the fallback.
+std::uintmax_t EnvSize(const char* name, std::uintmax_t fallback, bool allowZero) {
+    const char* text = std::getenv(name);
+    if (!text || !*text) return fallback;
+    char* end = nullptr;
+    const unsigned long long value = std::strtoull(text, &end, 10);
+    if (end == text || text[0] == '-') return fallback;
+    std::uintmax_t scale = 1;
+    switch (*end) {
+        case 'k': case 'K': scale = 1024; ++end; break;
+        case 'm': case 'M': scale = 1024 * 1024; ++end; break;
+        case 'g': case 'G': scale = 1024 * 1024 * 1024; ++end; break;
+        default: break;
+    }
+    if (*end != '\0' || (value == 0 && !allowZero)) return fallback;
+    return static_cast<std::uintmax_t>(value) * scale;
+}
+
+// The company's log: lines are gathered in memory and written whole, a
+// batch at a time, so that a busy selection does not pay a system call per
+// line; an error line (and closing) writes out everything gathered so far.
+// The file is appended to (other processes may share it) and, once a line
+// would take it past the limit, moved aside as "<log>.1" (older ones shift
+// to ".2" and so on, the oldest dropped), so the logs of a company never
+// take more than (kept + 1) x limit bytes.
+class LogFile {
+public:
+    static constexpr std::uintmax_t kDefaultLimit = 10u * 1024 * 1024;
+    static constexpr int kDefaultKept = 3;
+    static constexpr std::size_t kBatch = 64 * 1024;
+    static constexpr std::chrono::seconds kMaxDelay{2};
+
+    explicit LogFile(std::string path)
+        : m_path(std::move(path)),
+          m_limit(EnvSize("REMINDERS_LOG_MAX_BYTES", kDefaultLimit, false)),
+          m_kept(static_cast<int>(std::min<std::uintmax_t>(EnvSize("REMINDERS_LOG_FILES", kDefaultKept, true), 100))) {
+        Reopen();
+    }
+    ~LogFile() {
+        Flush();
+        if (m_fd >= 0) ::close(m_fd);
+    }
+    LogFile(const LogFile&) = delete;
+    LogFile& operator=(const LogFile&) = delete;
+
+    bool IsOpen() const { return m_fd >= 0; }
+
+    void Write(const std::string& line, bool urgent) {
+        const std::uintmax_t size = line.size() + 1;
+        if (m_onDisk + m_pending.size() > 0 && m_onDisk + m_pending.size() + size > m_limit) Rotate();
+        m_pending += line;
+        m_pending += '\n';
+        // A long-running process (the daily cycle) still shows its log within
+        // seconds, without a write per line.
+        const auto now = std::chrono::steady_clock::now();
+        if (urgent || m_pending.size() >= kBatch || now - m_lastFlush >= kMaxDelay) Flush();
+    }
+
+    void Flush() {
+        std::size_t done = 0;
+        while (m_fd >= 0 && done < m_pending.size()) {
+            const ssize_t n = ::write(m_fd, m_pending.data() + done, m_pending.size() - done);
+            if (n < 0 && errno == EINTR) continue;
+            if (n <= 0) break;  // a full disk loses log lines, never the operation that wrote them
+            done += static_cast<std::size_t>(n);
+        }
+        m_onDisk += done;
+        m_pending.clear();
+        m_lastFlush = std::chrono::steady_clock::now();
+    }
+
+private:
+    void Reopen() {
+        if (m_fd >= 0) ::close(m_fd);
+        m_fd = ::open(m_path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+        struct stat st {};
+        m_onDisk = m_fd >= 0 && ::fstat(m_fd, &st) == 0 ? static_cast<std::uintmax_t>(st.st_size) : 0;
+    }
+
+    void Rotate() {
+        Flush();
+        // Another process sharing the log may have moved it aside already:
+        // then carry on in the file that took its place.
+        struct stat byName {}, byHandle {};
+        if (m_fd >= 0 && ::fstat(m_fd, &byHandle) == 0 &&
+            (::stat(m_path.c_str(), &byName) != 0 || byName.st_ino != byHandle.st_ino)) {
+            Reopen();
+            if (m_onDisk < m_limit / 2) return;
+        }
+        if (m_kept == 0) {
+            ::unlink(m_path.c_str());
+        } else {
+            for (int i = m_kept - 1; i >= 1; --i) {
+                ::rename((m_path + "." + std::to_string(i)).c_str(), (m_path + "." + std::to_string(i + 1)).c_str());
+            }
+            ::rename(m_path.c_str(), (m_path + ".1").c_str());
+        }
+        Reopen();
+    }
+
+    std::string m_path;
+    std::uintmax_t m_limit;
+    int m_kept;
+    int m_fd = -1;
+    std::uintmax_t m_onDisk = 0;
+    std::string m_pending;
+    std::chrono::steady_clock::time_point m_lastFlush = std::chrono::steady_clock::now();
+};
+
+// Failures are logged at this level and above; they are written at once.
+constexpr int kErrorLevel = 4;
 } // namespace
 
 struct HostContext::Impl {
@@ -53,7 +170,7 @@ struct HostContext::Impl {
     std::map<int, LogSink> sinks;
     int nextSinkId = 1;
     bool echo = false;
-    std::unique_ptr<std::ofstream> logFile;
+    std::unique_ptr<LogFile> logFile;
 
     std::map<int, TelemetrySink> telemetrySinks;
     std::map<std::string, ArmedFault> faults;
@@ -80,8 +197,9 @@ Util::Status HostContext::OpenCompanyFile(const std::string& path, bool create) 
         m_impl->file = std::make_shared<CompanyFile>(path, create);
         m_impl->file->SetState(m_impl->pendingState);
         m_impl->lastOpenError.clear();
-        m_impl->logFile = std::make_unique<std::ofstream>(path + ".log", std::ios::app);
-        if (!*m_impl->logFile) m_impl->logFile.reset();
+        auto log = std::make_unique<LogFile>(path + ".log");
+        std::lock_guard<std::mutex> lock(m_impl->logMutex);
+        m_impl->logFile = log->IsOpen() ? std::move(log) : nullptr;
         return Util::Status::GetSucceeded();
     } catch (const std::exception& e) {
         m_impl->file.reset();
@@ -92,6 +210,7 @@ Util::Status HostContext::OpenCompanyFile(const std::string& path, bool create) 
 
 void HostContext::CloseCompanyFile() {
     m_impl->file.reset();
+    std::lock_guard<std::mutex> lock(m_impl->logMutex);
     m_impl->logFile.reset();
 }
 
@@ -217,13 +336,17 @@ void HostContext::Log(const Util::LogRecord& r) {
         std::string line = std::string(stamp) + " [" + std::to_string(r.level) + "," + std::to_string(r.eventType) +
                            "] " + r.file + ":" + std::to_string(r.line) + " " + r.function + " | " + r.message;
         if (m_impl->logFile) {
-            *m_impl->logFile << line << '\n';
-            m_impl->logFile->flush();
+            m_impl->logFile->Write(line, r.level >= kErrorLevel);
         } else {
             std::fprintf(stderr, "%s\n", line.c_str());
         }
     }
     for (auto& [id, sink] : m_impl->sinks) sink(r);
+}
+
+void HostContext::FlushLog() {
+    std::lock_guard<std::mutex> lock(m_impl->logMutex);
+    if (m_impl->logFile) m_impl->logFile->Flush();
 }
 
 int HostContext::AddTelemetrySink(TelemetrySink sink) {

@@ -79,9 +79,17 @@ public:
     int AddLogSink(LogSink sink);
     void RemoveLogSink(int id);
     // Lines also go to the company's log file (beside it, ".log") or, with no
-    // file open, to standard error when echo is on.
+    // file open, to standard error when echo is on. The file is written in
+    // batches: error lines (level 4 and above), FlushLog, closing the
+    // company file and the next line after two seconds write out what is
+    // pending. It is moved aside to ".log.1"
+    // (".log.2", ... for older ones) before it would pass
+    // $REMINDERS_LOG_MAX_BYTES (default 10M; K, M, G suffixes), keeping
+    // $REMINDERS_LOG_FILES old files (default 3; 0 keeps none). Both are read
+    // when the company file opens.
     void SetLogEcho(bool toStderrWithoutFile);
     void Log(const Util::LogRecord& record);
+    void FlushLog();
 
     // Telemetry that reached the default tracker: stored in the open company
     // file (table telemetry) and handed to every sink.
