@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <iostream>
 #include <list>
 #include <map>
@@ -227,6 +228,28 @@ DueList CollectDue(bool fastMode) {
     return due;
 }
 
+std::string DueItemKey(const DueItem& item) { return MessageName(item); }
+
+RenderedText RenderDue(const AppContext& ctx, const DueItem& item) {
+    const Placeholders values = ValuesFor(ctx, item);
+    return {Render(item.subject, values), Render(item.body, values)};
+}
+
+OutgoingMessage ComposeDue(const AppContext& ctx, const DueItem& item) {
+    const std::string from = CompanyPref("companyEmail", "billing@company.test");
+    const std::string domain = from.substr(from.find('@') == std::string::npos ? 0 : from.find('@') + 1);
+    const std::string name = MessageName(item);
+    const RenderedText text = RenderDue(ctx, item);
+    OutgoingMessage m;
+    m.from = from;
+    m.to = item.to.name + " <" + item.to.email + ">";
+    m.subject = text.subject;
+    m.body = text.body;
+    m.messageId = name.substr(0, name.size() - 4) + "@" + domain;
+    m.dateSeconds = GetMXSystemTime();
+    return m;
+}
+
 void ShowDue(const AppContext& ctx, bool fastMode) {
     const DueList due = CollectDue(fastMode);
     const std::string company = CompanyName(ctx);
@@ -287,8 +310,6 @@ SendSummary SendDue(const AppContext& ctx, const SendOptions& options) {
     }
     if (!options.dryRun) RemoveStaleTemporaries(outbox);
     const RecordedKeys recorded = LoadRecorded();
-    const std::string from = CompanyPref("companyEmail", "billing@company.test");
-    const std::string domain = from.substr(from.find('@') == std::string::npos ? 0 : from.find('@') + 1);
     const bool showProgress = !options.quiet && due.items.size() > 20 && ::isatty(STDERR_FILENO);
     TxnReminderEngine invoices(FormViewType_Invoice);
     TxnReminderEngine statements(FormViewType_Statement);
@@ -296,6 +317,10 @@ SendSummary SendDue(const AppContext& ctx, const SendOptions& options) {
     for (const auto& item : due.items) {
         ++done;
         if (showProgress) ProgressBar(done, due.items.size());
+        if (!options.only.empty() &&
+            std::find(options.only.begin(), options.only.end(), MessageName(item)) == options.only.end()) {
+            continue;
+        }
         if (item.to.email.empty()) {
             ++summary.skippedNoEmail;
             if (!options.quiet) std::cout << "skipped (no e-mail): " << item.to.name << " - " << item.ruleText << "\n";
@@ -314,15 +339,7 @@ SendSummary SendDue(const AppContext& ctx, const SendOptions& options) {
         if (FileExists(path)) {
             ++summary.alreadyWritten;  // written by a send that stopped before recording it
         } else {
-            const Placeholders values = ValuesFor(ctx, item);
-            OutgoingMessage m;
-            m.from = from;
-            m.to = item.to.name + " <" + item.to.email + ">";
-            m.subject = Render(item.subject, values);
-            m.body = Render(item.body, values);
-            m.messageId = name.substr(0, name.size() - 4) + "@" + domain;
-            m.dateSeconds = GetMXSystemTime();
-            if (!WriteFileAtomically(outbox, name, FormatMessage(m))) {
+            if (!WriteFileAtomically(outbox, name, FormatMessage(ComposeDue(ctx, item)))) {
                 ++summary.failed;
                 std::cerr << "send: could not write " << path << "\n";
                 continue;
@@ -358,17 +375,34 @@ SendSummary SendDue(const AppContext& ctx, const SendOptions& options) {
     return summary;
 }
 
-void ShowHistory(const AppContext& ctx) {
+std::vector<HistoryRow> LoadHistory() {
     std::vector<DMReminderExecutionHistory::DBReminderExecutionHistory> rows;
     const Util::Status s = DMReminderExecutionHistory::IDBReminderExecutionHistory::BatchLoadByTxnView(4, rows);
     if (!s.Succeeded()) throw AppError("history: the reminder history cannot be read");
+    std::vector<HistoryRow> out;
+    for (const auto& r : rows) {
+        HistoryRow h;
+        h.invoice = r.TransactionId;
+        h.ruleId = r.RuleId;
+        h.status = r.Status;
+        InvoiceView inv;
+        h.invoiceKnown = ReadInvoice(r.TransactionId, inv);
+        h.customer = h.invoiceKnown ? AddresseeOf(inv.customer).name : "(deleted)";
+        h.statusText = r.Status == 1 ? "sent" : (r.Status == 2 ? "sent by hand" : std::to_string(r.Status));
+        out.push_back(h);
+    }
+    return out;
+}
+
+void ShowHistory(const AppContext& ctx) {
+    const std::vector<HistoryRow> rows = LoadHistory();
     if (ctx.json) {
         boost::property_tree::ptree array;
         for (const auto& r : rows) {
             boost::property_tree::ptree o;
-            o.put("transactionId", r.TransactionId);
-            o.put("ruleId", r.RuleId);
-            o.put("status", r.Status);
+            o.put("transactionId", r.invoice);
+            o.put("ruleId", r.ruleId);
+            o.put("status", r.status);
             array.push_back({"", o});
         }
         boost::property_tree::ptree root;
@@ -382,11 +416,7 @@ void ShowHistory(const AppContext& ctx) {
     }
     Table table({"invoice", "customer", "rule", "status"});
     for (const auto& r : rows) {
-        InvoiceView inv;
-        const bool known = ReadInvoice(r.TransactionId, inv);
-        table.Add({std::to_string(r.TransactionId), known ? AddresseeOf(inv.customer).name : "(deleted)",
-                   std::to_string(r.RuleId),
-                   r.Status == 1 ? "sent" : (r.Status == 2 ? "sent by hand" : std::to_string(r.Status))});
+        table.Add({std::to_string(r.invoice), r.customer, std::to_string(r.ruleId), r.statusText});
     }
     std::cout << table.Render();
 }

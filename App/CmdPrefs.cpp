@@ -73,6 +73,12 @@ std::string Shown(const PrefEntry& p) {
 }
 } // namespace
 
+std::vector<PrefRow> LoadPrefs() {
+    std::vector<PrefRow> rows;
+    for (const auto& p : kPrefs) rows.push_back({p.name, Shown(p), p.help});
+    return rows;
+}
+
 void PrefsShow(const AppContext& ctx) {
     if (ctx.json) {
         boost::property_tree::ptree tree;
@@ -86,6 +92,11 @@ void PrefsShow(const AppContext& ctx) {
 }
 
 void PrefsSet(const AppContext&, const std::string& name, const std::string& rawValue) {
+    const std::string shown = SetPref(name, rawValue);
+    std::cout << name << " = " << shown << "\n";
+}
+
+std::string SetPref(const std::string& name, const std::string& rawValue) {
     const std::string value = Lower(rawValue);
     const PrefEntry* pref = nullptr;
     for (const auto& p : kPrefs) {
@@ -125,7 +136,7 @@ void PrefsSet(const AppContext&, const std::string& name, const std::string& raw
     }
     Host::HostContext::Get().SetPreference(key, stored);
     ApplyPermissions();
-    std::cout << name << " = " << Shown(*pref) << "\n";
+    return Shown(*pref);
 }
 
 void ApplyPermissions() {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "AppContext.h"
 
@@ -14,6 +15,14 @@ inline constexpr const char* kStatementPermissionKey = "permission.sendStatement
 // Hands the stored permissions to the host, where the engine's permission
 // checks read them. Runs whenever a company file is opened.
 void ApplyPermissions();
+
+// Every preference as `prefs show` lists it.
+struct PrefRow {
+    std::string name, value, help;
+};
+std::vector<PrefRow> LoadPrefs();
+// Checks and stores one preference; returns its value as shown. Throws AppError.
+std::string SetPref(const std::string& name, const std::string& value);
 
 // `prefs show`, `prefs set KEY VALUE`.
 void PrefsShow(const AppContext& ctx);

@@ -123,7 +123,14 @@ void SetsImport(const AppContext&, const std::string& path) {
         trees.push_back(root);
     }
     if (trees.empty()) throw AppError(path + ": no reminder set in the file");
+    for (auto& set : SaveSetTrees(trees, path)) {
+        std::cout << "saved " << ViewName(set.GetTxnType()) << " reminder set " << set.GetRuleSetId() << " '"
+                  << set.GetReminderSetName().str() << "'\n";
+    }
+}
 
+std::vector<TxnReminderSet> SaveSetTrees(const std::vector<boost::property_tree::ptree>& trees, const std::string& path,
+                                         std::vector<unsigned long> dropRules) {
     std::vector<TxnReminderSet> sets;
     for (std::size_t i = 0; i < trees.size(); ++i) {
         TxnReminderSet set;
@@ -147,7 +154,6 @@ void SetsImport(const AppContext&, const std::string& path) {
     std::unique_ptr<DBMgr::DMTransaction> outer(mgr ? mgr->CreateTransaction(0, 1) : nullptr);
     if (!outer) throw AppError("sets import: the company file cannot start a transaction");
     outer->BeginWrite();
-    std::vector<std::string> done;
     for (auto& set : sets) {
         TxnReminderEngine engine(set.GetTxnType());
         TxnReminderStatusCode status = TxnReminderStatus_Reset;
@@ -156,14 +162,32 @@ void SetsImport(const AppContext&, const std::string& path) {
             throw AppError("sets import: reminder set '" + set.GetReminderSetName().str() + "' was not saved: " +
                            StatusText(status) + "; nothing was imported");
         }
-        done.push_back("saved " + std::string(ViewName(set.GetTxnType())) + " reminder set " +
-                       std::to_string(set.GetRuleSetId()) + " '" + set.GetReminderSetName().str() + "'");
+    }
+    if (!dropRules.empty()) {
+        TxnReminderEngine engine(sets.front().GetTxnType());
+        TxnReminderStatusCode status = TxnReminderStatus_Reset;
+        bool dropped = true;
+        if (sets.front().GetTxnType() == FormViewType_Statement) {
+            for (unsigned long id : dropRules) dropped = dropped && engine.DeleteReminderRule(status, id);
+        } else {
+            dropped = engine.DeleteReminderRules(status, dropRules);
+        }
+        if (!dropped) {
+            outer->Rollback();
+            throw AppError("sets import: the removed rules were not deleted: " + StatusText(status) +
+                           "; nothing was saved");
+        }
     }
     if (!outer->Commit()) throw AppError("sets import: the company file did not accept the changes; nothing was imported");
-    for (const auto& line : done) std::cout << line << "\n";
+    return sets;
 }
 
 void SetsDelete(const AppContext&, long id) {
+    DeleteSet(id);
+    std::cout << "deleted reminder set " << id << "\n";
+}
+
+void DeleteSet(long id) {
     const auto sets = LoadAllSets();
     const TxnReminderSet* found = FindSet(sets, id);
     if (!found) throw AppError("sets delete: no reminder set with id " + std::to_string(id));
@@ -172,7 +196,6 @@ void SetsDelete(const AppContext&, long id) {
     if (!engine.DeleteReminderSet(status, static_cast<unsigned long>(id))) {
         throw AppError("sets delete: reminder set " + std::to_string(id) + " was not deleted: " + StatusText(status));
     }
-    std::cout << "deleted reminder set " << id << "\n";
 }
 
 void RulesDelete(const AppContext&, const std::vector<long>& ids) {

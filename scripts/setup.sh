@@ -2,7 +2,8 @@
 # Installs the Debian packages the build needs; does nothing when all are present.
 set -euo pipefail
 packages=(g++ cmake make libboost-dev libsqlite3-dev sqlite3 libgtest-dev libgmock-dev
-          libbenchmark-dev libcli11-dev clang-14 libclang-rt-14-dev)
+          libbenchmark-dev libcli11-dev clang-14 libclang-rt-14-dev pkg-config libcpp-httplib-dev
+          nlohmann-json3-dev chromium chromium-driver python3-selenium)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
