@@ -102,9 +102,30 @@ long ParseLong(const std::string& text, long fallback) {
     }
 }
 
-std::string Param(const Request& req, const char* name, std::size_t i = 0) {
-    return req.get_param_value(name, i);
+// A request's fields in order, every one kept: the rows of a form repeat
+// names and may repeat whole name=value pairs, which the library's own
+// parameter map folds into one.
+httplib::Params Fields(const Request& req) {
+    if (req.method != "POST") return req.params;
+    httplib::Params fields;
+    httplib::detail::split(req.body.data(), req.body.data() + req.body.size(), '&', [&](const char* b, const char* e) {
+        const char* eq = std::find(b, e, '=');
+        fields.emplace(httplib::detail::decode_url(std::string(b, eq), true),
+                       eq == e ? std::string() : httplib::detail::decode_url(std::string(eq + 1, e), true));
+    });
+    return fields;
 }
+
+std::string Param(const httplib::Params& fields, const std::string& name, std::size_t i = 0) {
+    auto range = fields.equal_range(name);
+    for (auto it = range.first; it != range.second; ++it, --i) {
+        if (i == 0) return it->second;
+    }
+    return std::string();
+}
+
+std::size_t Count(const httplib::Params& fields, const std::string& name) { return fields.count(name); }
+bool Has(const httplib::Params& fields, const std::string& name) { return fields.count(name) != 0; }
 
 // Shared by every client: a token bucket, so a runaway script cannot keep the
 // company file busy.
@@ -267,13 +288,14 @@ struct WebServer::Impl {
 
     // ---- Today --------------------------------------------------------------
     void Today(const Request& req, Response& res) {
+        const httplib::Params f = Fields(req);
         const DueList due = CollectDue(false);
-        const std::string q = Param(req, "q"), kind = Param(req, "kind");
+        const std::string q = Param(f, "q"), kind = Param(f, "kind");
         std::string body;
-        if (req.has_param("sent")) {
-            body += "<div class=done id=sent-summary>Sent " + H(Param(req, "sent")) + " invoice reminder(s) and " +
-                    H(Param(req, "statements")) + " statement(s); " + H(Param(req, "skipped")) +
-                    " skipped for want of an e-mail address; " + H(Param(req, "failed")) + " failed.</div>";
+        if (Has(f, "sent")) {
+            body += "<div class=done id=sent-summary>Sent " + H(Param(f, "sent")) + " invoice reminder(s) and " +
+                    H(Param(f, "statements")) + " statement(s); " + H(Param(f, "skipped")) +
+                    " skipped for want of an e-mail address; " + H(Param(f, "failed")) + " failed.</div>";
         }
         for (const auto& note : due.notes) body += "<div class=note>" + H(note) + "</div>";
         if (due.duplicateFound) {
@@ -317,7 +339,8 @@ struct WebServer::Impl {
     }
 
     void Preview(const Request& req, Response& res) {
-        const std::string key = Param(req, "key");
+        const httplib::Params f = Fields(req);
+        const std::string key = Param(f, "key");
         for (const auto& item : CollectDue(false).items) {
             if (DueItemKey(item) != key) continue;
             std::string body;
@@ -331,11 +354,12 @@ struct WebServer::Impl {
     }
 
     void Send(const Request& req, Response& res) {
+        const httplib::Params f = Fields(req);
         SendOptions options;
         options.quiet = true;
         options.outbox = outbox;
-        if (Param(req, "which") != "all") {
-            for (std::size_t i = 0; i < req.get_param_value_count("key"); ++i) options.only.push_back(Param(req, "key", i));
+        if (Param(f, "which") != "all") {
+            for (std::size_t i = 0; i < Count(f, "key"); ++i) options.only.push_back(Param(f, "key", i));
             if (options.only.empty()) throw AppError("send: tick at least one reminder, or send all");
         }
         const SendSummary s = SendDue(ctx, options);
@@ -354,8 +378,9 @@ struct WebServer::Impl {
     }
 
     void Sets(const Request& req, Response& res) {
+        const httplib::Params f = Fields(req);
         std::string body;
-        if (req.has_param("saved")) body += "<div class=done>Saved reminder set " + H(Param(req, "saved")) + ".</div>";
+        if (Has(f, "saved")) body += "<div class=done>Saved reminder set " + H(Param(f, "saved")) + ".</div>";
         body += "<p><a href=\"/sets/new?kind=Invoice\" id=new-invoice-set>New invoice reminder set</a> &middot; "
                 "<a href=\"/sets/new?kind=Statement\">New statement set</a></p>"
                 "<table id=sets><tr><th>Id</th><th>Name</th><th>Kind</th><th>Status</th><th>Group</th><th>Rules</th>"
@@ -418,21 +443,22 @@ struct WebServer::Impl {
     }
 
     static SetForm FormFromRequest(const Request& req) {
+        const httplib::Params q = Fields(req);
         SetForm f;
-        f.id = ParseLong(Param(req, "id"), 0);
-        f.name = Param(req, "name");
-        f.kind = Param(req, "kind") == "Statement" ? "Statement" : "Invoice";
-        f.group = Param(req, "group");
-        f.active = req.has_param("active");
-        const std::size_t n = req.get_param_value_count("rule_days");
+        f.id = ParseLong(Param(q, "id"), 0);
+        f.name = Param(q, "name");
+        f.kind = Param(q, "kind") == "Statement" ? "Statement" : "Invoice";
+        f.group = Param(q, "group");
+        f.active = Has(q, "active");
+        const std::size_t n = Count(q, "rule_days");
         for (std::size_t i = 0; i < n; ++i) {
-            f.rules.push_back({ParseLong(Param(req, "rule_id", i), 0), Param(req, "rule_days", i),
-                               Param(req, "rule_when", i), Param(req, "rule_subject", i), Param(req, "rule_body", i)});
+            f.rules.push_back({ParseLong(Param(q, "rule_id", i), 0), Param(q, "rule_days", i),
+                               Param(q, "rule_when", i), Param(q, "rule_subject", i), Param(q, "rule_body", i)});
         }
-        const std::size_t m = req.get_param_value_count("srule_day");
+        const std::size_t m = Count(q, "srule_day");
         for (std::size_t i = 0; i < m; ++i) {
-            f.statementRules.push_back({ParseLong(Param(req, "srule_id", i), 0), Param(req, "srule_freq", i),
-                                        Param(req, "srule_day", i), Param(req, "srule_template", i)});
+            f.statementRules.push_back({ParseLong(Param(q, "srule_id", i), 0), Param(q, "srule_freq", i),
+                                        Param(q, "srule_day", i), Param(q, "srule_template", i)});
         }
         return f;
     }
@@ -641,7 +667,8 @@ struct WebServer::Impl {
     }
 
     void ToggleSet(const Request& req, Response& res) {
-        const long id = ParseLong(Param(req, "id"), 0);
+        const httplib::Params f = Fields(req);
+        const long id = ParseLong(Param(f, "id"), 0);
         boost::property_tree::ptree tree = StoredTree(id);
         tree.put("status", tree.get<std::string>("status", "true") == "true" ? "false" : "true");
         SaveSetTrees({tree}, "reminder set " + std::to_string(id));
@@ -649,12 +676,14 @@ struct WebServer::Impl {
     }
 
     void RemoveSet(const Request& req, Response& res) {
-        DeleteSet(ParseLong(Param(req, "id"), 0));
+        const httplib::Params f = Fields(req);
+        DeleteSet(ParseLong(Param(f, "id"), 0));
         res.set_redirect("/sets", 303);
     }
 
     // ---- Groups -------------------------------------------------------------
     void Groups(const Request& req, Response& res, const Errors& errors = {}) {
+        const httplib::Params f = Fields(req);
         std::string body = "<table id=groups><tr><th>Id</th><th>Name</th><th>Members</th><th>Description</th></tr>";
         for (const auto& g : LoadGroups()) {
             body += "<tr><td>" + std::to_string(g.id) + "</td><td><a href=\"/groups/show?id=" + std::to_string(g.id) +
@@ -664,9 +693,9 @@ struct WebServer::Impl {
         body += "</table><h2>New group</h2>";
         if (auto it = errors.find(""); it != errors.end()) body += "<div class=problem>" + H(it->second) + "</div>";
         std::set<std::string> ticked;
-        for (std::size_t i = 0; i < req.get_param_value_count("member"); ++i) ticked.insert(Param(req, "member", i));
+        for (std::size_t i = 0; i < Count(f, "member"); ++i) ticked.insert(Param(f, "member", i));
         body += "<form method=post action=\"/groups/create\">" + Hidden() +
-                "<p><label>Name <input type=text name=name value=\"" + H(Param(req, "name")) + "\"></label>" +
+                "<p><label>Name <input type=text name=name value=\"" + H(Param(f, "name")) + "\"></label>" +
                 FieldError(errors, "name") + "</p><p><label>Search <input type=text id=member-search></label></p>"
                 "<div class=members>";
         for (const auto& c : LoadCustomers()) {
@@ -680,8 +709,9 @@ struct WebServer::Impl {
     }
 
     void GroupShow(const Request& req, Response& res) {
+        const httplib::Params f = Fields(req);
         std::string name;
-        const auto members = LoadGroupMembers(ParseLong(Param(req, "id"), 0), &name);
+        const auto members = LoadGroupMembers(ParseLong(Param(f, "id"), 0), &name);
         std::string body = "<table><tr><th>Id</th><th>Name</th><th>E-mail</th></tr>";
         for (int m : members) {
             const Addressee a = AddresseeOf(m);
@@ -692,13 +722,14 @@ struct WebServer::Impl {
     }
 
     void GroupCreate(const Request& req, Response& res) {
+        const httplib::Params f = Fields(req);
         Errors errors;
-        const std::string name = Param(req, "name");
+        const std::string name = Param(f, "name");
         std::vector<int> members;
-        for (std::size_t i = 0; i < req.get_param_value_count("member"); ++i) {
-            const long id = ParseLong(Param(req, "member", i), 0);
+        for (std::size_t i = 0; i < Count(f, "member"); ++i) {
+            const long id = ParseLong(Param(f, "member", i), 0);
             if (id > 0 && id < (1L << 30)) members.push_back(static_cast<int>(id));
-            else errors["member"] = "--customers: not a customer id: '" + Param(req, "member", i) + "'";
+            else errors["member"] = "--customers: not a customer id: '" + Param(f, "member", i) + "'";
         }
         if (name.empty()) errors["name"] = "NAME: must not be empty";
         if (members.empty() && !errors.count("member")) errors["member"] = "--customers: choose at least one customer";
@@ -716,9 +747,10 @@ struct WebServer::Impl {
 
     // ---- History, preferences, outbox ----------------------------------------
     void History(const Request& req, Response& res) {
-        const std::string q = Param(req, "q");
+        const httplib::Params f = Fields(req);
+        const std::string q = Param(f, "q");
         const long pageSize = 25;
-        long page = std::max(1L, ParseLong(Param(req, "page"), 1));
+        long page = std::max(1L, ParseLong(Param(f, "page"), 1));
         std::vector<HistoryRow> rows;
         for (auto& r : LoadHistory()) {
             if (Contains(r.customer, q) || Contains(std::to_string(r.invoice), q)) rows.push_back(std::move(r));
@@ -759,12 +791,13 @@ struct WebServer::Impl {
 
     // All or nothing: a refused value puts back the ones set before it.
     void SavePrefs(const Request& req, Response& res) {
+        const httplib::Params f = Fields(req);
         const auto before = LoadPrefs();
         std::map<std::string, std::string> values;
         std::vector<std::pair<std::string, std::string>> done;  // name, old value
         for (const auto& p : before) {
-            if (!req.has_param(p.name.c_str())) continue;
-            values[p.name] = Param(req, p.name.c_str());
+            if (!Has(f, p.name)) continue;
+            values[p.name] = Param(f, p.name);
         }
         for (const auto& p : before) {
             auto v = values.find(p.name);
@@ -871,13 +904,13 @@ struct WebServer::Impl {
         Route("GET", "/sets", [this](const Request& q, Response& r) { Sets(q, r); });
         Route("GET", "/sets/new", [this](const Request& q, Response& r) {
             SetForm f;
-            f.kind = Param(q, "kind") == "Statement" ? "Statement" : "Invoice";
+            f.kind = Param(q.params, "kind") == "Statement" ? "Statement" : "Invoice";
             if (f.kind == "Invoice") f.rules.push_back({});
             else f.statementRules.push_back({});
             SetEditor(r, f, {});
         });
         Route("GET", "/sets/edit", [this](const Request& q, Response& r) {
-            SetEditor(r, FormFromTree(StoredTree(ParseLong(Param(q, "id"), 0))), {});
+            SetEditor(r, FormFromTree(StoredTree(ParseLong(Param(q.params, "id"), 0))), {});
         });
         Route("POST", "/sets/save", [this](const Request& q, Response& r) { SaveSet(q, r); });
         Route("POST", "/sets/toggle", [this](const Request& q, Response& r) { ToggleSet(q, r); });

@@ -67,7 +67,9 @@ const char* const kScript = R"js(
     root.querySelectorAll('.remove-row').forEach(function (b) {
       b.addEventListener('click', function () { b.closest('.row').remove(); });
     });
-    root.querySelectorAll('.rule').forEach(function (rule) {
+    var rules = Array.prototype.slice.call(root.querySelectorAll('.rule'));
+    if (root.matches && root.matches('.rule')) rules.push(root);
+    rules.forEach(function (rule) {
       var timer = null;
       rule.querySelectorAll('[name=rule_subject],[name=rule_body]').forEach(function (f) {
         f.addEventListener('input', function () {
