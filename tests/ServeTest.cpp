@@ -70,6 +70,8 @@ TEST_F(ServeFixture, GateRefusesWithoutTokenCrossOriginOversizedAndForeignHost) 
 TEST_F(ServeFixture, EveryPageAnswersAndShowsCompanyTextEscaped) {
     const Json due = ParseJson(Get("/api/due"));
     ASSERT_FALSE(due["due"].empty());
+    EXPECT_FALSE(due["overlap"].get<bool>());
+    EXPECT_EQ(Get("/")->body.find("id=overlap"), std::string::npos);
     std::string hostileKey;
     for (const auto& item : due["due"]) {
         if (item["customer"] == kHostile) hostileKey = item["key"];
@@ -158,6 +160,9 @@ TEST_F(ServeFixture, SetFormSavesThroughTheEngineAndRefusesWholeForms) {
     EXPECT_EQ(saved["rules"][1]["criterion"]["days"], "14");
     EXPECT_EQ(saved["rules"][1]["criterion"]["schedule"], "after");
     EXPECT_NE(Get("/sets")->body.find("Late &lt;payers&gt;"), std::string::npos);
+    // The contractors are in the sample's group of everyone as well.
+    EXPECT_TRUE(ParseJson(Get("/api/due"))["overlap"].get<bool>());
+    EXPECT_NE(Get("/")->body.find("id=overlap"), std::string::npos);
 
     // Edit: keep the second rule with new days, drop the first, deactivate.
     const std::string id = saved["id"];
