@@ -289,6 +289,52 @@ void ListInvoices(const AppContext& ctx, bool openOnly) {
     }
 }
 
+std::vector<CustomerView> LoadCustomers() {
+    std::vector<CustomerView> out;
+    EdListViewIter iter(EdListTypeToList(EdListType_CustomerJob), 1, 1);
+    CName name(1);
+    for (bool ok = iter.First(name); ok; ok = iter.Next(name)) {
+        out.push_back({name.GetRecNum(), name.GetParent(), name.GetQualifiedName().str(), name.GetEmail().str(),
+                       name.GetIsHidden() != 0});
+    }
+    return out;
+}
+
+std::vector<GroupView> LoadGroups() {
+    std::vector<Host::GroupSummary> groups;
+    const Util::Status s = Host::ListGroups(groups);
+    if (!s.Succeeded()) throw AppError("the groups cannot be listed: " + Why(s));
+    std::vector<GroupView> out;
+    for (const auto& g : groups) out.push_back({g.id, g.name, g.description, static_cast<long>(g.memberCount)});
+    return out;
+}
+
+std::vector<int> LoadGroupMembers(long id, std::string* name) {
+    Group* raw = nullptr;
+    const Util::Status s = Group::GetGroupById(id, raw);
+    std::unique_ptr<Group> group(raw);
+    if (!s.Succeeded()) throw AppError("groups show: group " + std::to_string(id) + " cannot be read: " + Why(s));
+    if (!group) throw AppError("groups show: no group with id " + std::to_string(id));
+    if (name) *name = group->GetGroupName();
+    const std::unordered_set<int> members = group->GetTargetRecNumsOfTheGroup();
+    std::vector<int> sorted(members.begin(), members.end());
+    std::sort(sorted.begin(), sorted.end());
+    return sorted;
+}
+
+long CreateGroup(const std::string& name, const std::vector<int>& customers) {
+    for (int c : customers) {
+        if (!CustomerExists(c)) throw AppError("groups create: no customer or job with id " + std::to_string(c));
+    }
+    long id = 0;
+    const Util::Status s = Host::CreateCustomerGroup(name, "", customers, id);
+    if (!s.Succeeded()) {
+        throw AppError("groups create: group '" + name + "' was not created: " + Why(s) +
+                       " (is the name empty, longer than 50 characters or taken?)");
+    }
+    return id;
+}
+
 void GroupsList(const AppContext& ctx) {
     std::vector<Host::GroupSummary> groups;
     const Util::Status s = Host::ListGroups(groups);
@@ -311,15 +357,7 @@ void GroupsList(const AppContext& ctx) {
 }
 
 void GroupsCreate(const AppContext& ctx, const std::string& name, const std::vector<int>& customers) {
-    for (int c : customers) {
-        if (!CustomerExists(c)) throw AppError("groups create: no customer or job with id " + std::to_string(c));
-    }
-    long id = 0;
-    const Util::Status s = Host::CreateCustomerGroup(name, "", customers, id);
-    if (!s.Succeeded()) {
-        throw AppError("groups create: group '" + name + "' was not created: " + Why(s) +
-                       " (is the name empty, longer than 50 characters or taken?)");
-    }
+    const long id = CreateGroup(name, customers);
     if (ctx.json) {
         PrintJson({{"id", id}});
     } else {

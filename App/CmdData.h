@@ -15,6 +15,27 @@ void ImportInvoices(const AppContext& ctx, const std::string& path);
 void ListCustomers(const AppContext& ctx);
 void ListInvoices(const AppContext& ctx, bool openOnly);
 
+// Customers and jobs in list order (a job follows its customer).
+struct CustomerView {
+    int id = 0;
+    int parent = 0;
+    std::string name;  // "Customer:Job"
+    std::string email;
+    bool hidden = false;
+};
+std::vector<CustomerView> LoadCustomers();
+
+struct GroupView {
+    long id = 0;
+    std::string name, description;
+    long memberCount = 0;
+};
+std::vector<GroupView> LoadGroups();
+// Member ids in order; throws AppError for an unknown group.
+std::vector<int> LoadGroupMembers(long id, std::string* name = nullptr);
+// Creates a group after checking every member; returns its id. Throws AppError.
+long CreateGroup(const std::string& name, const std::vector<int>& customers);
+
 void GroupsList(const AppContext& ctx);
 void GroupsCreate(const AppContext& ctx, const std::string& name, const std::vector<int>& customers);
 void GroupsShow(const AppContext& ctx, long id);

@@ -374,6 +374,50 @@ DueList CollectDue(bool fastMode) {
     return due;
 }
 
+std::string DueItemKey(const DueItem& item) { return MessageStem(item); }
+
+RenderedText RenderDue(const AppContext& ctx, const DueItem& item) {
+    const Placeholders values = ValuesFor(CompanyName(ctx), item);
+    return {Render(item.subject, values), Render(item.body, values)};
+}
+
+namespace {
+// Who the messages come from: read once per send, not once per message.
+struct Sender {
+    std::string company, from, domain, key;
+};
+
+Sender LoadSender(const AppContext& ctx) {
+    Sender s;
+    s.company = CompanyName(ctx);
+    s.from = CompanyPref("companyEmail", "billing@company.test");
+    s.domain = s.from.substr(s.from.find('@') + 1);
+    if (!Host::Sendings::CompanyKey(s.key).Succeeded()) {
+        throw AppError("the company file's key cannot be read; nothing was sent");
+    }
+    return s;
+}
+
+MailMessage Compose(const Sender& sender, const DueItem& item, const Placeholders& values) {
+    MailMessage m;
+    m.fromName = sender.company;
+    m.fromAddress = sender.from;
+    m.toName = item.to.name;
+    m.toAddress = item.to.email;
+    m.subject = Render(item.subject, values);
+    m.body = Render(item.body, values);
+    m.messageId = MessageStem(item) + "." + sender.key + "@" + sender.domain;
+    m.companyKey = sender.key;
+    m.wallSeconds = GetMXSystemTime();
+    return m;
+}
+} // namespace
+
+MailMessage ComposeDue(const AppContext& ctx, const DueItem& item) {
+    const Sender sender = LoadSender(ctx);
+    return Compose(sender, item, ValuesFor(sender.company, item));
+}
+
 void ShowDue(const AppContext& ctx, bool fastMode) {
     const DueList due = CollectDue(fastMode);
     const std::string company = CompanyName(ctx);
@@ -461,19 +505,15 @@ SendSummary SendDue(const AppContext& ctx, const SendOptions& options) {
     }
     if (!options.dryRun) RemoveStaleTemporaries(outbox);
     const RecordedKeys recorded = LoadRecorded();
-    const std::string from = CompanyPref("companyEmail", "billing@company.test");
+    const Sender sender = LoadSender(ctx);
     std::string why;
-    if (!IsPlausibleMailbox(from, why)) {
-        throw AppError("send: the company's address '" + from + "' is not one e-mail address (" + why +
+    if (!IsPlausibleMailbox(sender.from, why)) {
+        throw AppError("send: the company's address '" + sender.from + "' is not one e-mail address (" + why +
                        "); nothing was sent");
     }
-    std::string companyKey;
-    if (!Host::Sendings::CompanyKey(companyKey).Succeeded()) {
-        throw AppError("send: the company file's key cannot be read; nothing was sent");
-    }
-    const std::string company = CompanyName(ctx);
+    const std::string& company = sender.company;
+    const std::string& companyKey = sender.key;
     const std::string tag = FileTag(companyFile);
-    const std::string domain = from.substr(from.find('@') + 1);
     const DateType32 today = GetSystemDate();
     const bool text = !options.quiet && !ctx.json;
     const bool showProgress = !options.quiet && due.items.size() > 20 && ::isatty(STDERR_FILENO);
@@ -485,6 +525,10 @@ SendSummary SendDue(const AppContext& ctx, const SendOptions& options) {
     for (const auto& item : due.items) {
         ++done;
         if (showProgress) ProgressBar(done, due.items.size());
+        if (!options.only.empty() &&
+            std::find(options.only.begin(), options.only.end(), DueItemKey(item)) == options.only.end()) {
+            continue;
+        }
         if (item.to.email.empty() || !IsPlausibleMailbox(item.to.email, why)) {
             const bool none = item.to.email.empty();
             ++(none ? summary.skippedNoEmail : summary.skippedBadEmail);
@@ -522,17 +566,7 @@ SendSummary SendDue(const AppContext& ctx, const SendOptions& options) {
             }
             ++summary.alreadyWritten;
         } else {
-            MailMessage m;
-            m.fromName = company;
-            m.fromAddress = from;
-            m.toName = item.to.name;
-            m.toAddress = item.to.email;
-            m.subject = subject;
-            m.body = Render(item.body, values);
-            m.messageId = stem + "." + companyKey + "@" + domain;
-            m.companyKey = companyKey;
-            m.wallSeconds = GetMXSystemTime();
-            if (!WriteFileAtomically(outbox, name, BuildMessage(m))) {
+            if (!WriteFileAtomically(outbox, name, BuildMessage(Compose(sender, item, values)))) {
                 ++summary.failed;
                 std::cerr << "send: could not write " << path << "\n";
                 continue;
@@ -598,17 +632,34 @@ SendSummary SendDue(const AppContext& ctx, const SendOptions& options) {
     return summary;
 }
 
-void ShowHistory(const AppContext& ctx) {
+std::vector<HistoryRow> LoadHistory() {
     std::vector<DMReminderExecutionHistory::DBReminderExecutionHistory> rows;
     const Util::Status s = DMReminderExecutionHistory::IDBReminderExecutionHistory::BatchLoadByTxnView(4, rows);
     if (!s.Succeeded()) throw AppError("history: the reminder history cannot be read");
+    std::vector<HistoryRow> out;
+    for (const auto& r : rows) {
+        HistoryRow h;
+        h.invoice = r.TransactionId;
+        h.ruleId = r.RuleId;
+        h.status = r.Status;
+        InvoiceView inv;
+        h.invoiceKnown = ReadInvoice(r.TransactionId, inv);
+        h.customer = h.invoiceKnown ? AddresseeOf(inv.customer).name : "(deleted)";
+        h.statusText = r.Status == 1 ? "sent" : (r.Status == 2 ? "sent by hand" : std::to_string(r.Status));
+        out.push_back(h);
+    }
+    return out;
+}
+
+void ShowHistory(const AppContext& ctx) {
+    const std::vector<HistoryRow> rows = LoadHistory();
     if (ctx.json) {
         boost::property_tree::ptree array;
         for (const auto& r : rows) {
             boost::property_tree::ptree o;
-            o.put("transactionId", r.TransactionId);
-            o.put("ruleId", r.RuleId);
-            o.put("status", r.Status);
+            o.put("transactionId", r.invoice);
+            o.put("ruleId", r.ruleId);
+            o.put("status", r.status);
             array.push_back({"", o});
         }
         boost::property_tree::ptree root;
@@ -622,11 +673,7 @@ void ShowHistory(const AppContext& ctx) {
     }
     Table table({"invoice", "customer", "rule", "status"});
     for (const auto& r : rows) {
-        InvoiceView inv;
-        const bool known = ReadInvoice(r.TransactionId, inv);
-        table.Add({std::to_string(r.TransactionId), known ? AddresseeOf(inv.customer).name : "(deleted)",
-                   std::to_string(r.RuleId),
-                   r.Status == 1 ? "sent" : (r.Status == 2 ? "sent by hand" : std::to_string(r.Status))});
+        table.Add({std::to_string(r.invoice), r.customer, std::to_string(r.ruleId), r.statusText});
     }
     std::cout << table.Render();
 }

@@ -5,6 +5,8 @@
 
 #include "AppContext.h"
 #include "CmdData.h"
+#include "Message.h"
+#include "Outbox.h"
 #include "TxnSendableReminderContainer.h"
 
 namespace app {
@@ -39,10 +41,21 @@ DueList CollectDue(bool fastMode);
 
 void ShowDue(const AppContext& ctx, bool fastMode);
 
+// A due item's name in the outbox: stable across runs, one per reminder.
+std::string DueItemKey(const DueItem& item);
+// Subject and body with the placeholders filled, as they will be sent.
+struct RenderedText {
+    std::string subject, body;
+};
+RenderedText RenderDue(const AppContext& ctx, const DueItem& item);
+// The message `send` writes for a due item (dated now).
+MailMessage ComposeDue(const AppContext& ctx, const DueItem& item);
+
 struct SendOptions {
     bool dryRun = false;
     std::string outbox;  // empty: "outbox" beside the company file
     bool quiet = false;
+    std::vector<std::string> only;  // DueItemKey values; empty: every due item
 };
 struct SendSummary {
     int invoiceReminders = 0;
@@ -54,6 +67,15 @@ struct SendSummary {
 };
 SendSummary SendDue(const AppContext& ctx, const SendOptions& options);
 
+struct HistoryRow {
+    unsigned long invoice = 0;
+    long ruleId = 0;
+    int status = 0;
+    bool invoiceKnown = false;
+    std::string customer;
+    std::string statusText;
+};
+std::vector<HistoryRow> LoadHistory();
 void ShowHistory(const AppContext& ctx);
 void Purge(const AppContext& ctx);
 void Migrate(const AppContext& ctx);

@@ -96,6 +96,12 @@ std::string Shown(const PrefEntry& p) {
 }
 } // namespace
 
+std::vector<PrefRow> LoadPrefs() {
+    std::vector<PrefRow> rows;
+    for (const auto& p : kPrefs) rows.push_back({p.name, Shown(p), p.help});
+    return rows;
+}
+
 void PrefsShow(const AppContext& ctx) {
     if (ctx.json) {
         nlohmann::ordered_json all = nlohmann::ordered_json::object();
@@ -112,6 +118,15 @@ void PrefsShow(const AppContext& ctx) {
 
 void PrefsSet(const AppContext& ctx, const std::string& name, const std::string& rawValue) {
     if (SetSmtpPref(name, rawValue)) return;
+    const std::string shown = SetPref(name, rawValue);
+    if (ctx.json) {
+        PrintJson({{name, shown}});
+        return;
+    }
+    std::cout << name << " = " << shown << "\n";
+}
+
+std::string SetPref(const std::string& name, const std::string& rawValue) {
     const std::string value = Lower(rawValue);
     const PrefEntry* pref = nullptr;
     for (const auto& p : kPrefs) {
@@ -154,11 +169,7 @@ void PrefsSet(const AppContext& ctx, const std::string& name, const std::string&
     // old one (a month away, say) would otherwise hold the prompt back.
     if (IsScheduleKey(key)) TxnReminderTimerUtil::SetNextLaunchDateToPrefDb();
     ApplyPermissions();
-    if (ctx.json) {
-        PrintJson({{name, Shown(*pref)}});
-        return;
-    }
-    std::cout << name << " = " << Shown(*pref) << "\n";
+    return Shown(*pref);
 }
 
 void ApplyPermissions() {

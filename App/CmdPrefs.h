@@ -1,6 +1,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "AppContext.h"
 
@@ -28,6 +29,13 @@ enum class Action { Send, SendWithoutPreview, Purge, Run };
 void RequireAllowed(Action action);
 // Whether "Send Now" may send, or must leave the reminders for review.
 bool MaySendWithoutPreview();
+// Every preference as `prefs show` lists it.
+struct PrefRow {
+    std::string name, value, help;
+};
+std::vector<PrefRow> LoadPrefs();
+// Checks and stores one preference; returns its value as shown. Throws AppError.
+std::string SetPref(const std::string& name, const std::string& value);
 
 // `prefs show`, `prefs set KEY VALUE`.
 void PrefsShow(const AppContext& ctx);

@@ -167,7 +167,22 @@ void SetsImport(const AppContext& ctx, const std::string& path) {
         trees.push_back(root);
     }
     if (trees.empty()) throw AppError(path + ": no reminder set in the file");
+    nlohmann::ordered_json saved = nlohmann::ordered_json::array();
+    for (auto& set : SaveSetTrees(trees, path)) {
+        if (ctx.json) {
+            saved.push_back({{"id", set.GetRuleSetId()},
+                             {"kind", ViewName(set.GetTxnType())},
+                             {"name", set.GetReminderSetName().str()}});
+        } else {
+            std::cout << "saved " << ViewName(set.GetTxnType()) << " reminder set " << set.GetRuleSetId() << " '"
+                      << set.GetReminderSetName().str() << "'\n";
+        }
+    }
+    if (ctx.json) PrintJson({{"saved", saved}});
+}
 
+std::vector<TxnReminderSet> SaveSetTrees(const std::vector<boost::property_tree::ptree>& trees, const std::string& path,
+                                         std::vector<unsigned long> dropRules) {
     std::vector<TxnReminderSet> sets;
     for (std::size_t i = 0; i < trees.size(); ++i) {
         TxnReminderSet set;
@@ -194,8 +209,6 @@ void SetsImport(const AppContext& ctx, const std::string& path) {
     std::unique_ptr<DBMgr::DMTransaction> outer(mgr ? mgr->CreateTransaction(0, 1) : nullptr);
     if (!outer) throw AppError("sets import: the company file cannot start a transaction");
     outer->BeginWrite();
-    std::vector<std::string> done;
-    nlohmann::ordered_json saved = nlohmann::ordered_json::array();
     for (auto& set : sets) {
         TxnReminderEngine engine(set.GetTxnType());
         TxnReminderStatusCode status = TxnReminderStatus_Reset;
@@ -204,21 +217,36 @@ void SetsImport(const AppContext& ctx, const std::string& path) {
             throw AppError("sets import: reminder set '" + set.GetReminderSetName().str() + "' was not saved: " +
                            StatusText(status) + "; nothing was imported");
         }
-        done.push_back("saved " + std::string(ViewName(set.GetTxnType())) + " reminder set " +
-                       std::to_string(set.GetRuleSetId()) + " '" + set.GetReminderSetName().str() + "'");
-        saved.push_back({{"id", set.GetRuleSetId()},
-                         {"kind", ViewName(set.GetTxnType())},
-                         {"name", set.GetReminderSetName().str()}});
+    }
+    if (!dropRules.empty()) {
+        TxnReminderEngine engine(sets.front().GetTxnType());
+        TxnReminderStatusCode status = TxnReminderStatus_Reset;
+        bool dropped = true;
+        if (sets.front().GetTxnType() == FormViewType_Statement) {
+            for (unsigned long id : dropRules) dropped = dropped && engine.DeleteReminderRule(status, id);
+        } else {
+            dropped = engine.DeleteReminderRules(status, dropRules);
+        }
+        if (!dropped) {
+            outer->Rollback();
+            throw AppError("sets import: the removed rules were not deleted: " + StatusText(status) +
+                           "; nothing was saved");
+        }
     }
     if (!outer->Commit()) throw AppError("sets import: the company file did not accept the changes; nothing was imported");
-    if (ctx.json) {
-        PrintJson({{"saved", saved}});
-        return;
-    }
-    for (const auto& line : done) std::cout << line << "\n";
+    return sets;
 }
 
 void SetsDelete(const AppContext& ctx, long id) {
+    DeleteSet(id);
+    if (ctx.json) {
+        PrintJson({{"deleted", id}});
+        return;
+    }
+    std::cout << "deleted reminder set " << id << "\n";
+}
+
+void DeleteSet(long id) {
     const auto sets = LoadAllSets();
     const TxnReminderSet* found = FindSet(sets, id);
     if (!found) throw AppError("sets delete: no reminder set with id " + std::to_string(id));
@@ -227,11 +255,6 @@ void SetsDelete(const AppContext& ctx, long id) {
     if (!engine.DeleteReminderSet(status, static_cast<unsigned long>(id))) {
         throw AppError("sets delete: reminder set " + std::to_string(id) + " was not deleted: " + StatusText(status));
     }
-    if (ctx.json) {
-        PrintJson({{"deleted", id}});
-        return;
-    }
-    std::cout << "deleted reminder set " << id << "\n";
 }
 
 void RulesDelete(const AppContext& ctx, const std::vector<long>& ids) {

@@ -17,6 +17,14 @@ std::vector<TxnReminderSet> LoadAllSets();
 std::string DescribeRule(const TxnReminderRule& rule);
 std::string DescribeRule(const StatementReminderRule& rule);
 
+// Saves reminder set trees through the engine, all or none; `source` names
+// them in errors; `dropRules` (rules of the first set's kind) are deleted in
+// the same unit of work. Returns the sets as saved (with their ids). Throws AppError.
+std::vector<TxnReminderSet> SaveSetTrees(const std::vector<boost::property_tree::ptree>& trees, const std::string& source,
+                                         std::vector<unsigned long> dropRules = {});
+// Deletes one set with its rules; throws AppError.
+void DeleteSet(long id);
+
 void SetsList(const AppContext& ctx);
 void SetsExport(const AppContext& ctx, long id);  // id 0: every set
 void SetsImport(const AppContext& ctx, const std::string& path);

@@ -16,6 +16,7 @@
 #include "Delivery.h"
 #include "Csv.h"
 #include "Message.h"
+#include "Serve.h"
 #include "Host/DefaultTracker.h"
 #include "Host/HostContext.h"
 #include "Prefs/PrefsTag.h"
@@ -147,6 +148,12 @@ int main(int argc, char** argv) {
         ->check(CLI::IsMember({"later", "review", "send"}));
     run->add_option("--outbox", runOptions.outbox, "folder for the messages");
 
+    app::ServeOptions serveOptions;
+    auto* serve = cli.add_subcommand("serve", "a local web page for the reminders (127.0.0.1, with an access token)");
+    serve->add_option("--port", serveOptions.port, "port (default: any free one)")->check(CLI::Range(1, 65535));
+    serve->add_flag("--open", serveOptions.open, "open the page in the browser");
+    serve->add_option("--outbox", serveOptions.outbox, "folder for the messages");
+
     int tail = 0;
     auto* log = cli.add_subcommand("log", "the log");
     log->add_option("--tail", tail, "only the last N lines");
@@ -230,6 +237,10 @@ int main(int argc, char** argv) {
             app::PrefsSet(ctx, prefKey, prefValue);
         } else if (run->parsed()) {
             return app::Run(ctx, runOptions);
+        } else if (serve->parsed()) {
+            const int status = app::Serve(ctx, serveOptions);
+            host.CloseCompanyFile();
+            return status;
         } else if (log->parsed()) {
             app::ShowLog(ctx, tail);
         } else if (stats->parsed()) {
