@@ -132,7 +132,8 @@ def main():
         wait.until(ec.presence_of_element_located((By.ID, "due")))
         driver.find_element(By.CSS_SELECTOR, "a.preview").click()
         message = wait.until(ec.presence_of_element_located((By.ID, "message"))).text
-        check("Subject: " in message and "To: " in message and "Message-ID: " in message,
+        headers = message.lower()
+        check("subject: " in headers and "to: " in headers and "message-id: " in headers,
               "the preview is not a message: %r" % message[:300])
         shot("preview")
 
