@@ -50,15 +50,4 @@ TEST(DateTextTest, ParsersReadFieldsLenientlyAndThrowTheirOwnTexts) {
     }
 }
 
-TEST(DateTextTest, SystemTimeKeepsOnlyTheDate) {
-    SYSTEMTIME st{};
-    st.wYear = 2026;
-    st.wMonth = 3;
-    st.wDayOfWeek = 2;
-    st.wDay = 10;
-    st.wHour = 23;
-    st.wMinute = 59;
-    EXPECT_EQ(Util::SystemTimeToDate(st), Date(2026, 3, 10));
-}
-
 } // namespace

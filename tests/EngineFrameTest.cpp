@@ -70,18 +70,6 @@ protected:
     TxnReminderStatusCode status = TxnReminderStatus_Reset;
 };
 
-TEST_F(EngineFrameTest, ConstructionAndDestructionTouchNothing) {
-    Ctx().ClearFaults();
-    {
-        TxnReminderEngine invoice(FormViewType_Invoice);
-        TxnReminderEngine statement(FormViewType_Statement);
-        EXPECT_EQ(Access::Helper(invoice), nullptr);
-        EXPECT_EQ(Access::Helper(statement), nullptr);
-    }
-    EXPECT_TRUE(m_log.empty());
-    EXPECT_EQ(Ctx().FaultPointHits(), 0);  // no transaction was asked for
-}
-
 // A helper lives as long as any engine that can reach it and is released
 // once, after the last of them, whichever goes first. Copies made by passing
 // an engine by value are the common case; a release while another engine

@@ -1,6 +1,11 @@
 #include "HostFixture.h"
 #include "TxnReminderEngine.h"
 #include "TxnReminderKillSwitchHelper.h"
+#include "TxnReminderUtil.h"
+
+#include <string>
+#include <utility>
+#include <vector>
 
 using testsupport::HostFixture;
 
@@ -114,72 +119,63 @@ TEST_F(KillSwitchTest, TableThatCannotBeFilledIsNeverConsulted) {
     EXPECT_EQ(CountLines(kTableReadFailed), 1);
 }
 
-TEST_F(KillSwitchTest, InvoicePermissionNeedsItsSwitchAndBothRightsInOrder) {
-    EXPECT_TRUE(TxnReminderEngine::HasSendReminderPermission(FormViewType_Invoice, 0));
-    EXPECT_TRUE(HasLine(1, 5, "TxnReminder::Entering TxnReminderEngine::HasSendReminderPermission"));
-    EXPECT_TRUE(HasLine(1, 5, "TxnReminder::Exiting TxnReminderEngine::HasSendReminderPermission"));
+// Each row starts from every switch on, every right granted and fresh
+// switch reads.
+TEST_F(KillSwitchTest, SendPermissionFollowsSwitchesAndRightsPerView) {
+    struct Row {
+        const char* name;
+        std::vector<const char*> off;             // item switches turned off
+        std::vector<std::pair<int, int>> denied;  // rights (feature, action) refused
+        int permissionThrowsAt;                   // 0: the service answers
+        FormViewType view;
+        unsigned char flag;
+        bool allowed;
+        int level;           // of `line`: 4 a failure, 0 a milestone, 1 a trace
+        const char* line;    // logged, or null
+        const char* absent;  // never logged, or null
+    };
+    const Row rows[] = {
+        {"invoice granted", {}, {}, 0, FormViewType_Invoice, 0, true, 1,
+         "TxnReminder::Exiting TxnReminderEngine::HasSendReminderPermission", nullptr},
+        // The first right denied: the second is not asked (it would throw).
+        {"first invoice right denied", {}, {{1, 2}}, 2, FormViewType_Invoice, 0, false, 0, kNoInvoicePermission,
+         kPermissionException},
+        {"second invoice right denied", {}, {{1, 3}}, 0, FormViewType_Invoice, 1, false, 0, kNoInvoicePermission, nullptr},
+        {"invoice rights do not count for statements", {}, {{1, 2}, {1, 3}}, 0, FormViewType_Statement, 0, true, 0,
+         nullptr, kNoStatementPermission},
+        {"invoice switch off asks for no right", {"invoice_payment_reminders"}, {}, 1, FormViewType_Invoice, 0, false, 0,
+         kNoInvoicePermission, kPermissionException},
+        {"statement right denied", {}, {{7, 3}}, 0, FormViewType_Statement, 0, false, 0, kNoStatementPermission, nullptr},
+        {"statement switch off", {"automated_stmt_reminders"}, {}, 0, FormViewType_Statement, 0, false, 0,
+         kNoStatementPermission, nullptr},
+        {"statement switch off leaves invoices", {"automated_stmt_reminders"}, {}, 0, FormViewType_Invoice, 0, true, 0,
+         nullptr, kNoInvoicePermission},
+        {"no view", {}, {}, 0, FormViewType_None, 0, false, 0,
+         "TxnReminder:: No permission to send reminder email. This view is not supported.", nullptr},
+        {"unknown view", {}, {}, 0, FormViewType(5), 0, false, 0,
+         "TxnReminder:: No permission to send reminder email. This view is not supported.", nullptr},
+        {"failing permission service", {}, {}, 2, FormViewType_Invoice, 0, false, 4, kPermissionException,
+         kNoInvoicePermission},
+        {"permission check off, invoice", {"permission_check"}, {{1, 2}, {7, 3}}, 0, FormViewType_Invoice, 0, true, 0,
+         kPermissionCheckOff, nullptr},
+        {"permission check off, statement", {"permission_check"}, {{1, 2}, {7, 3}}, 0, FormViewType_Statement, 0, true, 0,
+         kPermissionCheckOff, nullptr},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        TxnReminderUtil::ResetProcessCaches();
+        Ctx().ClearFaults();
+        ClearLog();
+        for (const char* flag : {"invoice_payment_reminders", "automated_stmt_reminders", "permission_check"})
+            SetSwitch(flag, true);
+        for (const auto& right : {std::make_pair(1, 2), std::make_pair(1, 3), std::make_pair(7, 3)})
+            Ctx().SetPermission(right.first, right.second, true);
+        for (const char* flag : row.off) SetSwitch(flag, false);
+        for (const auto& right : row.denied) Ctx().SetPermission(right.first, right.second, false);
+        if (row.permissionThrowsAt > 0) ThrowOnPermission(row.permissionThrowsAt);
 
-    // The first right denied: the second is not asked (it would throw).
-    Ctx().SetPermission(1, 2, false);
-    ThrowOnPermission(2);
-    EXPECT_FALSE(TxnReminderEngine::HasSendReminderPermission(FormViewType_Invoice, 0));
-    EXPECT_TRUE(HasLine(0, 6, kNoInvoicePermission));
-    EXPECT_FALSE(HasLine(kPermissionException));
-
-    ClearLog();
-    Ctx().ClearFaults();
-    Ctx().SetPermission(1, 2, true);
-    Ctx().SetPermission(1, 3, false);
-    EXPECT_FALSE(TxnReminderEngine::HasSendReminderPermission(FormViewType_Invoice, 1));
-    EXPECT_TRUE(HasLine(0, 6, kNoInvoicePermission));
-    // Statement rights are separate.
-    EXPECT_TRUE(TxnReminderEngine::HasSendReminderPermission(FormViewType_Statement, 0));
-}
-
-TEST_F(KillSwitchTest, InvoiceSwitchOffDeniesWithoutAskingForRights) {
-    SetSwitch("invoice_payment_reminders", false);
-    ThrowOnPermission(1);
-    EXPECT_FALSE(TxnReminderEngine::HasSendReminderPermission(FormViewType_Invoice, 0));
-    EXPECT_TRUE(HasLine(0, 6, kNoInvoicePermission));
-    EXPECT_FALSE(HasLine(kPermissionException));
-}
-
-TEST_F(KillSwitchTest, StatementPermissionNeedsItsSwitchAndRight) {
-    Ctx().SetPermission(7, 3, false);
-    EXPECT_FALSE(TxnReminderEngine::HasSendReminderPermission(FormViewType_Statement, 0));
-    EXPECT_TRUE(HasLine(0, 6, kNoStatementPermission));
-    Ctx().SetPermission(7, 3, true);
-    EXPECT_TRUE(TxnReminderEngine::HasSendReminderPermission(FormViewType_Statement, 0));
-    // The invoice rights do not count for statements.
-    Ctx().SetPermission(1, 2, false);
-    EXPECT_TRUE(TxnReminderEngine::HasSendReminderPermission(FormViewType_Statement, 0));
-}
-
-TEST_F(KillSwitchTest, StatementSwitchOffDenies) {
-    SetSwitch("automated_stmt_reminders", false);
-    EXPECT_FALSE(TxnReminderEngine::HasSendReminderPermission(FormViewType_Statement, 0));
-    EXPECT_TRUE(HasLine(0, 6, kNoStatementPermission));
-    EXPECT_TRUE(TxnReminderEngine::HasSendReminderPermission(FormViewType_Invoice, 0));
-}
-
-TEST_F(KillSwitchTest, OtherViewsAreNotSupported) {
-    EXPECT_FALSE(TxnReminderEngine::HasSendReminderPermission(FormViewType_None, 0));
-    EXPECT_FALSE(TxnReminderEngine::HasSendReminderPermission(FormViewType(5), 0));
-    EXPECT_EQ(CountLines("TxnReminder:: No permission to send reminder email. This view is not supported."), 2);
-}
-
-TEST_F(KillSwitchTest, FailingPermissionServiceDenies) {
-    ThrowOnPermission(2);
-    EXPECT_FALSE(TxnReminderEngine::HasSendReminderPermission(FormViewType_Invoice, 0));
-    EXPECT_TRUE(HasLine(4, 5, kPermissionException));
-    EXPECT_FALSE(HasLine(kNoInvoicePermission));
-}
-
-TEST_F(KillSwitchTest, PermissionCheckSwitchOffAllowsEveryKnownView) {
-    SetSwitch("permission_check", false);
-    Ctx().SetPermission(1, 2, false);
-    Ctx().SetPermission(7, 3, false);
-    EXPECT_TRUE(TxnReminderEngine::HasSendReminderPermission(FormViewType_Invoice, 0));
-    EXPECT_TRUE(TxnReminderEngine::HasSendReminderPermission(FormViewType_Statement, 0));
-    EXPECT_EQ(CountLines(kPermissionCheckOff), 2);
+        EXPECT_EQ(TxnReminderEngine::HasSendReminderPermission(row.view, row.flag), row.allowed);
+        EXPECT_TRUE(!row.line || HasLine(row.level, row.level == 0 ? 6 : 5, row.line));
+        EXPECT_TRUE(!row.absent || !HasLine(row.absent));
+    }
 }

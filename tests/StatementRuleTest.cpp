@@ -94,10 +94,6 @@ TEST_F(StatementRuleTreeTest, PrepDateIsRequiredOnlyForStoredRules) {
 }
 
 TEST_F(StatementRuleTreeTest, UnknownFrequencyTextsReadAsWeeklyWithoutGrowingTheTable) {
-    const std::map<std::string, short> texts{{"every week", 0}, {"every month", 1}, {"every quarter", 2}};
-    const std::map<short, std::string> numbers{{0, "every week"}, {1, "every month"}, {2, "every quarter"}};
-    EXPECT_EQ(StatementReminderRule::statementRuleFrequency_map, texts);
-    EXPECT_EQ(StatementReminderRule::statementRuleFrequency_flipMap, numbers);
     StatementReminderRule rule;
     auto written = [&rule] {
         Tree t;
@@ -109,8 +105,8 @@ TEST_F(StatementRuleTreeTest, UnknownFrequencyTextsReadAsWeeklyWithoutGrowingThe
     EXPECT_EQ(written(), "every week");
     rule.SetScheduleDayWithFrequency(3, 7);
     EXPECT_EQ(written(), "");
-    EXPECT_EQ(StatementReminderRule::statementRuleFrequency_map, texts);
-    EXPECT_EQ(StatementReminderRule::statementRuleFrequency_flipMap, numbers);
+    EXPECT_EQ(StatementReminderRule::statementRuleFrequency_map.size(), 3u);
+    EXPECT_EQ(StatementReminderRule::statementRuleFrequency_flipMap.size(), 3u);
 }
 
 TEST_F(StatementRuleTreeTest, ScheduleDayIsASignedSixteenBitNumber) {
@@ -307,22 +303,15 @@ protected:
     }
 };
 
-TEST_F(LastTriggerDateTest, KnownCases) {
-    const DateType32 wed = Date(2026, 3, 11);  // a Wednesday (4)
+// What the day-by-day walk back below does not reach.
+TEST_F(LastTriggerDateTest, OddFiscalMonthsAndFrequencies) {
+    const DateType32 wed = Date(2026, 3, 11);
     const struct {
         int frequency, day;
         DateType32 today;
         int fiscal;
         DateType32 want;
     } cases[] = {
-        {0, 4, wed, 1, wed}, {0, 5, wed, 1, Date(2026, 3, 5)}, {0, 1, wed, 1, Date(2026, 3, 8)},
-        {1, 31, Date(2026, 4, 30), 1, Date(2026, 4, 30)}, {1, 31, Date(2026, 3, 5), 1, Date(2026, 2, 28)},
-        {1, 31, Date(2024, 3, 5), 1, Date(2024, 2, 29)}, {1, 20, Date(2026, 1, 10), 1, Date(2025, 12, 20)},
-        {2, 60, Date(2026, 2, 15), 1, Date(2025, 11, 29)}, {2, 60, Date(2024, 2, 15), 1, Date(2023, 11, 29)},
-        {2, 10, Date(2026, 10, 10), 10, Date(2026, 10, 10)},
-        // Quarter December..February: 90 days, so day 92 is 28 February; the
-        // quarter before has 91 days.
-        {2, 92, Date(2026, 2, 28), 12, Date(2026, 2, 28)}, {2, 92, Date(2026, 2, 27), 12, Date(2025, 11, 30)},
         // A fiscal month outside 1..12 counts as January.
         {2, 10, Date(2026, 2, 15), 0, Date(2026, 1, 10)}, {2, 10, Date(2026, 2, 15), 13, Date(2026, 1, 10)},
         // Any other frequency: today.

@@ -9,7 +9,6 @@
 #include "InvoiceReminderDBHelper.h"
 #include "Sql.h"
 #include "StatementReminderDBHelper.h"
-#include "TxnReminderDBFactory.h"
 
 #define TXNR_SOURCE_FILE "tests\\StorageContractTest"
 
@@ -71,30 +70,6 @@ long long Stored(const std::string& key) {
 
 class StorageContractTest : public testsupport::HostFixture {};
 
-TEST_F(StorageContractTest, FactoryCreatesOneHelperOfTheViewsKind) {
-    Util::AutoPtr<TxnReminderDBHelper> invoice;
-    Ctx().ClearFaults();
-    EXPECT_TRUE(TxnReminderDBFactory::GetTxnReminderDbInstance(invoice, FormViewType_Invoice));
-    ASSERT_NE(dynamic_cast<InvoiceReminderDBHelper*>(invoice.Get()), nullptr);
-    TxnReminderDBHelper* first = invoice.Get();
-    EXPECT_EQ(Ctx().FaultPointHits(), 1);  // one transaction taken
-
-    // Asked again (even for another view), the holder keeps what it has.
-    EXPECT_TRUE(TxnReminderDBFactory::GetTxnReminderDbInstance(invoice, FormViewType_Statement));
-    EXPECT_EQ(invoice.Get(), first);
-    EXPECT_EQ(Ctx().FaultPointHits(), 1);
-
-    Util::AutoPtr<TxnReminderDBHelper> statement;
-    EXPECT_TRUE(TxnReminderDBFactory::GetTxnReminderDbInstance(statement, FormViewType_Statement));
-    EXPECT_NE(dynamic_cast<StatementReminderDBHelper*>(statement.Get()), nullptr);
-
-    Util::AutoPtr<TxnReminderDBHelper> none;
-    EXPECT_FALSE(TxnReminderDBFactory::GetTxnReminderDbInstance(none, static_cast<FormViewType>(7)));
-    EXPECT_FALSE(none);
-    EXPECT_TRUE(HasLine(4, 5, "TxnReminder::GetTxnReminderDbInstance:: Failed to retriev Reminder DB Manager instance"));
-    EXPECT_EQ(m_log.size(), 1u);
-}
-
 TEST_F(StorageContractTest, StatementDefaultsAnswerWithoutAStore) {
     Ctx().CloseCompanyFile();
     StatementReminderDBHelper helper;  // no file: no transaction either
@@ -115,18 +90,6 @@ TEST_F(StorageContractTest, StatementDefaultsAnswerWithoutAStore) {
 
     EXPECT_EQ(status, 42);
     EXPECT_EQ(ids.size(), 2u);
-    EXPECT_TRUE(m_log.empty());
-}
-
-TEST_F(StorageContractTest, InvoiceHelperHasNoStatementRecords) {
-    InvoiceReminderDBHelper helper;
-    std::vector<int> customers{5};
-    EXPECT_FALSE(helper.AddReminderExecutionDetails(1, 5, ReminderExecutionStatus_Pending));
-    EXPECT_FALSE(helper.UpdateReminderExecutionStatusForSTMT(1, 5, ReminderExecutionStatus_Sent));
-    EXPECT_FALSE(helper.DeleteReminderExecutionDetailsForRule(1));
-    EXPECT_FALSE(helper.DeleteReminderExecutionDetail(1, 5));
-    EXPECT_FALSE(helper.GetCustomersForGivenExecutionStatusForSTMT(customers, 1, ReminderExecutionStatus_Pending));
-    EXPECT_EQ(customers, std::vector<int>{5});
     EXPECT_TRUE(m_log.empty());
 }
 
