@@ -56,35 +56,34 @@ TEST_F(InvoiceEligibilityTest, LatestDueRuleIsSelectedWithItsTemplate) {
     EXPECT_EQ(reminder.GetTemplateId(), 102);
     EXPECT_EQ(reminder.GetCustomerId(), 0);
     EXPECT_EQ(status, TxnReminderStatus_Success);
-
-    EXPECT_EQ(SelectedOn(invoice, -11), 0u);
-    EXPECT_EQ(SelectedOn(invoice, -10), 1u);
-    EXPECT_EQ(SelectedOn(invoice, 4), 1u);
-    EXPECT_EQ(SelectedOn(invoice, 30), 3u);
     std::vector<TxnReminderRule> none;
     TxnSendableReminderContainer unused;
     EXPECT_FALSE(invoice.IsExecutable(status, none, unused));
 }
 
 TEST_F(InvoiceEligibilityTest, CarriedOutRuleBlocksItselfAndEveryEarlierRule) {
-    InvoiceTransactionContainer sentFive(1, FormViewType_Invoice, 12, m_due);
-    sentFive.AddExecutionDetail(TxnReminderExecutionDetails(1, FormViewType_Invoice, 2, TxnReminderExecutionStatus_Sent));
-    EXPECT_EQ(SelectedOn(sentFive, 7), 0u);
-    EXPECT_EQ(SelectedOn(sentFive, 29), 0u);
-    EXPECT_EQ(SelectedOn(sentFive, 30), 3u);
-
-    // Sent for the last rule, then the due date moved later: nothing again.
-    InvoiceTransactionContainer sentLast(1, FormViewType_Invoice, 12, m_due);
-    sentLast.AddExecutionDetail(
-        TxnReminderExecutionDetails(1, FormViewType_Invoice, 3, TxnReminderExecutionStatus_SentManually));
-    for (long day : {-10, 0, 7, 30, 400}) EXPECT_EQ(SelectedOn(sentLast, day), 0u) << day;
-
-    // Other outcomes do not count as carried out.
-    InvoiceTransactionContainer failed(1, FormViewType_Invoice, 12, m_due);
-    for (int status : {3, 0, -1})
-        failed.AddExecutionDetail(
-            TxnReminderExecutionDetails(1, FormViewType_Invoice, 2, static_cast<TxnReminderExecutionStatus>(status)));
-    EXPECT_EQ(SelectedOn(failed, 7), 2u);
+    using History = std::vector<std::pair<unsigned long, int>>;  // rule, outcome
+    const int sent = TxnReminderExecutionStatus_Sent, manually = TxnReminderExecutionStatus_SentManually;
+    const struct {
+        History history;
+        long day;
+        unsigned long want;
+    } rows[] = {
+        {{}, -11, 0}, {{}, -10, 1}, {{}, 4, 1}, {{}, 30, 3},
+        {{{2, sent}}, 7, 0}, {{{2, sent}}, 29, 0}, {{{2, sent}}, 30, 3},
+        // Sent for the last rule, then the due date moved later: nothing again.
+        {{{3, manually}}, -10, 0}, {{{3, manually}}, 0, 0}, {{{3, manually}}, 30, 0}, {{{3, manually}}, 400, 0},
+        // Other outcomes do not count as carried out.
+        {{{2, 3}, {2, 0}, {2, -1}}, 7, 2},
+    };
+    for (const auto& row : rows) {
+        InvoiceTransactionContainer invoice(1, FormViewType_Invoice, 12, m_due);
+        for (const auto& [rule, outcome] : row.history)
+            invoice.AddExecutionDetail(TxnReminderExecutionDetails(1, FormViewType_Invoice, rule,
+                                                                   static_cast<TxnReminderExecutionStatus>(outcome)));
+        EXPECT_EQ(SelectedOn(invoice, row.day), row.want)
+            << "day " << row.day << " after " << row.history.size() << " outcomes";
+    }
 
     // A container that keeps its history elsewhere is judged on the history
     // its accessor gives, not on the field it leaves empty.
@@ -98,9 +97,8 @@ TEST_F(InvoiceEligibilityTest, CarriedOutRuleBlocksItselfAndEveryEarlierRule) {
     elsewhere.history = {TxnReminderExecutionDetails(1, FormViewType_Invoice, 2, TxnReminderExecutionStatus_Sent)};
     EXPECT_EQ(SelectedOn(elsewhere, 7), 0u);
     EXPECT_EQ(SelectedOn(elsewhere, 30), 3u);
-}
 
-TEST_F(InvoiceEligibilityTest, ZeroDayRulesFallDueOnTheDueDate) {
+    // Zero-day rules fall due on the due date, whatever their schedule.
     InvoiceTransactionContainer invoice(1, FormViewType_Invoice, 12, m_due);
     for (int schedule : {kBefore, kAfter, 0}) {
         m_rules = {Rule(9, schedule, 0, 1)};

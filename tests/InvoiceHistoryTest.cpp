@@ -178,9 +178,6 @@ TEST_F(InvoiceHistoryTest, PurgeJudgesEachInvoiceOnceAndGoesOnAfterAFailedDeleti
     Ctx().ArmFault("ExecutionHistory.BatchLoadByTxnView", FaultKind::Fail);
     EXPECT_FALSE(helper.PurgeReminderExecutionHistory());
     EXPECT_TRUE(HasLine(4, 5, "TxnReminder:TxnReminderDBHelper::PurgeOldReminderExecutionHistorys -failed to batchLoadAll"));
-
-    TxnReminderEngine statements(FormViewType_Statement);
-    EXPECT_FALSE(statements.PurgeOldReminderExecutionHistory());
 }
 
 TEST_F(InvoiceHistoryTest, EligibilityFailuresReleaseTheHandleAndSayWhy) {

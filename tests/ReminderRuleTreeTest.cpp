@@ -55,23 +55,6 @@ std::string State(const TxnReminderRule& r) {
 
 // --- tree conventions ------------------------------------------------------------
 
-TEST(PtreeConventionsTest, ScalarsReplaceSubTreesAppendInWritingOrder) {
-    Tree t;
-    tp::PutNumber(t, "id", 1);
-    tp::PutText(t, "name", std::string("a"));
-    tp::PutNumber(t, "id", 2);
-    tp::AddSubTree(t, "rules", Flat({{"x", "1"}}));
-    tp::AddSubTree(t, "rules", Flat({{"x", "2"}}));
-    EXPECT_EQ(Keys(t), (std::vector<std::string>{"id", "name", "rules", "rules"}));
-    EXPECT_EQ(t.get<std::string>("id"), "2");
-    EXPECT_EQ(t.get<std::string>("rules.x"), "1");
-    EXPECT_EQ(t.back().second.get<std::string>("x"), "2");
-
-    Tree array;
-    tp::AppendArrayElement(array, Flat({{"v", "1"}}));
-    EXPECT_EQ(Keys(array), (std::vector<std::string>{""}));
-}
-
 TEST(PtreeConventionsTest, ReadsHoldTheirWidthsAndRaiseTheTreeLibraryErrors) {
     const Tree t = Flat({{"n", "12"}, {"blank", " 12 "}, {"bad", "12x"}, {"big", "4294967296"},
                          {"max", "4294967295"}, {"short", "32768"}, {"neg", "-32768"}, {"word", "true"}});
@@ -191,24 +174,6 @@ TEST_F(RuleCriteriaTreeTest, UnsetScheduleWritesEmptyTextThatDoesNotReadBack) {
     ExpectFailureFrom("TxnReminder: TxnReminderRuleCriteria::GetPtree schedule is not before/after",
                       "TxnReminderRuleCriteria", "TxnReminderRuleCriteria::GetPtree");
     EXPECT_FALSE(TxnReminderRuleCriteria().SetPtree(t));
-}
-
-TEST_F(RuleCriteriaTreeTest, DateToCompareNumbersOnlyForInvoices) {
-    TxnReminderRuleCriteria c;
-    c.SetDateToCompare("Due date");
-    EXPECT_EQ(c.ConvertDateToCompareStringToNumericValue(FormViewType_Invoice), 0);
-    c.SetDateToCompare("due date");
-    EXPECT_EQ(c.ConvertDateToCompareStringToNumericValue(FormViewType_Invoice), 1);
-    EXPECT_EQ(TxnReminderRuleCriteria::GetDateToCompareString(1, FormViewType_Invoice), "due date");
-    EXPECT_EQ(TxnReminderRuleCriteria::GetDateToCompareString(2, FormViewType_Invoice), "");
-    EXPECT_TRUE(Failures().empty());
-
-    EXPECT_EQ(c.ConvertDateToCompareStringToNumericValue(FormViewType_Statement), 0);
-    ExpectFailureFrom("TxnReminder:: ConvertDateToCompareStringToNumericValue: Default code should never be executed.",
-                      "TxnReminderRuleCriteria", "TxnReminderRuleCriteria::ConvertDateToCompareStringToNumericValue");
-    EXPECT_EQ(TxnReminderRuleCriteria::GetDateToCompareString(1, FormViewType_Statement), "");
-    ExpectFailureFrom("TxnReminder:: GetDateToCompareString: Default code should never be executed.",
-                      "TxnReminderRuleCriteria", "TxnReminderRuleCriteria::GetDateToCompareString");
 }
 
 // --- template --------------------------------------------------------------------

@@ -90,20 +90,21 @@ TEST_F(SetStorageTest, SavedSetLoadsBackEqualAfterReopeningTheFile) {
     EXPECT_EQ(m_status, TxnReminderStatus_Success);
     ASSERT_EQ(sets.size(), 1u);
     const TxnReminderSet& back = sets[0];
-    EXPECT_EQ(back.GetRuleSetId(), set.GetRuleSetId());
-    EXPECT_EQ(back.GetReminderSetName().str(), "Friendly nudges");
-    EXPECT_EQ(back.GetReminderSetStatus(), TxnReminderSetStatus_Active);
-    EXPECT_EQ(back.GetTxnType(), FormViewType_Invoice);
-    EXPECT_EQ(back.GetTargetGroupId(), m_group);
-    EXPECT_EQ(back.GetDefaultTargetGroupName().str(), "Everyone");
+    EXPECT_EQ(std::to_string(back.GetRuleSetId()) + "|" + back.GetReminderSetName().str() + "|" +
+                  std::to_string(back.GetReminderSetStatus()) + "|" + std::to_string(back.GetTxnType()) + "|" +
+                  std::to_string(back.GetTargetGroupId()) + "|" + back.GetDefaultTargetGroupName().str(),
+              std::to_string(set.GetRuleSetId()) + "|Friendly nudges|" + std::to_string(TxnReminderSetStatus_Active) +
+                  "|4|" + std::to_string(m_group) + "|Everyone");
     // In the order reminders fall due: before the due date first.
     ASSERT_EQ(back.GetReminderRules().size(), 2u);
-    const TxnReminderRule& first = back.GetReminderRules()[0];
-    EXPECT_EQ(Describe(first), "1|3|due date|Due soon|Your invoice falls due|15");
-    EXPECT_EQ(Describe(back.GetReminderRules()[1]), "2|5|due date|Overdue|Please pay|15");
-    EXPECT_EQ(first.GetRuleId(), set.GetReminderRules()[1].GetRuleId());
-    EXPECT_EQ(first.GetRuleTemplate().GetTemplateId(), set.GetReminderRules()[1].GetRuleTemplate().GetTemplateId());
-    EXPECT_EQ(back.GetReminderRules()[1].GetRuleSetId(), set.GetRuleSetId());
+    for (int i : {0, 1}) {
+        const TxnReminderRule& got = back.GetReminderRules()[static_cast<std::size_t>(i)];
+        const TxnReminderRule& saved = set.GetReminderRules()[static_cast<std::size_t>(1 - i)];
+        EXPECT_EQ(Describe(got), i == 0 ? "1|3|due date|Due soon|Your invoice falls due|15" : "2|5|due date|Overdue|Please pay|15");
+        EXPECT_EQ(got.GetRuleId(), saved.GetRuleId());
+        EXPECT_EQ(got.GetRuleSetId(), set.GetRuleSetId());
+        EXPECT_EQ(got.GetRuleTemplate().GetTemplateId(), saved.GetRuleTemplate().GetTemplateId());
+    }
     EXPECT_EQ(Events(), (std::vector<std::string>{
                             "EventSource=InvoicePaymentReminders, EventId=NumberOfDisabledReminderSets:0, ReminderType=4",
                             "EventSource=InvoicePaymentReminders, EventId=AvgNumberOfRemindersPerSet:2, ReminderType=4",
@@ -461,101 +462,78 @@ TEST_F(SetStorageTest, TemplatesAreNotReadWhileTheFileIsReindexed) {
 
 // --- deleting -----------------------------------------------------------------------
 
-TEST_F(SetStorageTest, DeletingOneRuleTakesItsTemplateAlongInOneUnit) {
-    TxnReminderSet set = Saved();
-    const unsigned long first = set.GetReminderRules()[0].GetRuleId();
-    EXPECT_FALSE(Engine().DeleteReminderRule(m_status, 0));
-    EXPECT_TRUE(HasLine(4, 5, "TxnReminderEngine::DeleteReminderRule Unexpected ruleId found, ruleId = 0"));
-
-    const FaultRow rows[] = {
-        {"MessageTemplate.DeleteTemplate", TxnReminderStatus_DeleteFailed,
-         {kHelper + "DeleteRuleTemplate - Unable to delete reminder rule template",
-          kHelper + "DeleteRule - failed to delete the associated rule template",
-          "TxnReminder::TxnReminderDBHelper::DeleteRule - Rollback api call failed"},
-         1, FaultKind::Fail, true},
-        {"ReminderRule.Delete", TxnReminderStatus_DeleteFailed, {kHelper + "DeleteRule - failed to delete the rule"}},
-        {"ReminderRule.Load", TxnReminderStatus_NoTransaction, {kHelper + "DeleteRule - failed to load the rule"}},
-    };
-    m_events.clear();
-    for (const FaultRow& row : rows) {
-        SCOPED_TRACE(row.point);
-        Arm(row);
-        EXPECT_TRUE(FailedAs(row, Engine().DeleteReminderRule(m_status, first), m_status));
-        EXPECT_EQ(Counts(), "1/2/2");
-        EXPECT_TRUE(m_events.empty());
-    }
-    Ctx().ClearFaults();
-    ASSERT_TRUE(Engine().DeleteReminderRule(m_status, first));
-    EXPECT_EQ(m_status, TxnReminderStatus_Success);
-    EXPECT_EQ(Events(), std::vector<std::string>{kEvent + "ReminderDeleted, ReminderType=4"});
-    Reopen();
-    EXPECT_EQ(QueryInt("SELECT id FROM reminder_rules"), static_cast<long long>(set.GetReminderRules()[1].GetRuleId()));
-    EXPECT_EQ(QueryText("SELECT subject FROM message_templates"), "Due soon");
-}
-
-TEST_F(SetStorageTest, DeletingSeveralRulesIsAllOrNothing) {
-    TxnReminderSet set = Saved();
-    std::vector<unsigned long> ids{set.GetReminderRules()[0].GetRuleId(), set.GetReminderRules()[1].GetRuleId()};
-    std::vector<unsigned long> none;
-    EXPECT_TRUE(Engine().DeleteReminderRules(m_status, none));
-    EXPECT_TRUE(HasLine(0, 6, "TxnReminder: No rules to delete"));
-    InvoiceReminderDBHelper helper;
-    EXPECT_TRUE(helper.DeleteReminderRules(m_status, none));
-    EXPECT_EQ(m_status, TxnReminderStatus_Success);
-
-    const FaultRow rows[] = {
-        {"MessageTemplate.DeleteBatchTemplate", TxnReminderStatus_DeleteFailed,
-         {kHelper + "DeleteReminderRules - failed to delete templates",
-          kHelper + "DeleteReminderRules Rollback api returned false"},
-         1, FaultKind::Fail, true},
-        {"ReminderRule.BatchDelete", kAnyStatus, {kHelper + "DeleteReminderRules - failed to delete rules"}},
-        {"ReminderRule.Load", TxnReminderStatus_NoTransaction, {kHelper + "DeleteReminderRules - failed to load"}, 2},
-    };
-    for (const FaultRow& row : rows) {
-        SCOPED_TRACE(row.point);
-        Arm(row);
-        EXPECT_TRUE(FailedAs(row, Engine().DeleteReminderRules(m_status, ids), m_status));
-        EXPECT_EQ(Counts(), "1/2/2");
-    }
-    Ctx().ClearFaults();
-    ASSERT_TRUE(Engine().DeleteReminderRules(m_status, ids));
-    EXPECT_EQ(m_status, TxnReminderStatus_Success);
-    EXPECT_TRUE(HasLine(0, 6, "TxnReminder::Exiting TxnReminderDBHelper TxnReminderDBHelper::DeleteReminderRules"));
-    Reopen();
-    EXPECT_EQ(Counts(), "1/0/0");
-}
-
-TEST_F(SetStorageTest, DeletingASetRemovesItsRulesAndTemplatesOrNothing) {
-    const unsigned long setId = Saved().GetRuleSetId();
-    const unsigned long kept = Saved("Kept").GetRuleSetId();
-    EXPECT_FALSE(Engine().DeleteReminderSet(m_status, 0));
-    EXPECT_TRUE(HasLine(4, 5, "TxnReminderEngine::DeleteReminderSet ruleSetId is invalid"));
-
-    const auto failed = [](const char* point, const std::string& what) {
+// A failed step anywhere in a deletion leaves every row where it was, and
+// the helper's lines say which step failed.
+TEST_F(SetStorageTest, DeletionsRemoveRulesWithTheirTemplatesOrNothing) {
+    const TxnReminderSet set = Saved();
+    const TxnReminderSet kept = Saved("Kept");
+    const unsigned long first = kept.GetReminderRules()[0].GetRuleId();
+    std::vector<unsigned long> both{first, kept.GetReminderRules()[1].GetRuleId()};
+    const auto rolledBack = [](const char* point, const std::string& what) {
         return FaultRow{point, TxnReminderStatus_DeleteFailed,
                         {kHelper + what + " - failed to delete", kHelper + what + " Rollback api returned false"},
                         1, FaultKind::Fail, true};
     };
-    const FaultRow rows[] = {
-        failed("ReminderRule.BatchDelete", "BatchDeleteRule"),
-        failed("MessageTemplate.DeleteBatchTemplate", "BatchDeletetemplate"),
-        failed("ReminderSet.Delete", "DeleteReminderSet"),
-        {"ReminderRule.BatchLoad", TxnReminderStatus_NoTransaction, {kHelper + "DeleteReminderSet - failed to batch load"}},
+    enum Call { kRule, kRules, kSet };
+    const struct {
+        Call call;
+        FaultRow row;
+    } rows[] = {
+        {kRule,
+         {"MessageTemplate.DeleteTemplate", TxnReminderStatus_DeleteFailed,
+          {kHelper + "DeleteRuleTemplate - Unable to delete reminder rule template",
+           kHelper + "DeleteRule - failed to delete the associated rule template",
+           "TxnReminder::TxnReminderDBHelper::DeleteRule - Rollback api call failed"},
+          1, FaultKind::Fail, true}},
+        {kRule, {"ReminderRule.Delete", TxnReminderStatus_DeleteFailed, {kHelper + "DeleteRule - failed to delete the rule"}}},
+        {kRule, {"ReminderRule.Load", TxnReminderStatus_NoTransaction, {kHelper + "DeleteRule - failed to load the rule"}}},
+        {kRules,
+         {"MessageTemplate.DeleteBatchTemplate", TxnReminderStatus_DeleteFailed,
+          {kHelper + "DeleteReminderRules - failed to delete templates",
+           kHelper + "DeleteReminderRules Rollback api returned false"},
+          1, FaultKind::Fail, true}},
+        {kRules, {"ReminderRule.BatchDelete", kAnyStatus, {kHelper + "DeleteReminderRules - failed to delete rules"}}},
+        {kRules, {"ReminderRule.Load", TxnReminderStatus_NoTransaction, {kHelper + "DeleteReminderRules - failed to load"}, 2}},
+        {kSet, rolledBack("ReminderRule.BatchDelete", "BatchDeleteRule")},
+        {kSet, rolledBack("MessageTemplate.DeleteBatchTemplate", "BatchDeletetemplate")},
+        {kSet, rolledBack("ReminderSet.Delete", "DeleteReminderSet")},
+        {kSet, {"ReminderRule.BatchLoad", TxnReminderStatus_NoTransaction, {kHelper + "DeleteReminderSet - failed to batch load"}}},
     };
-    for (const FaultRow& row : rows) {
-        SCOPED_TRACE(row.point);
-        Arm(row);
-        EXPECT_TRUE(FailedAs(row, Engine().DeleteReminderSet(m_status, setId), m_status));
+    m_events.clear();
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.row.point);
+        Arm(r.row);
+        const bool deleted = r.call == kRule    ? Engine().DeleteReminderRule(m_status, first)
+                             : r.call == kRules ? Engine().DeleteReminderRules(m_status, both)
+                                                : Engine().DeleteReminderSet(m_status, set.GetRuleSetId());
+        EXPECT_TRUE(FailedAs(r.row, deleted, m_status));
         EXPECT_EQ(Counts(), "2/4/4");
     }
+    EXPECT_TRUE(m_events.empty());
     Ctx().ClearFaults();
+
+    ASSERT_TRUE(Engine().DeleteReminderRule(m_status, first));
+    EXPECT_EQ(m_status, TxnReminderStatus_Success);
+    EXPECT_EQ(Events(), std::vector<std::string>{kEvent + "ReminderDeleted, ReminderType=4"});
+    Reopen();
+    EXPECT_EQ(QueryInt("SELECT COUNT(*) FROM reminder_rules WHERE id = " + std::to_string(first)), 0);
+    EXPECT_EQ(QueryInt("SELECT COUNT(*) FROM message_templates WHERE subject = 'Overdue'"), 1);  // the other set's
+
+    std::vector<unsigned long> second{both[1]}, none;
+    ASSERT_TRUE(Engine().DeleteReminderRules(m_status, second));
+    EXPECT_EQ(m_status, TxnReminderStatus_Success);
+    EXPECT_TRUE(HasLine(0, 6, "TxnReminder::Exiting TxnReminderDBHelper TxnReminderDBHelper::DeleteReminderRules"));
+    InvoiceReminderDBHelper helper;
+    EXPECT_TRUE(helper.DeleteReminderRules(m_status, none));
+    EXPECT_EQ(m_status, TxnReminderStatus_Success);
+
     m_events.clear();
-    ASSERT_TRUE(Engine().DeleteReminderSet(m_status, setId));
+    ASSERT_TRUE(Engine().DeleteReminderSet(m_status, set.GetRuleSetId()));
     EXPECT_EQ(m_status, TxnReminderStatus_Success);
     EXPECT_EQ(Events(), std::vector<std::string>{kEvent + "ScheduleDeleted, ReminderType=4"});
     Reopen();
-    EXPECT_EQ(QueryInt("SELECT id FROM reminder_sets"), static_cast<long long>(kept));
-    EXPECT_EQ(Counts(), "1/2/2");
+    EXPECT_EQ(QueryInt("SELECT id FROM reminder_sets"), static_cast<long long>(kept.GetRuleSetId()));
+    EXPECT_EQ(Counts(), "1/0/0");
 }
 
 TEST_F(SetStorageTest, DeletingATemplateReportsItsOwnStatus) {
