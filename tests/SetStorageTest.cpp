@@ -8,6 +8,7 @@
 #include "InvoiceReminderDBHelper.h"
 #include "Records/ReminderRecords.h"
 #include "ReminderSetBuilders.h"
+#include "StatementReminderDBHelper.h"
 #include "StorageFixture.h"
 #include "TxnReminderEngine.h"
 
@@ -256,9 +257,13 @@ TEST_F(SetStorageTest, FailedTemplateOrRuleWriteLeavesNothingOfTheSet) {
     EXPECT_EQ(Rows("reminder_sets"), 1);
 }
 
+// Both kinds of helper, invoice and statement.
 TEST_F(SetStorageTest, OperationsWithoutATransactionWriteNothing) {
-    Ctx().ArmFault("DBManager.CreateTransaction", FaultKind::Fail);
+    Ctx().ArmFault("DBManager.CreateTransaction", FaultKind::Fail, 1, 2);
     InvoiceReminderDBHelper helper;
+    StatementReminderDBHelper stmt;
+    std::vector<StatementReminderRule> stmtRules;
+    const std::string kStmt = "TxnReminder:StatementReminderDBHelper:";
     TxnReminderSet set = InvoiceSet("Set", m_group, {InvoiceRule(1, 1, "s", "b")});
     TxnReminderRuleTemplate tmpl;
     std::vector<TxnReminderSet> sets;
@@ -268,33 +273,45 @@ TEST_F(SetStorageTest, OperationsWithoutATransactionWriteNothing) {
     const std::string noTxn = " - failed to get DMTransaction ";
     const int noTransaction = TxnReminderStatus_NoTransaction, untouched = TxnReminderStatus_Success;
     const struct {
-        std::string line;  // after the helper's prefix
+        std::string line;
         int status;
         std::function<bool(Status&)> call;
     } cases[] = {
-        {"SaveReminderSet" + noTxn, noTransaction, [&](Status& s) { return helper.SaveReminderSet(s, set); }},
-        {"GetAllReminderSets" + noTxn, noTransaction, [&](Status& s) { return helper.GetAllReminderSets(s, FormViewType_Invoice, sets); }},
-        {"SaveRuleTemplate - Failed to get GetDBTransactionPtr ", untouched,
+        {kHelper + "SaveReminderSet" + noTxn, noTransaction, [&](Status& s) { return helper.SaveReminderSet(s, set); }},
+        {kHelper + "GetAllReminderSets" + noTxn, noTransaction,
+         [&](Status& s) { return helper.GetAllReminderSets(s, FormViewType_Invoice, sets); }},
+        {kHelper + "SaveRuleTemplate - Failed to get GetDBTransactionPtr ", untouched,
          [&](Status&) { return helper.SaveRuleTemplate(set.GetReminderRules()[0].GetRuleTemplate()); }},
-        {"GetRuleTemplate" + noTxn, untouched, [&](Status&) { return helper.GetRuleTemplate(tmpl, 1); }},
-        {"GetAllRulesForReminderSet" + noTxn, untouched,
+        {kHelper + "GetRuleTemplate" + noTxn, untouched, [&](Status&) { return helper.GetRuleTemplate(tmpl, 1); }},
+        {kHelper + "GetAllRulesForReminderSet" + noTxn, untouched,
          [&](Status&) { return helper.GetAllRulesForReminderSet(rules, 1, FormViewType_Invoice); }},
-        {"DeleteRuleTemplate" + noTxn, TxnReminderStatus_Reset, [&](Status& s) { return helper.DeleteRuleTemplate(s, 1); }},
-        {"DeleteReminderRules" + noTxn, noTransaction, [&](Status& s) { return helper.DeleteReminderRules(s, ids); }},
-        {"DeleteReminderSet" + noTxn, noTransaction, [&](Status& s) { return helper.DeleteReminderSet(s, 1); }},
+        {kHelper + "DeleteRuleTemplate" + noTxn, TxnReminderStatus_Reset,
+         [&](Status& s) { return helper.DeleteRuleTemplate(s, 1); }},
+        {kHelper + "DeleteReminderRules" + noTxn, noTransaction, [&](Status& s) { return helper.DeleteReminderRules(s, ids); }},
+        {kHelper + "DeleteReminderSet" + noTxn, noTransaction, [&](Status& s) { return helper.DeleteReminderSet(s, 1); }},
         {"", noTransaction, [&](Status& s) { return helper.DeleteRule(s, 1); }},
+        {kStmt + "AddReminderExecutionDetails" + noTxn, untouched,
+         [&](Status&) { return stmt.AddReminderExecutionDetails(1, 2, ReminderExecutionStatus_Sent); }},
+        {kStmt + "UpdateReminderExecutionStatus" + noTxn, untouched,
+         [&](Status&) { return stmt.UpdateReminderExecutionStatusForSTMT(1, 2, ReminderExecutionStatus_Sent); }},
+        {"", untouched, [&](Status&) { return stmt.DeleteReminderExecutionDetailsForRule(1); }},
+        {"", untouched, [&](Status&) { return stmt.DeleteReminderExecutionDetail(1, 2); }},
+        {kStmt + ":GetAllRulesForReminderSet" + noTxn, untouched,
+         [&](Status&) { return stmt.GetAllStatementRulesForReminderSet(stmtRules, 1); }},
+        {kStmt + ":DeleteReminderSet" + noTxn, noTransaction, [&](Status& s) { return stmt.DeleteReminderSet(s, 1); }},
+        {"", noTransaction, [&](Status& s) { return stmt.DeleteRule(s, 1); }},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.line);
         Status status = TxnReminderStatus_Success;
         EXPECT_FALSE(c.call(status));
         EXPECT_EQ(status, c.status);
-        EXPECT_TRUE(c.line.empty() || HasLine(4, 5, kHelper + c.line));
+        EXPECT_TRUE(c.line.empty() || HasLine(4, 5, c.line));
     }
     // The template type is created even outside a transaction.
     EXPECT_TRUE(helper.CreateRuleTemplateType(15));
     EXPECT_EQ(QueryText("SELECT name FROM message_template_types WHERE type_id = 15"), "Reminder");
-    EXPECT_EQ(Rows("reminder_sets") + Rows("message_templates"), 0);
+    EXPECT_EQ(Rows("reminder_sets") + Rows("message_templates") + Rows("stmt_reminder_status"), 0);
 }
 
 TEST_F(SetStorageTest, TemplateSavedOnItsOwnIsCommitted) {
@@ -451,8 +468,6 @@ TEST_F(SetStorageTest, TemplatesAreNotReadWhileTheFileIsReindexed) {
     EXPECT_FALSE(Engine().GetAllReminderSets(m_status, sets));
     Ctx().SetFileManagerState(0);
 
-    EXPECT_FALSE(Engine().GetReminderRuleTemplate(loaded, -1));
-    EXPECT_TRUE(HasLine(4, 5, "TxnReminder:TxnReminderEngine::GetReminderRuleTemplate() - Failed due to invalid rule template id"));
     EXPECT_FALSE(Engine().GetReminderRuleTemplate(loaded, -2));
     EXPECT_TRUE(HasLine(4, 5, kHelper + "GetRuleTemplate - Unable to load reminder rule template"));
     Ctx().ArmFault("MessageTemplate.Load", FaultKind::Throw);

@@ -304,37 +304,6 @@ TEST_F(StatementStorageTest, ExecutionStatusFailuresAreLoggedAndRolledBack) {
     }
 }
 
-TEST_F(StatementStorageTest, WithoutATransactionNoStatusIsWritten) {
-    Ctx().ArmFault("DBManager.CreateTransaction", FaultKind::Fail);
-    StatementReminderDBHelper helper;
-    std::vector<StatementReminderRule> rules;
-    const std::string noTxn = " - failed to get DMTransaction ";
-    const struct {
-        std::string line;
-        int status;  // calls without a status leave it at Success
-        std::function<bool(TxnReminderStatusCode&)> call;
-    } cases[] = {
-        {"TxnReminder:StatementReminderDBHelper:AddReminderExecutionDetails" + noTxn, TxnReminderStatus_Success,
-         [&](TxnReminderStatusCode&) { return helper.AddReminderExecutionDetails(1, 2, ReminderExecutionStatus_Sent); }},
-        {"TxnReminder:StatementReminderDBHelper:UpdateReminderExecutionStatus" + noTxn, TxnReminderStatus_Success,
-         [&](TxnReminderStatusCode&) { return helper.UpdateReminderExecutionStatusForSTMT(1, 2, ReminderExecutionStatus_Sent); }},
-        {"", TxnReminderStatus_Success, [&](TxnReminderStatusCode&) { return helper.DeleteReminderExecutionDetailsForRule(1); }},
-        {"", TxnReminderStatus_Success, [&](TxnReminderStatusCode&) { return helper.DeleteReminderExecutionDetail(1, 2); }},
-        {kHelper + "GetAllRulesForReminderSet" + noTxn, TxnReminderStatus_Success,
-         [&](TxnReminderStatusCode&) { return helper.GetAllStatementRulesForReminderSet(rules, 1); }},
-        {kHelper + "DeleteReminderSet" + noTxn, TxnReminderStatus_NoTransaction,
-         [&](TxnReminderStatusCode& s) { return helper.DeleteReminderSet(s, 1); }},
-        {"", TxnReminderStatus_NoTransaction, [&](TxnReminderStatusCode& s) { return helper.DeleteRule(s, 1); }},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.line);
-        TxnReminderStatusCode status = TxnReminderStatus_Success;
-        EXPECT_TRUE(FailedAs({"", c.status, c.line.empty() ? std::vector<std::string>{} : std::vector<std::string>{c.line}},
-                             c.call(status), status));
-    }
-    EXPECT_EQ(Rows("stmt_reminder_status"), 0);
-}
-
 // --- deleting -------------------------------------------------------------------------
 
 TEST_F(StatementStorageTest, DeletingASetRemovesItsRulesAndStatuses) {

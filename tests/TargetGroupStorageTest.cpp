@@ -148,10 +148,6 @@ TEST_F(TargetGroupStorageTest, DeletionRefusesAGroupItsViewStillUses) {
     EXPECT_EQ(Members(statementOnly), 0);
     EXPECT_EQ(Groups(), 1);
     EXPECT_EQ(m_events.back(), std::make_pair(242, std::string("EventSource=InvoicePaymentReminders,EventId=TargetGroupDeleted")));
-
-    ClearLog();
-    EXPECT_FALSE(engine.DeleteTargetGroup(status, -5));
-    EXPECT_TRUE(HasLine(4, 5, "TxnReminder::DeleteTargetGroup Invalid target group id"));
 }
 
 TEST_F(TargetGroupStorageTest, FailedDeletionsRollBackAndReportTheirStatus) {

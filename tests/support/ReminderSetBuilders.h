@@ -21,14 +21,6 @@
 
 namespace testsupport {
 
-inline int AddCustomerNamed(const std::string& name) {
-    Host::CustomerData data;
-    data.name = name;
-    int recNum = 0;
-    EXPECT_TRUE(Host::AddCustomer(data, recNum).Succeeded()) << name;
-    return recNum;
-}
-
 inline long AddCustomerGroup(const std::string& name, const std::vector<int>& members = {},
                              const std::string& description = "") {
     long id = 0;
