@@ -68,32 +68,19 @@ TEST_F(StatementSelectionTest, StoredStatusesDecideWhoIsReady) {
     EXPECT_TRUE(HasLine(4, 5, "TxnReminderEngine:GetReadyCustomerList: Get customer list from group failed."));
 }
 
-TEST_F(StatementSelectionTest, APeriodIsOpenedOnceAndTwoRulesListACustomerTwice) {
+// Periods and who is listed day by day are the quarter scenario's; here the
+// lines of a run and the failure to open a new period.
+TEST_F(StatementSelectionTest, RunWritesNoFailureLineAndAPeriodThatCannotBeOpenedFailsIt) {
     Ctx().FixClock(Date(2025, 4, 30), 8);  // a 30-day month
-    const TxnReminderSet set =
-        SaveSet(FormViewType_Statement, "S", group, {},
-                {StatementRule(StatementReminderRule::kFrequencyMonthly, 31),
-                 StatementRule(StatementReminderRule::kFrequencyWeekly, DayOfWeek(Date(2025, 4, 30)), 0, 41)});
+    SaveSet(FormViewType_Statement, "S", group, {}, {StatementRule(StatementReminderRule::kFrequencyMonthly, 31)});
     TxnReminderStatusCode status = TxnReminderStatus_Reset;
     bool ok = false;
     ClearLog();
-    const auto first = Select(false, status, &ok);
+    EXPECT_EQ(Select(false, status, &ok).size(), 3u);
     ASSERT_TRUE(ok);
     EXPECT_EQ(status, TxnReminderStatus_Success);
-    // A successful run writes no failure line, also on its way to a
-    // permission group.
+    // Also on its way to a permission group.
     for (const auto& line : m_log) EXPECT_NE(line.level, 4) << line.message;
-    EXPECT_EQ(first.size(), 6u);
-    EXPECT_EQ(first[3].GetTemplateId(), 41);
-
-    // Preparation dates moved to today: the next run deletes nothing.
-    TxnReminderEngine engine(FormViewType_Statement);
-    std::vector<TxnReminderSet> sets;
-    ASSERT_TRUE(engine.GetAllReminderSets(status, sets));
-    for (const auto& rule : sets[0].GetStatementReminderRules()) EXPECT_EQ(rule.GetEmailListPrepDate(), Date(2025, 4, 30));
-    ClearLog();
-    Select(false, status);
-    EXPECT_TRUE(LinesWith("DeleteReminderExecutionDetailsForRule").empty());
     EXPECT_TRUE(HasLine(0, 6, "TxnReminder::Entering TxnReminderEngine::PrepareReminderListToSendForStmt"));
     EXPECT_TRUE(HasLine(0, 6, "TxnReminder::Exiting TxnReminderEngine::PrepareReminderListToSendForStmt"));
 
@@ -107,7 +94,6 @@ TEST_F(StatementSelectionTest, APeriodIsOpenedOnceAndTwoRulesListACustomerTwice)
     EXPECT_TRUE(HasLine(4, 5,
                         "TxnReminderEngine:PrepareReminderListToSendForStmt: Delete statement execution status for "
                         "rule failed."));
-    (void)set;
 }
 
 TEST_F(StatementSelectionTest, FastModeAsksTheAgingCheckOnlyForRestrictedRules) {
