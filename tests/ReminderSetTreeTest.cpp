@@ -199,19 +199,6 @@ TEST_F(ReminderSetTreeTest, RefusedRuleKeepsEarlierRulesAndLogsBothLines) {
               "TxnReminder::Exception in TxnReminderSet::SetPtree while calling StatementReminderRule::SetPtree");
 }
 
-TEST_F(ReminderSetTreeTest, WritingTwiceAppendsSecondArrays) {
-    TxnReminderSet set(1, FormViewType_Invoice);
-    set.SetReminderRules({InvoiceRule(1, 1, 1)});
-    set.SetStatementReminderRules({StatementRule(2, 3)});
-    Tree t;
-    ASSERT_TRUE(set.GetPtree(t));
-    set.SetReminderSetName("renamed");
-    ASSERT_TRUE(set.GetPtree(t));
-    EXPECT_EQ(Keys(t), (std::vector<std::string>{"id", "status", "name", "targetGroupId", "targetGroupName",
-                                                 "txnType", "rules", "statementRules", "rules", "statementRules"}));
-    EXPECT_EQ(t.get<std::string>("name"), "renamed");
-}
-
 TEST_F(ReminderSetTreeTest, SetIdIsStampedOnEveryRuleButNotByReplacingRules) {
     TxnReminderSet set;
     set.SetReminderRules({InvoiceRule(1, 1, 1), InvoiceRule(2, 1, 2), InvoiceRule(3, 2, 1)});
