@@ -9,7 +9,8 @@
 
 using testsupport::HostFixture;
 
-// Every case runs in a process of its own, so the switches are read afresh.
+// Switches are read once per process; the fixture starts each case with
+// fresh reads.
 class KillSwitchTest : public HostFixture {
 protected:
     void SetSwitch(const std::string& flag, bool on) { Ctx().SetFeatureSwitch("PaymentReminders", flag, on); }
