@@ -82,21 +82,7 @@ protected:
     }
 
     // `reminders` in the background, for killing or racing.
-    pid_t Spawn(const std::string& args) const {
-        const pid_t pid = ::fork();
-        if (pid == 0) {
-            const std::string cmd = "exec " + m_run->Line(args) + " >/dev/null 2>&1 </dev/null";
-            ::execl("/bin/sh", "sh", "-c", cmd.c_str(), static_cast<char*>(nullptr));
-            ::_exit(127);
-        }
-        return pid;
-    }
-
-    static int Wait(pid_t pid) {
-        int status = 0;
-        ::waitpid(pid, &status, 0);
-        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    }
+    testsupport::Background Spawn(const std::string& args) const { return {m_run->Line(args), m_dir}; }
 
     void SetUpMail(const std::string& starttls = "off") const {
         ASSERT_EQ(Run("prefs set smtp-url " + m_server->Url()).exit, 0);
@@ -245,14 +231,14 @@ TEST_F(DeliveryTest, ServerKilledMidBatchLosesNothing) {
     Queue(12);
     SetUpMail();
     m_server->Control(R"({"delay": 0.1})");
-    const pid_t deliver = Spawn("deliver");
+    const testsupport::Background deliver = Spawn("deliver");
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
     while (m_server->Received().size() < 4 && std::chrono::steady_clock::now() < deadline) {
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
     m_server->Kill();
     const std::size_t receivedBeforeKill = m_server->Received().size();
-    EXPECT_EQ(Wait(deliver), 1);
+    EXPECT_EQ(deliver.Wait().exit, 1);
 
     const auto arrived = ReceivedById();
     int delivered = 0;
@@ -286,10 +272,10 @@ TEST_F(DeliveryTest, DeliverKilledAtRandomInstantsReceivesEachAtLeastOnceRecords
     std::mt19937 random(20260310);
     int kills = 0;
     for (int round = 0; round < 25; ++round) {
-        const pid_t pid = Spawn("deliver");
+        const testsupport::Background deliver = Spawn("deliver");
         std::this_thread::sleep_for(std::chrono::milliseconds(std::uniform_int_distribution<int>(0, 120)(random)));
-        if (::kill(pid, SIGKILL) == 0) ++kills;
-        Wait(pid);
+        if (::kill(deliver.Pid(), SIGKILL) == 0) ++kills;
+        deliver.Wait();
     }
     const CommandResult last = Run("deliver --retry-now");
     ASSERT_EQ(last.exit, 0) << last.out << last.err;
@@ -313,10 +299,9 @@ TEST_F(DeliveryTest, TwoDeliversAtOnceNeverSendAMessageTwice) {
     Queue(10);
     SetUpMail();
     m_server->Control(R"({"delay": 0.03})");
-    const pid_t a = Spawn("deliver");
-    const pid_t b = Spawn("deliver");
-    EXPECT_EQ(Wait(a), 0);
-    EXPECT_EQ(Wait(b), 0);
+    const testsupport::Background a = Spawn("deliver"), b = Spawn("deliver");
+    EXPECT_EQ(a.Wait().exit, 0);
+    EXPECT_EQ(b.Wait().exit, 0);
     const auto arrived = ReceivedById();
     EXPECT_EQ(arrived.size(), 10u);
     for (const auto& [id, n] : arrived) EXPECT_EQ(n, 1) << id;

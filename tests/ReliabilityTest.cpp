@@ -27,57 +27,8 @@ namespace fs = std::filesystem;
 
 namespace {
 
-struct Outcome {
-    bool killed = false;  // ended by SIGKILL (a crash point)
-    int exit = -1;        // exit status when it ended by itself
-    std::string out;
-    std::string err;
-};
-
-// A started `reminders` process; Wait() collects it.
-class Process {
-public:
-    Process(const std::string& dir, const std::vector<std::string>& args, const std::vector<std::string>& env)
-        : m_outFile(dir + "/out." + std::to_string(++s_serial)), m_errFile(dir + "/err." + std::to_string(s_serial)) {
-        m_pid = ::fork();
-        if (m_pid == 0) {
-            const int out = ::open(m_outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-            const int err = ::open(m_errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-            const int in = ::open("/dev/null", O_RDONLY);
-            ::dup2(out, 1);
-            ::dup2(err, 2);
-            ::dup2(in, 0);
-            for (const auto& e : env) ::putenv(const_cast<char*>(e.c_str()));
-            std::vector<char*> argv{const_cast<char*>(REMINDERS_BIN)};
-            for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-            argv.push_back(nullptr);
-            ::execv(REMINDERS_BIN, argv.data());
-            ::_exit(127);
-        }
-    }
-    Outcome Wait() {
-        Outcome o;
-        int status = 0;
-        ::waitpid(m_pid, &status, 0);
-        o.killed = WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL;
-        o.exit = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-        o.out = app::ReadWholeFile(m_outFile);
-        o.err = app::ReadWholeFile(m_errFile);
-        return o;
-    }
-
-private:
-    static inline int s_serial = 0;
-    std::string m_outFile, m_errFile;
-    pid_t m_pid = -1;
-};
-
-std::vector<std::string> Words(const std::string& text) {
-    std::istringstream in(text);
-    std::vector<std::string> words;
-    for (std::string w; in >> w;) words.push_back(w);
-    return words;
-}
+using Outcome = testsupport::CommandResult;
+using testsupport::Background;
 
 std::string FileBytes(const std::string& path) { return fs::exists(path) ? app::ReadWholeFile(path) : "<none>"; }
 
@@ -89,12 +40,16 @@ protected:
     }
     void TearDown() override { fs::remove_all(m_dir); }
 
-    // `reminders --file FILE --today DAY args...` in `workDir`'s company file.
+    // `env VARS reminders --file FILE --today DAY args`, as shell text.
+    static std::string Line(const std::string& file, const std::string& args, const std::vector<std::string>& env = {},
+                            const std::string& today = "2026-03-10") {
+        std::string line;
+        for (const auto& e : env) line += (line.empty() ? "env " : "") + e + " ";
+        return line + REMINDERS_BIN + " --file '" + file + "' --today " + today + " " + args;
+    }
     Outcome Run(const std::string& file, const std::string& args, const std::vector<std::string>& env = {},
                 const std::string& today = "2026-03-10") const {
-        std::vector<std::string> all{"--file", file, "--today", today};
-        for (const auto& w : Words(args)) all.push_back(w);
-        return Process(m_dir, all, env).Wait();
+        return Background(Line(file, args, env, today), m_dir).Wait();
     }
 
     // A fresh folder with a copy of `source`'s company file (no outbox).
@@ -135,8 +90,6 @@ protected:
         }
         return messages;
     }
-
-    static std::string Query(const std::string& file, const std::string& sql) { return testsupport::Sql(file, sql); }
 
     static long FaultHits(const std::string& err) {
         const std::size_t at = err.find("fault point hits: ");
@@ -206,16 +159,19 @@ TEST_F(ReliabilityTest, CommandsKilledAtAnyPointAndRunAgainEndAsIfUninterrupted)
         long budget;  // crash points tried at most
         bool allOrNothing;  // a crash leaves the state before or after, nothing between
         std::function<std::string(const std::string& file)> state;
+        const char* repeatSays;  // what a second run says when the first one had finished
     };
     const Case cases[] = {
         {"send", 60, false,
          [](const std::string& file) {
              std::string state;
              for (const auto& [name, text] : Outbox(file)) state += name + "\n" + text + "\n";
-             return state + Query(file, kSendState) + Query(file, kStatementState);
-         }},
-        {"sets import " + setFile, 100, true, [this](const std::string& file) { return Run(file, "sets export").out; }},
-        {"import invoices " + csv, 100, true, [this](const std::string& file) { return Run(file, "--json invoices").out; }},
+             return state + testsupport::Sql(file, kSendState) + testsupport::Sql(file, kStatementState);
+         },
+         ""},
+        {"sets import " + setFile, 100, true, [this](const std::string& file) { return Run(file, "sets export").out; }, ""},
+        {"import invoices " + csv, 100, true, [this](const std::string& file) { return Run(file, "--json invoices").out; },
+         "exists already; nothing was imported"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.command);
@@ -231,6 +187,7 @@ TEST_F(ReliabilityTest, CommandsKilledAtAnyPointAndRunAgainEndAsIfUninterrupted)
         // again, an invoice import is refused and changes nothing.
         const Outcome repeat = Run(reference, c.command);
         const std::string afterTwice = c.state(reference);
+        EXPECT_NE(repeat.err.find(c.repeatSays), std::string::npos) << repeat.err;
 
         long tried = 0;
         for (long n : CrashPoints(total, c.budget)) {
@@ -245,8 +202,11 @@ TEST_F(ReliabilityTest, CommandsKilledAtAnyPointAndRunAgainEndAsIfUninterrupted)
             const bool done = mid == after;
             const Outcome again = Run(file, c.command);
             EXPECT_EQ(again.exit, done ? repeat.exit : 0) << "n=" << n << ": " << again.err;
+            if (done) {
+                EXPECT_EQ(again.err, repeat.err) << "n=" << n;
+            }
             EXPECT_EQ(c.state(file), done ? afterTwice : after) << "killed at fault point " << n;
-            EXPECT_EQ(Query(file, "PRAGMA integrity_check"), "ok\n") << "killed at fault point " << n;
+            EXPECT_EQ(testsupport::Sql(file, "PRAGMA integrity_check"), "ok\n") << "killed at fault point " << n;
             if (HasFailure()) return;
         }
         std::cout << c.command.substr(0, 14) << ": " << tried << " crash points tried of " << total << "\n";
@@ -259,8 +219,8 @@ TEST_F(ReliabilityTest, TwoSendersAtOnceSendEachReminderOnce) {
     const std::string reference = CopyCompany(pristine, "reference");
     ASSERT_EQ(Run(reference, "send").exit, 0);
     const auto expectedMessages = OutboxWithoutDates(reference);
-    const std::string expectedHistory = Query(reference, kSendState);
-    const std::string expectedStatements = Query(reference, kStatementState);
+    const std::string expectedHistory = testsupport::Sql(reference, kSendState);
+    const std::string expectedStatements = testsupport::Sql(reference, kStatementState);
 
     using Link = std::function<void(const std::string& target, const std::string& other)>;
     struct Case {
@@ -290,8 +250,8 @@ TEST_F(ReliabilityTest, TwoSendersAtOnceSendEachReminderOnce) {
                 c.link(file, other);
             }
             const std::string second = c.second == "send" ? "send" + outbox : c.second;
-            Process a(m_dir, Words("--file " + file + " --today 2026-03-10 send" + outbox), {});
-            Process b(m_dir, Words("--file " + other + " --today 2026-03-10 " + second), {});
+            const Background a(Line(file, "send" + outbox), m_dir);
+            const Background b(Line(other, second), m_dir);
             const Outcome ra = a.Wait();
             const Outcome rb = b.Wait();
             ASSERT_EQ(ra.exit, 0) << ra.err;
@@ -309,9 +269,9 @@ TEST_F(ReliabilityTest, TwoSendersAtOnceSendEachReminderOnce) {
                 EXPECT_NE(Run(name, "send" + outbox).out.find("sent 0 invoice reminders and 0 statements"),
                           std::string::npos);
                 EXPECT_EQ(OutboxWithoutDates(file), expectedMessages);
-                EXPECT_EQ(Query(name, kSendState), expectedHistory);
-                EXPECT_EQ(Query(name, kStatementState), expectedStatements);
-                EXPECT_EQ(Query(name, "PRAGMA integrity_check"), "ok\n");
+                EXPECT_EQ(testsupport::Sql(name, kSendState), expectedHistory);
+                EXPECT_EQ(testsupport::Sql(name, kStatementState), expectedStatements);
+                EXPECT_EQ(testsupport::Sql(name, "PRAGMA integrity_check"), "ok\n");
             }
             if (HasFailure()) return;
         }
@@ -332,7 +292,7 @@ TEST_F(ReliabilityTest, ABusyCompanyFileIsWaitedForThenRefusedNeverReportedDone)
                              "' is busy: another program is sending from it (waited 1 s); nothing was sent, try again\n");
         EXPECT_TRUE(Outbox(file).empty());
         // Released while the next one waits: it goes on and sends.
-        Process waiting(m_dir, {"--file", file, "--today", "2026-03-10", "send"}, {"REMINDERS_LOCK_TIMEOUT=30"});
+        const Background waiting(Line(file, "send", {"REMINDERS_LOCK_TIMEOUT=30"}), m_dir);
         std::this_thread::sleep_for(std::chrono::milliseconds(300));
         ::close(fd);
         const Outcome sent = waiting.Wait();
@@ -355,7 +315,7 @@ TEST_F(ReliabilityTest, ABusyCompanyFileIsWaitedForThenRefusedNeverReportedDone)
     EXPECT_EQ(r.out, "");
     sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
     sqlite3_close(db);
-    EXPECT_EQ(Query(file, "SELECT count(*) FROM invoices WHERE txn_id = 8000"), "0\n");
+    EXPECT_EQ(testsupport::Sql(file, "SELECT count(*) FROM invoices WHERE txn_id = 8000"), "0\n");
     EXPECT_EQ(Run(file, "import invoices " + csv).exit, 0);
 }
 
@@ -442,7 +402,7 @@ TEST_F(ReliabilityTest, DeniedSendPermissionsSendNothingOfThatKindAndSaySo) {
               std::string::npos)
         << sent.out;
     for (const auto& [name, text] : Outbox(file)) EXPECT_EQ(name.rfind("invoice-", 0), std::string::npos) << name;
-    EXPECT_EQ(Query(file, "SELECT count(*) FROM reminder_history"), "0\n");
+    EXPECT_EQ(testsupport::Sql(file, "SELECT count(*) FROM reminder_history"), "0\n");
 
     ASSERT_EQ(Run(file, "prefs set send-statements deny").exit, 0);
     const Outcome run = Run(file, "run --simulate 3 --answer send");
@@ -456,7 +416,7 @@ TEST_F(ReliabilityTest, DeniedSendPermissionsSendNothingOfThatKindAndSaySo) {
     // Allowed again: the invoice reminders go out.
     ASSERT_EQ(Run(file, "prefs set send-invoice-reminders allow").exit, 0);
     ASSERT_EQ(Run(file, "send").exit, 0);
-    EXPECT_NE(Query(file, "SELECT count(*) FROM reminder_history"), "0\n");
+    EXPECT_NE(testsupport::Sql(file, "SELECT count(*) FROM reminder_history"), "0\n");
     EXPECT_EQ(Run(file, "prefs set send-statements maybe").err,
               "reminders: prefs set send-statements: expected allow or deny, got 'maybe'\n");
 }

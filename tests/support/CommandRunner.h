@@ -4,6 +4,7 @@
 // as a person would, with optional environment settings, and reads back the
 // company file directly for what the command left behind.
 
+#include <signal.h>
 #include <sqlite3.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -17,6 +18,7 @@
 namespace testsupport {
 
 struct CommandResult {
+    bool killed = false;  // ended by SIGKILL (a crash point, or the test's own kill)
     int exit = -1;
     std::string out;
     std::string err;
@@ -53,6 +55,40 @@ inline std::string Sql(const std::string& file, const std::string& sql) {
     sqlite3_close(db);
     return result;
 }
+
+// A command started in the background, for racing or killing it: `line` is
+// shell text (as CommandRunner::Line gives); its output lands in files in `dir`.
+class Background {
+public:
+    Background(const std::string& line, const std::string& dir)
+        : m_out(dir + "/out." + std::to_string(++Serial())), m_err(dir + "/err." + std::to_string(Serial())) {
+        const std::string cmd = "exec " + line + " >'" + m_out + "' 2>'" + m_err + "' </dev/null";
+        m_pid = ::fork();
+        if (m_pid == 0) {
+            ::execl("/bin/sh", "sh", "-c", cmd.c_str(), static_cast<char*>(nullptr));
+            ::_exit(127);
+        }
+    }
+    pid_t Pid() const { return m_pid; }
+    CommandResult Wait() const {
+        CommandResult r;
+        int status = 0;
+        ::waitpid(m_pid, &status, 0);
+        r.killed = WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL;
+        r.exit = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        r.out = ReadFileText(m_out);
+        r.err = ReadFileText(m_err);
+        return r;
+    }
+
+private:
+    static int& Serial() {
+        static int serial = 0;
+        return serial;
+    }
+    std::string m_out, m_err;
+    pid_t m_pid = -1;
+};
 
 class CommandRunner {
 public:
