@@ -63,6 +63,22 @@ TEST(CsvInputTest, EveryFieldIsStoredAsWrittenOrRefusedWithFileLineAndField) {
         {"surrogate", false, kCustomers + "1,\xED\xA0\x80,,,,,0\n", "f.csv:2: name: not UTF-8 text"},
         {"past U+10FFFF", false, kCustomers + "1,\xF4\x90\x80\x80,,,,,0\n", "f.csv:2: name: not UTF-8 text"},
         {"accents and emoji", false, kCustomers + "1,Caf\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x8D\xB0,,,,,0\n", ""},
+        {"duplicate id", false, kCustomers + "1,Acme,,,,,0\n1,Other,,,,,0\n", "f.csv:3: id: duplicate id 1"},
+        {"id not a number", false, kCustomers + "x,Acme,,,,,0\n", "f.csv:2: id: not a whole number from 1 to 2147483647"},
+        {"empty name", false, kCustomers + "1,,,,,,0\n", "f.csv:2: name: empty"},
+        {"not an address", false, kCustomers + "1,Acme,,not-an-address,,,0\n",
+         "f.csv:2: email: not one e-mail address (no '@'): 'not-an-address'"},
+        {"hidden not a flag", false, kCustomers + "1,Acme,,,,,yes\n", "f.csv:2: hidden: must be 0 or 1"},
+        {"own parent", false, kCustomers + "1,Acme,1,,,,0\n", "f.csv:2: parent: a customer cannot be its own parent"},
+        {"too few fields", false, kCustomers + "1,Acme\n", "f.csv:2: parent: missing (the row has too few fields)"},
+        {"missing columns", false, "id,name\n", "f.csv:1: header"},
+        {"30 February", true, kInvoices + "1001,1,2026-02-30,2026-03-03,1,0\n", "f.csv:2: date"},
+        {"date not ISO", true, kInvoices + "1001,1,2026-02-01,03/03/2026,1,0\n", "f.csv:2: due_date"},
+        {"negative amount", true, kInvoices + "1001,1,2026-02-01,2026-03-03,-5,0\n", "f.csv:2: " + amountError},
+        {"nan amount", true, kInvoices + "1001,1,2026-02-01,2026-03-03,nan,0\n", "f.csv:2: " + amountError},
+        {"number 0", true, kInvoices + "0,1,2026-02-01,2026-03-03,1,0\n", "f.csv:2: number"},
+        {"number past 32 bits", true, kInvoices + "4294967296,1,2026-02-01,2026-03-03,1,0\n", "f.csv:2: number"},
+        {"paid not a flag", true, kInvoices + "1001,1,2026-02-01,2026-03-03,1,2\n", "f.csv:2: paid"},
     };
     for (const auto& c : cases) {
         const std::string error = CsvError(c.invoices, c.text);

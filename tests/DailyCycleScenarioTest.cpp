@@ -11,7 +11,9 @@
 #include <stdexcept>
 
 #include "Host/MessageLoop.h"
+#include "CompanyBuilder.h"
 #include "HostFixture.h"
+#include "ReminderSetBuilders.h"
 #include "Prefs/PrefsTag.h"
 #include "Records/Groups.h"
 #include "Records/Names.h"
@@ -22,7 +24,6 @@
 
 using testsupport::Date;
 using testsupport::HostFixture;
-using boost::property_tree::ptree;
 
 namespace {
 const char* const kLaunching = "TxnReminder::InvoiceReminderPrompt::ProcessMsg: Launching prompt";
@@ -70,50 +71,14 @@ protected:
         HostFixture::TearDown();
     }
 
-    void AddOverdueInvoice(const DateType32& due) {
-        Host::InvoiceData data;
-        data.customer = m_customer;
-        data.txnDate = DateSub(due, 30);
-        data.dueDate = due;
-        data.amount.hundredths = 125000;
-        unsigned long txnId = 0;
-        ASSERT_TRUE(Host::AddInvoice(data, txnId).Succeeded());
-        m_invoices.push_back({txnId, due});
-    }
+    void AddOverdueInvoice(const DateType32& due) { m_invoices.push_back({testsupport::AddOpenInvoice(m_customer, due), due}); }
 
     // One active invoice set for the group with "so many days after the due
-    // date" rules, saved the way the setup screens save it.
+    // date" rules, saved through the engine as the setup screens save it.
     void AddReminderSet(const std::vector<int>& daysAfterDue) {
-        ptree rules;
-        for (int days : daysAfterDue) {
-            ptree criterion;
-            criterion.put("days", days);
-            criterion.put("DateToCompare", "due date");
-            criterion.put("schedule", "after");
-            ptree message;
-            message.put("id", -1);
-            message.put("typeId", "INV_TYPE");
-            message.put("body", "Your invoice is overdue.");
-            message.put("subject", "Payment reminder");
-            ptree rule;
-            rule.put("id", 0);
-            rule.put("setId", 0);
-            rule.add_child("criterion", criterion);
-            rule.add_child("template", message);
-            rules.push_back({"", rule});
-        }
-        ptree tree;
-        tree.put("id", 0);
-        tree.put("status", "true");
-        tree.put("name", "Friendly nudges");
-        tree.put("targetGroupId", m_groupId);
-        tree.put("targetGroupName", "Slow payers");
-        tree.put("txnType", "Invoice");
-        tree.add_child("rules", rules);
-        tree.add_child("statementRules", ptree());
-
-        TxnReminderSet set;
-        ASSERT_TRUE(set.SetPtree(tree));
+        std::vector<TxnReminderRule> rules;
+        for (int days : daysAfterDue) rules.push_back(testsupport::InvoiceRule(days, 2, "Payment reminder", "Overdue."));
+        TxnReminderSet set = testsupport::InvoiceSet("Friendly nudges", m_groupId, rules);
         TxnReminderEngine engine(FormViewType_Invoice);
         TxnReminderStatusCode status = TxnReminderStatus_Reset;
         ASSERT_TRUE(engine.AddOrUpdateReminderSet(status, set)) << status;

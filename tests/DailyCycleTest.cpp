@@ -163,25 +163,6 @@ TEST_F(DailyCycleTest, FailedStartCheckLeavesAnArmedTimerAlone) {
 
 // --- the prompt message without anything due --------------------------------
 
-TEST_F(DailyCycleTest, TimerFiresAtThePromptHourAndTheCycleRearms) {
-    TxnReminderTimerUtil::StartTimer();  // 08:00: one hour to go
-    EXPECT_EQ(TimerDue(), At(Date(2026, 3, 10), 9));
-    Host::AdvanceAndRun(3599);
-    EXPECT_TRUE(m_fired.empty());
-    Host::AdvanceAndRun(1);
-    EXPECT_EQ(m_fired, std::vector<DateAndTime>{At(Date(2026, 3, 10), 9)});
-    EXPECT_TRUE(HasLine(0, 6, kElapsed));
-    EXPECT_EQ(Host::PendingMessageCount(), 0);
-
-    // Nothing was due: no prompt, but the next day is stored and the timer
-    // armed for it.
-    EXPECT_FALSE(HasLine(kLaunching));
-    EXPECT_TRUE(m_trace.empty());
-    EXPECT_EQ(StoredNextDay(), "20260311");
-    EXPECT_EQ(Host::ArmedTimerCount(), 1);
-    EXPECT_EQ(TimerDue(), At(Date(2026, 3, 11), 9));
-}
-
 TEST_F(DailyCycleTest, PromptWhileTheHostIsNotReadyEndsTheCycle) {
     TxnReminderTimerUtil::StartTimer();
     Ctx().Flags().closing = true;
@@ -192,20 +173,9 @@ TEST_F(DailyCycleTest, PromptWhileTheHostIsNotReadyEndsTheCycle) {
     EXPECT_EQ(Host::ArmedTimerCount(), 0);
 }
 
-TEST_F(DailyCycleTest, CloseNotificationDisarmsTheTimer) {
-    TxnReminderTimerUtil::StartTimer();
-    ASSERT_EQ(Host::ArmedTimerCount(), 1);
-    Host::NotifyCloseSystem();
-    EXPECT_EQ(Host::ArmedTimerCount(), 0);
-    Host::AdvanceAndRun(3 * 86400);
-    EXPECT_TRUE(m_fired.empty());
-    // Nothing armed: the notification is harmless.
-    Host::NotifyCloseSystem();
-    EXPECT_EQ(Host::ArmedTimerCount(), 0);
-}
-
-// Two weeks of each schedule: the timer fires at the prompt hour of the
-// first day (nothing stored yet) and of the scheduled days only.
+// Two weeks of a schedule: the timer fires at the prompt hour of the first
+// day (nothing stored yet) and of the scheduled days only. The daily and
+// weekly schedules run with reminders due in the cycle scenarios.
 class DailyCycleScheduleTest : public DailyCycleTest {
 protected:
     void RunTwoWeeksFrom(const DateType32& start) {
@@ -216,22 +186,6 @@ protected:
         EXPECT_FALSE(HasLine("TxnReminder:: Exception occured in StartTimer API"));
     }
 };
-
-TEST_F(DailyCycleScheduleTest, DailyFiresEveryDay) {
-    RunTwoWeeksFrom(Date(2026, 3, 10));
-    std::vector<DateAndTime> expected;
-    for (int d = 0; d < 14; ++d) expected.push_back(At(DateAdd(Date(2026, 3, 10), d), 9));
-    EXPECT_EQ(m_fired, expected);
-}
-
-TEST_F(DailyCycleScheduleTest, WeeklyFiresOnTheWeekDay) {
-    Ctx().SetPreference(PrefKeys::kScheduleType, "2");
-    Ctx().SetPreference(PrefKeys::kWeekDay, "5");  // Thursday
-    RunTwoWeeksFrom(Date(2026, 3, 10));            // a Tuesday
-    EXPECT_EQ(m_fired, (std::vector<DateAndTime>{At(Date(2026, 3, 10), 9), At(Date(2026, 3, 12), 9),
-                                                 At(Date(2026, 3, 19), 9)}));
-    EXPECT_EQ(TimerDue(), At(Date(2026, 3, 26), 9));
-}
 
 TEST_F(DailyCycleScheduleTest, MonthlyFiresOnceOnTheLastDayOfAShortMonth) {
     Ctx().SetPreference(PrefKeys::kScheduleType, "3");

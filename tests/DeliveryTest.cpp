@@ -19,25 +19,14 @@
 #include <sstream>
 #include <thread>
 
+#include "CommandRunner.h"
 #include "SmtpServer.h"
 
 namespace fs = std::filesystem;
+using testsupport::CommandResult;
 using testsupport::SmtpServer;
 
 namespace {
-
-std::string Slurp(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream out;
-    out << in.rdbuf();
-    return out.str();
-}
-
-struct Result {
-    int exit = -1;
-    std::string out;
-    std::string err;
-};
 
 // What a reader of the message sees, through GMime.
 struct Parsed {
@@ -78,52 +67,22 @@ std::string MessageIdOf(const std::string& content) {
 class DeliveryTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        char pattern[] = "/tmp/reminders-delivery-XXXXXX";
-        m_dir = ::mkdtemp(pattern);
-        m_file = m_dir + "/company.db";
+        m_run = std::make_unique<testsupport::CommandRunner>(REMINDERS_BIN);
+        m_dir = m_run->Dir();
         fs::create_directories(m_dir + "/store");
         m_server = std::make_unique<SmtpServer>(m_dir + "/store");
     }
     void TearDown() override {
         m_server.reset();
-        fs::remove_all(m_dir);
+        m_run.reset();
     }
 
-    std::string Command(const std::string& args, const std::string& env) const {
-        return env + " " + std::string(REMINDERS_BIN) + " --file '" + m_file + "' --today 2026-03-10 " + args;
-    }
-
-    Result Run(const std::string& args, const std::string& env = "") const {
-        static int serial = 0;
-        const std::string errFile = m_dir + "/stderr" + std::to_string(++serial) + ".txt";
-        Result r;
-        FILE* pipe = ::popen((Command(args, env) + " 2>'" + errFile + "' </dev/null").c_str(), "r");
-        if (!pipe) return r;
-        char buffer[4096];
-        std::size_t n;
-        while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) r.out.append(buffer, n);
-        const int status = ::pclose(pipe);
-        r.exit = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-        r.err = Slurp(errFile);
-        return r;
+    CommandResult Run(const std::string& args, const std::string& env = "") const {
+        return m_run->Run(args, "2026-03-10", env);
     }
 
     // `reminders` in the background, for killing or racing.
-    pid_t Spawn(const std::string& args) const {
-        const pid_t pid = ::fork();
-        if (pid == 0) {
-            const std::string cmd = "exec " + Command(args, "") + " >/dev/null 2>&1 </dev/null";
-            ::execl("/bin/sh", "sh", "-c", cmd.c_str(), static_cast<char*>(nullptr));
-            ::_exit(127);
-        }
-        return pid;
-    }
-
-    static int Wait(pid_t pid) {
-        int status = 0;
-        ::waitpid(pid, &status, 0);
-        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    }
+    testsupport::Background Spawn(const std::string& args) const { return {m_run->Line(args), m_dir}; }
 
     void SetUpMail(const std::string& starttls = "off") const {
         ASSERT_EQ(Run("prefs set smtp-url " + m_server->Url()).exit, 0);
@@ -148,7 +107,7 @@ protected:
 
     // Message state by file name, from `outbox --json`.
     std::map<std::string, boost::property_tree::ptree> States() const {
-        const Result r = Run("--json outbox");
+        const CommandResult r = Run("--json outbox");
         EXPECT_EQ(r.exit, 0) << r.err;
         std::istringstream in(r.out);
         boost::property_tree::ptree tree;
@@ -167,8 +126,8 @@ protected:
         return ids;
     }
 
+    std::unique_ptr<testsupport::CommandRunner> m_run;
     std::string m_dir;
-    std::string m_file;
     std::unique_ptr<SmtpServer> m_server;
 };
 
@@ -183,12 +142,12 @@ TEST_F(DeliveryTest, SendingDeliversTheBatchOverOneConnectionExactlyAsWritten) {
         SetUpMail();
         ASSERT_EQ(Run("prefs set reminders on").exit, 0);
         ASSERT_EQ(Run("prefs set prompt on").exit, 0);
-        const Result sent = Run(sending);
+        const CommandResult sent = Run(sending);
         ASSERT_EQ(sent.exit, 0) << sent.out << sent.err;
 
         std::map<std::string, std::string> written; // by Message-ID
         for (const auto& e : fs::directory_iterator(m_dir + "/outbox")) {
-            const std::string content = Slurp(e.path());
+            const std::string content = testsupport::ReadFileText(e.path());
             written[MessageIdOf(content)] = content;
         }
         const auto received = m_server->Received();
@@ -242,7 +201,7 @@ TEST_F(DeliveryTest, ServerRepliesDecideWhatIsRetried) {
         ASSERT_EQ(Run(std::string("prefs set smtp-retry-limit ") + c.retryLimit).exit, 0);
         m_server->Control(c.control);
 
-        const Result first = Run("deliver");
+        const CommandResult first = Run("deliver");
         EXPECT_EQ(first.exit, 1);
         EXPECT_NE(first.err.find("1 message not delivered"), std::string::npos) << first.err;
         auto states = States();
@@ -272,14 +231,14 @@ TEST_F(DeliveryTest, ServerKilledMidBatchLosesNothing) {
     Queue(12);
     SetUpMail();
     m_server->Control(R"({"delay": 0.1})");
-    const pid_t deliver = Spawn("deliver");
+    const testsupport::Background deliver = Spawn("deliver");
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
     while (m_server->Received().size() < 4 && std::chrono::steady_clock::now() < deadline) {
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
     m_server->Kill();
     const std::size_t receivedBeforeKill = m_server->Received().size();
-    EXPECT_EQ(Wait(deliver), 1);
+    EXPECT_EQ(deliver.Wait().exit, 1);
 
     const auto arrived = ReceivedById();
     int delivered = 0;
@@ -298,7 +257,7 @@ TEST_F(DeliveryTest, ServerKilledMidBatchLosesNothing) {
     m_server->Control("{}");
     m_server->Start();
     ASSERT_EQ(Run("prefs set smtp-url " + m_server->Url()).exit, 0);
-    const Result again = Run("deliver --retry-now");
+    const CommandResult again = Run("deliver --retry-now");
     EXPECT_EQ(again.exit, 0) << again.out << again.err;
     const auto all = ReceivedById();
     EXPECT_EQ(all.size(), 12u);
@@ -313,12 +272,12 @@ TEST_F(DeliveryTest, DeliverKilledAtRandomInstantsReceivesEachAtLeastOnceRecords
     std::mt19937 random(20260310);
     int kills = 0;
     for (int round = 0; round < 25; ++round) {
-        const pid_t pid = Spawn("deliver");
+        const testsupport::Background deliver = Spawn("deliver");
         std::this_thread::sleep_for(std::chrono::milliseconds(std::uniform_int_distribution<int>(0, 120)(random)));
-        if (::kill(pid, SIGKILL) == 0) ++kills;
-        Wait(pid);
+        if (::kill(deliver.Pid(), SIGKILL) == 0) ++kills;
+        deliver.Wait();
     }
-    const Result last = Run("deliver --retry-now");
+    const CommandResult last = Run("deliver --retry-now");
     ASSERT_EQ(last.exit, 0) << last.out << last.err;
 
     const auto states = States();
@@ -340,10 +299,9 @@ TEST_F(DeliveryTest, TwoDeliversAtOnceNeverSendAMessageTwice) {
     Queue(10);
     SetUpMail();
     m_server->Control(R"({"delay": 0.03})");
-    const pid_t a = Spawn("deliver");
-    const pid_t b = Spawn("deliver");
-    EXPECT_EQ(Wait(a), 0);
-    EXPECT_EQ(Wait(b), 0);
+    const testsupport::Background a = Spawn("deliver"), b = Spawn("deliver");
+    EXPECT_EQ(a.Wait().exit, 0);
+    EXPECT_EQ(b.Wait().exit, 0);
     const auto arrived = ReceivedById();
     EXPECT_EQ(arrived.size(), 10u);
     for (const auto& [id, n] : arrived) EXPECT_EQ(n, 1) << id;
@@ -360,29 +318,12 @@ TEST_F(DeliveryTest, UnworkableSettingsAreRefusedAndKeepTheQueue) {
         bool delivers;     // a refused setting leaves the earlier ones working
     };
     const std::string kFile = "PASSWORD_FILE";
+    const std::vector<std::string> login{"smtp-user alice", "smtp-password-file " + kFile};
     const Case cases[] = {
-        {"STARTTLS required of a server without it",
-         {"smtp-starttls required"},
-         0,
-         0,
-         "",
-         "does not offer STARTTLS",
-         false},
-        {"password file others may read",
-         {"smtp-user alice", "smtp-password-file " + kFile},
-         1,
-         0,
-         "",
-         "chmod 600",
-         false},
-        {"password file opened up after it was set",
-         {"smtp-user alice", "smtp-password-file " + kFile},
-         0,
-         0604,
-         "",
-         "chmod 600",
-         false},
-        {"private password file", {"smtp-user alice", "smtp-password-file " + kFile}, 0, 0, "", "", true},
+        {"STARTTLS required of a server without it", {"smtp-starttls required"}, 0, 0, "", "does not offer STARTTLS", false},
+        {"password file others may read", login, 1, 0, "", "chmod 600", false},
+        {"password file opened up after it was set", login, 0, 0604, "", "chmod 600", false},
+        {"private password file", login, 0, 0, "", "", true},
         {"login inside the URL", {"smtp-url smtp://alice:pw@127.0.0.1:25"}, 1, 0, "", "must not carry a login", true},
         {"user without a password", {"smtp-user alice"}, 0, 0, "", "no password", false},
         {"login refused", {"smtp-user alice"}, 0, 0, "REMINDERS_SMTP_PASSWORD=wrong", "refused the login", false},
@@ -397,7 +338,7 @@ TEST_F(DeliveryTest, UnworkableSettingsAreRefusedAndKeepTheQueue) {
         const std::string file = m_dir + "/password";
         std::ofstream(file) << "right\n";
         ::chmod(file.c_str(), std::string(c.name).find("others may read") != std::string::npos ? 0640 : 0600);
-        Result set;
+        CommandResult set;
         for (std::size_t i = 0; i < c.settings.size(); ++i) {
             std::string setting = c.settings[i];
             if (setting.find(kFile) != std::string::npos) setting.replace(setting.find(kFile), kFile.size(), file);
@@ -405,7 +346,7 @@ TEST_F(DeliveryTest, UnworkableSettingsAreRefusedAndKeepTheQueue) {
             EXPECT_EQ(set.exit, i + 1 == c.settings.size() ? c.lastExit : 0) << setting << ": " << set.err;
         }
         if (c.modeAfter) ::chmod(file.c_str(), c.modeAfter);
-        const Result deliver = Run("deliver", c.env);
+        const CommandResult deliver = Run("deliver", c.env);
         EXPECT_EQ(deliver.exit, c.delivers ? 0 : 1) << deliver.err;
         const std::string errors = set.err + deliver.err;
         EXPECT_NE(errors.find(c.error), std::string::npos) << errors;
@@ -423,38 +364,22 @@ TEST_F(DeliveryTest, PasswordAppearsInNoOutputAndNoFile) {
     m_server->Control(R"({"password": ")" + password + R"("})");
     ASSERT_EQ(Run("prefs set smtp-user alice").exit, 0);
     std::string seen;
-    const Result ok = Run("deliver", "REMINDERS_SMTP_PASSWORD=" + password);
+    const CommandResult ok = Run("deliver", "REMINDERS_SMTP_PASSWORD=" + password);
     EXPECT_EQ(ok.exit, 0) << ok.err;
     EXPECT_EQ(m_server->Received().size(), 2u) << "the password was used";
     // A refused login is reported without it too.
     m_server->Control(R"({"password": "other"})");
     std::ofstream(m_dir + "/outbox/late.eml") << "From: billing@company.test\r\nTo: x@example.test\r\n\r\nhi\r\n";
-    const Result refused = Run("deliver", "REMINDERS_SMTP_PASSWORD=" + password);
+    const CommandResult refused = Run("deliver", "REMINDERS_SMTP_PASSWORD=" + password);
     EXPECT_EQ(refused.exit, 1);
     seen += ok.out + ok.err + refused.out + refused.err;
     for (const char* args : {"prefs show", "--json prefs show", "outbox", "--json outbox", "log", "stats"}) {
-        const Result r = Run(args, "REMINDERS_SMTP_PASSWORD=" + password);
+        const CommandResult r = Run(args, "REMINDERS_SMTP_PASSWORD=" + password);
         seen += r.out + r.err;
     }
     for (const auto& e : fs::recursive_directory_iterator(m_dir)) {
-        if (e.is_regular_file() && e.path().parent_path() != m_dir + "/store") seen += Slurp(e.path());
+        if (e.is_regular_file() && e.path().parent_path() != m_dir + "/store") seen += testsupport::ReadFileText(e.path());
     }
     EXPECT_EQ(seen.find(password), std::string::npos);
     EXPECT_NE(seen.find("refused the login"), std::string::npos);
-}
-
-// Not a check but a figure: messages a second to the local server over one
-// connection.
-TEST_F(DeliveryTest, DeliveryRateOverOneConnection) {
-    const int kMessages = 300;
-    Queue(kMessages);
-    SetUpMail();
-    const auto start = std::chrono::steady_clock::now();
-    const Result r = Run("deliver");
-    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    ASSERT_EQ(r.exit, 0) << r.err;
-    ASSERT_EQ(m_server->Received().size(), static_cast<std::size_t>(kMessages));
-    EXPECT_EQ(m_server->Connections(), 1);
-    std::printf("[ bench ] %d messages over one connection in %.2f s: %.0f messages/s\n", kMessages, seconds,
-                kMessages / seconds);
 }

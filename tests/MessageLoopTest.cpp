@@ -1,5 +1,3 @@
-#include <cstdlib>
-
 #include "Host/MessageLoop.h"
 #include "HostFixture.h"
 #include "Messaging/AppMsg.h"
@@ -96,23 +94,4 @@ TEST_F(MessageLoopTest, CommandsAndOneTimeMessages) {
     ReopenFile();
     EXPECT_EQ(OneTimeMessage(GetMXWinInstance(), 2641, 0, 0, 0), 0);  // once per company file
     EXPECT_EQ(shown, std::vector<int>{2641});
-}
-
-TEST_F(MessageLoopTest, PromptModuleLoadsByItsHostName) {
-    EXPECT_EQ(Host::ModuleFileName("FeaturesBridge.DLL"), "libFeaturesBridge.so");
-    Host::SetModuleFolder(REMINDERS_MODULE_DIR);
-    HMODULE module = LoadLibraryA("FeaturesBridge.DLL");
-    ASSERT_NE(module, nullptr);
-    auto launch = reinterpret_cast<int (*)()>(GetProcAddress(module, "LaunchTxnReminderPrompt"));
-    ASSERT_NE(launch, nullptr);
-    EXPECT_EQ(GetProcAddress(module, "NoSuchExport"), nullptr);
-    ::setenv("REMINDERS_PROMPT_ANSWER", "send", 1);
-    EXPECT_EQ(launch(), 2);  // tests run without a terminal on standard input
-    ::setenv("REMINDERS_PROMPT_ANSWER", "review", 1);
-    EXPECT_EQ(launch(), 1);
-    ::unsetenv("REMINDERS_PROMPT_ANSWER");
-    EXPECT_EQ(launch(), 0);
-    EXPECT_EQ(FreeLibrary(module), 1);
-    Host::SetModuleFolder("/nonexistent");
-    EXPECT_EQ(LoadLibraryA("FeaturesBridge.DLL"), nullptr);
 }

@@ -132,32 +132,16 @@ TEST(MessageTest, HostileNamesSubjectsAndBodiesGiveOneRecipientAndNoDefects) {
 
 TEST(MessageTest, OnlyOnePlausibleMailboxIsAnAddress) {
     const std::vector<std::pair<std::string, bool>> cases = {
-        {"ap@acme.test", true},
-        {"first.last+tag@mail.acme-supplies.test", true},
-        {"o'brien@acme.test", true},
-        {"a@b@c", false},
-        {"@", false},
-        {"foo", false},
-        {"@acme.test", false},
-        {"ap@", false},
-        {"ap@acme", false},
-        {"ap@acme.test\r\nBcc: x@evil.test", false},
-        {"ap@acme.test\n", false},
-        {"ap @acme.test", false},
-        {"Bob <ap@acme.test>", false},
-        {"ap@acme.test, x@evil.test", false},
-        {"\"quoted\"@acme.test", false},
-        {"ap..x@acme.test", false},
-        {".ap@acme.test", false},
-        {"ap@-acme.test", false},
-        {"ap@acme..test", false},
-        {"ap@acme.test.", false},
-        {"é@acme.test", false},
-        {std::string(64, 'a') + "@acme.test", true},
-        {std::string(65, 'a') + "@acme.test", false},
+        {"ap@acme.test", true}, {"first.last+tag@mail.acme-supplies.test", true}, {"o'brien@acme.test", true},
+        {"a@b@c", false}, {"@", false}, {"foo", false}, {"@acme.test", false}, {"ap@", false}, {"ap@acme", false},
+        {"ap@acme.test\r\nBcc: x@evil.test", false}, {"ap@acme.test\n", false}, {"ap @acme.test", false},
+        {"Bob <ap@acme.test>", false}, {"ap@acme.test, x@evil.test", false}, {"\"quoted\"@acme.test", false},
+        {"ap..x@acme.test", false}, {".ap@acme.test", false}, {"ap@-acme.test", false}, {"ap@acme..test", false},
+        {"ap@acme.test.", false}, {"é@acme.test", false},
+        // Lengths: 64 in the local part, 63 in a label, 254 in all.
+        {std::string(64, 'a') + "@acme.test", true}, {std::string(65, 'a') + "@acme.test", false},
         {"a@" + std::string(63, 'b') + "." + std::string(63, 'c') + "." + std::string(63, 'd') + ".test", true},
-        {"a@" + std::string(1000, 'b') + ".test", false},
-        {std::string(1010, 'a'), false},
+        {"a@" + std::string(1000, 'b') + ".test", false}, {std::string(1010, 'a'), false},
     };
     for (const auto& [address, plausible] : cases) {
         std::string why;

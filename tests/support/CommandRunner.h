@@ -4,6 +4,7 @@
 // as a person would, with optional environment settings, and reads back the
 // company file directly for what the command left behind.
 
+#include <signal.h>
 #include <sqlite3.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -17,9 +18,76 @@
 namespace testsupport {
 
 struct CommandResult {
+    bool killed = false;  // ended by SIGKILL (a crash point, or the test's own kill)
     int exit = -1;
     std::string out;
     std::string err;
+};
+
+inline std::string ReadFileText(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+// Rows of one query on a company file, "a|b\n" per row; writes are allowed so
+// that a test can damage the file as a careless hand would.
+inline std::string Sql(const std::string& file, const std::string& sql) {
+    sqlite3* db = nullptr;
+    std::string result;
+    if (sqlite3_open_v2(file.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr) == SQLITE_OK) {
+        sqlite3_stmt* st = nullptr;
+        if (sqlite3_prepare_v2(db, sql.c_str(), -1, &st, nullptr) == SQLITE_OK) {
+            while (sqlite3_step(st) == SQLITE_ROW) {
+                for (int c = 0; c < sqlite3_column_count(st); ++c) {
+                    const unsigned char* t = sqlite3_column_text(st, c);
+                    result += std::string(t ? reinterpret_cast<const char*>(t) : "NULL") +
+                              (c + 1 < sqlite3_column_count(st) ? "|" : "");
+                }
+                result += "\n";
+            }
+        } else {
+            result = std::string("error: ") + sqlite3_errmsg(db);
+        }
+        sqlite3_finalize(st);
+    }
+    sqlite3_close(db);
+    return result;
+}
+
+// A command started in the background, for racing or killing it: `line` is
+// shell text (as CommandRunner::Line gives); its output lands in files in `dir`.
+class Background {
+public:
+    Background(const std::string& line, const std::string& dir)
+        : m_out(dir + "/out." + std::to_string(++Serial())), m_err(dir + "/err." + std::to_string(Serial())) {
+        const std::string cmd = "exec " + line + " >'" + m_out + "' 2>'" + m_err + "' </dev/null";
+        m_pid = ::fork();
+        if (m_pid == 0) {
+            ::execl("/bin/sh", "sh", "-c", cmd.c_str(), static_cast<char*>(nullptr));
+            ::_exit(127);
+        }
+    }
+    pid_t Pid() const { return m_pid; }
+    CommandResult Wait() const {
+        CommandResult r;
+        int status = 0;
+        ::waitpid(m_pid, &status, 0);
+        r.killed = WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL;
+        r.exit = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        r.out = ReadFileText(m_out);
+        r.err = ReadFileText(m_err);
+        return r;
+    }
+
+private:
+    static int& Serial() {
+        static int serial = 0;
+        return serial;
+    }
+    std::string m_out, m_err;
+    pid_t m_pid = -1;
 };
 
 class CommandRunner {
@@ -35,16 +103,23 @@ public:
 
     const std::string& Dir() const { return m_dir; }
     const std::string& File() const { return m_file; }
+    // Later commands work on another company file (in this folder or not).
+    void UseFile(std::string file) { m_file = std::move(file); }
 
-    // `env VARS reminders --file <file> --today <today> args`; `args` and
-    // `env` are shell text. An empty `today` leaves the option out.
-    CommandResult Run(const std::string& args, const std::string& today = "2026-03-10",
-                      const std::string& env = "", bool withFile = true) const {
-        const std::string errFile = m_dir + "/stderr.txt";
+    // `env VARS reminders --file <file> --today <today> args` as shell text;
+    // `args` and `env` are shell text. An empty `today` leaves the option out.
+    std::string Line(const std::string& args, const std::string& today = "2026-03-10", const std::string& env = "",
+                     bool withFile = true) const {
         std::string cmd = (env.empty() ? std::string() : "env " + env + " ") + m_binary;
         if (withFile) cmd += " --file '" + m_file + "'";
         if (!today.empty()) cmd += " --today " + today;
-        cmd += " " + args + " 2>'" + errFile + "' </dev/null";
+        return cmd + " " + args;
+    }
+
+    CommandResult Run(const std::string& args, const std::string& today = "2026-03-10",
+                      const std::string& env = "", bool withFile = true) const {
+        const std::string errFile = m_dir + "/stderr.txt";
+        const std::string cmd = Line(args, today, env, withFile) + " 2>'" + errFile + "' </dev/null";
         CommandResult r;
         FILE* pipe = ::popen(cmd.c_str(), "r");
         if (!pipe) return r;
@@ -53,10 +128,7 @@ public:
         while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) r.out.append(buffer, n);
         const int status = ::pclose(pipe);
         r.exit = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-        std::ifstream err(errFile, std::ios::binary);
-        std::ostringstream text;
-        text << err.rdbuf();
-        r.err = text.str();
+        r.err = ReadFileText(errFile);
         return r;
     }
 
@@ -64,29 +136,17 @@ public:
         std::ofstream(m_dir + "/" + name, std::ios::binary) << text;
     }
 
-    // Rows of one query on the company file, "a|b\n" per row; writes are
-    // allowed so that a test can damage the file as a careless hand would.
-    std::string Sql(const std::string& sql) const {
-        sqlite3* db = nullptr;
-        std::string result;
-        if (sqlite3_open_v2(m_file.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr) == SQLITE_OK) {
-            sqlite3_stmt* st = nullptr;
-            if (sqlite3_prepare_v2(db, sql.c_str(), -1, &st, nullptr) == SQLITE_OK) {
-                while (sqlite3_step(st) == SQLITE_ROW) {
-                    for (int c = 0; c < sqlite3_column_count(st); ++c) {
-                        const unsigned char* t = sqlite3_column_text(st, c);
-                        result += std::string(t ? reinterpret_cast<const char*>(t) : "NULL") +
-                                  (c + 1 < sqlite3_column_count(st) ? "|" : "");
-                    }
-                    result += "\n";
-                }
-            } else {
-                result = std::string("error: ") + sqlite3_errmsg(db);
-            }
-            sqlite3_finalize(st);
+    std::string Sql(const std::string& sql) const { return testsupport::Sql(m_file, sql); }
+
+    // Messages in the outbox beside the company file whose names start with `prefix`.
+    std::size_t OutboxFiles(const std::string& prefix = "") const {
+        std::size_t n = 0;
+        if (!std::filesystem::exists(m_dir + "/outbox")) return 0;
+        for (const auto& e : std::filesystem::directory_iterator(m_dir + "/outbox")) {
+            const std::string name = e.path().filename().string();
+            n += e.path().extension() == ".eml" && name.rfind(prefix, 0) == 0 ? 1 : 0;
         }
-        sqlite3_close(db);
-        return result;
+        return n;
     }
 
 private:
