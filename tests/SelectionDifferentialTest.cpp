@@ -191,6 +191,10 @@ public:
         }
         return true;
     }
+    // The storage-wide default: containers, never flat rows.
+    bool LoadSelectionCandidates(InvoiceCandidateList& rows, Candidates& txns) override {
+        return TxnReminderDBHelper::LoadSelectionCandidates(rows, txns);
+    }
 
 private:
     bool m_ownJudgement;
