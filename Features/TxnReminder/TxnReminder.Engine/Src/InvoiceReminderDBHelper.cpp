@@ -32,15 +32,11 @@ constexpr int kDefaultPurgeIntervalDays = 90;
 
 // Open invoices: neither paid nor no-post, cleared type other than 2.
 constexpr int kInvoiceTable = 102;
-constexpr long kColumnTransactionId = 0x6606FA;
-constexpr long kColumnDueDate = 0x6601B5;
-constexpr long kColumnCustomerId = 0x660161;
-constexpr long kColumnIsPaid = 0x660321;
-constexpr long kColumnIsNoPost = 0x66031A;
-constexpr long kColumnClearedType = 0x660100;
-constexpr int kOperatorAnd = 2;
-constexpr int kOperatorEqual = 6;
-constexpr int kOperatorNotEqual = 7;
+enum InvoiceColumn : long {
+    kColumnTransactionId = 0x6606FA, kColumnDueDate = 0x6601B5, kColumnCustomerId = 0x660161,
+    kColumnIsPaid = 0x660321, kColumnIsNoPost = 0x66031A, kColumnClearedType = 0x660100,
+};
+enum QueryOperator : int { kOperatorAnd = 2, kOperatorEqual = 6, kOperatorNotEqual = 7 };
 constexpr long kClearedTypeExcluded = 2;
 
 // The configured interval as a number of days, read as the standard
