@@ -32,15 +32,11 @@ constexpr int kDefaultPurgeIntervalDays = 90;
 
 // Open invoices: neither paid nor no-post, cleared type other than 2.
 constexpr int kInvoiceTable = 102;
-constexpr long kColumnTransactionId = 0x6606FA;
-constexpr long kColumnDueDate = 0x6601B5;
-constexpr long kColumnCustomerId = 0x660161;
-constexpr long kColumnIsPaid = 0x660321;
-constexpr long kColumnIsNoPost = 0x66031A;
-constexpr long kColumnClearedType = 0x660100;
-constexpr int kOperatorAnd = 2;
-constexpr int kOperatorEqual = 6;
-constexpr int kOperatorNotEqual = 7;
+enum InvoiceColumn : long {
+    kColumnTransactionId = 0x6606FA, kColumnDueDate = 0x6601B5, kColumnCustomerId = 0x660161,
+    kColumnIsPaid = 0x660321, kColumnIsNoPost = 0x66031A, kColumnClearedType = 0x660100,
+};
+enum QueryOperator : int { kOperatorAnd = 2, kOperatorEqual = 6, kOperatorNotEqual = 7 };
 constexpr long kClearedTypeExcluded = 2;
 
 // The configured interval as a number of days, read as the standard
@@ -71,105 +67,125 @@ InvoiceReminderDBHelper::InvoiceReminderDBHelper() = default;
 // The base destructor releases the transaction.
 InvoiceReminderDBHelper::~InvoiceReminderDBHelper() = default;
 
+struct InvoiceReminderDBHelper::OpenInvoices {
+    std::vector<InvoiceCandidateList::Row>& rows;
+    std::vector<DMReminderExecutionHistory::DBReminderExecutionHistory> history;
+
+    // The row of a transaction, or -1.
+    std::ptrdiff_t RowOf(unsigned long transactionId) const {
+        using Row = InvoiceCandidateList::Row;
+        const auto at = std::lower_bound(rows.begin(), rows.end(), transactionId,
+                                         [](const Row& r, unsigned long id) { return r.transactionId < id; });
+        return at == rows.end() || at->transactionId != transactionId ? -1 : at - rows.begin();
+    }
+};
+
+bool InvoiceReminderDBHelper::ReadOpenInvoices(OpenInvoices& read) {
+    DQEWrapper query(true);
+    query.SetTrans(kInvoiceTable);
+    query.SetSelect(kColumnTransactionId);
+    query.SetSelect(kColumnDueDate);
+    query.SetSelect(kColumnCustomerId);
+    DQE::Statement* notPaid = query.SetStatement(kColumnIsPaid, kOperatorEqual, 0L);
+    DQE::Statement* posted = query.SetStatement(kColumnIsNoPost, kOperatorEqual, 0L);
+    DQE::Statement* notCleared = query.SetStatement(kColumnClearedType, kOperatorNotEqual, kClearedTypeExcluded);
+    DQE::Statement* open = query.SetStatement(notPaid, kOperatorAnd, posted);
+    query.SetStatement(open, kOperatorAnd, notCleared);
+    if (!query.DoQuery()) {
+        TXNR_FAILURE("TxnReminder::FetchTxnDetailsFromDB DQE query execution failed in fetchInvoiceListFromDB");
+        return false;
+    }
+
+    // Rows first, as plain values: a million open invoices must not pass
+    // through a node-per-invoice map on their way to the containers. The
+    // query's ids are 32-bit.
+    using Row = InvoiceCandidateList::Row;
+    std::vector<Row>& rows = read.rows;
+    rows.clear();
+    for (bool row = query.First(); row; row = query.Next()) {
+        rows.push_back(Row{static_cast<std::uint32_t>(query.GetUnsignedLong(0)),
+                           static_cast<int>(query.GetUnsignedLong(2)), query.GetDateType(1), 0});
+    }
+    // A row that could not be read ends the walk like the last row does;
+    // a list cut short must not pass for the whole list.
+    if (!query.GetLastError().empty()) {
+        TXNR_FAILURE("TxnReminder::FetchTxnDetailsFromDB DQE query execution failed in fetchInvoiceListFromDB");
+        return false;
+    }
+    // Ascending transaction id; a transaction met again is replaced by its
+    // later row (the stable sort keeps the query's order within one id).
+    // The query usually gives them in that order already; checking is a
+    // fraction of sorting.
+    const auto byId = [](const Row& a, const Row& b) { return a.transactionId < b.transactionId; };
+    if (!std::is_sorted(rows.begin(), rows.end(), byId)) std::stable_sort(rows.begin(), rows.end(), byId);
+    std::size_t kept = 0;
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        if (kept > 0 && rows[kept - 1].transactionId == rows[i].transactionId) rows[kept - 1] = rows[i];
+        else rows[kept++] = rows[i];
+    }
+    rows.resize(kept);
+
+    if (DMReminderExecutionHistory::IDBReminderExecutionHistory::BatchLoadByTxnView(FormViewType_Invoice,
+                                                                                    read.history, nullptr)
+            .Failed()) {
+        TXNR_FAILURE("TxnReminder::FetchTxnDetailsFromDB query execution failed for fetching "
+                     "ReminderExecutionHistory");
+        return false;
+    }
+    return true;
+}
+
+bool InvoiceReminderDBHelper::LoadSelectionCandidates(
+    InvoiceCandidateList& list, std::vector<std::unique_ptr<TxnReminderTransactionContainer>>&) {
+    try {
+        OpenInvoices read{list.Rows(), {}};
+        if (!ReadOpenInvoices(read)) return false;
+        std::vector<std::pair<std::uint32_t, std::uint32_t>> carriedOut;
+        for (const auto& entry : read.history) {
+            const TxnReminderExecutionDetails detail(entry.TransactionId, FormViewType_Invoice,
+                                                     static_cast<std::uint32_t>(entry.RuleId),
+                                                     static_cast<TxnReminderExecutionStatus>(entry.Status));
+            if (!detail.IsCarriedOut()) continue;
+            const std::ptrdiff_t at = read.RowOf(entry.TransactionId);
+            if (at >= 0)
+                carriedOut.emplace_back(static_cast<std::uint32_t>(at), static_cast<std::uint32_t>(detail.GetRuleId()));
+        }
+        read.history.clear();
+        read.history.shrink_to_fit();
+        read.rows.shrink_to_fit();
+        list.SetCarriedOut(carriedOut);
+        list.MarkFilled();
+        return true;
+    } catch (const std::exception& e) {
+        TXNR_FAILURE("TxnReminder::FetchTxnDetailsFromDB exception occurred, trace=%s", e.what());
+        return false;
+    }
+}
+
 bool InvoiceReminderDBHelper::GetTxnDetailsFromDB(std::vector<std::unique_ptr<TxnReminderTransactionContainer>>& txns) {
     try {
-        DQEWrapper query(true);
-        query.SetTrans(kInvoiceTable);
-        query.SetSelect(kColumnTransactionId);
-        query.SetSelect(kColumnDueDate);
-        query.SetSelect(kColumnCustomerId);
-        DQE::Statement* notPaid = query.SetStatement(kColumnIsPaid, kOperatorEqual, 0L);
-        DQE::Statement* posted = query.SetStatement(kColumnIsNoPost, kOperatorEqual, 0L);
-        DQE::Statement* notCleared = query.SetStatement(kColumnClearedType, kOperatorNotEqual, kClearedTypeExcluded);
-        DQE::Statement* open = query.SetStatement(notPaid, kOperatorAnd, posted);
-        query.SetStatement(open, kOperatorAnd, notCleared);
-        if (!query.DoQuery()) {
-            TXNR_FAILURE("TxnReminder::FetchTxnDetailsFromDB DQE query execution failed in fetchInvoiceListFromDB");
-            return false;
-        }
-
-        // Rows first, as plain values: a million open invoices must not pass
-        // through a node-per-invoice map on their way to the containers. The
-        // query's ids are 32-bit.
-        using Row = InvoiceCandidateList::Row;
-        InvoiceCandidateList* const flat = m_candidateList;
-        std::vector<Row> ownRows;
-        std::vector<Row>& rows = flat ? flat->Rows() : ownRows;
-        rows.clear();
-        for (bool row = query.First(); row; row = query.Next()) {
-            rows.push_back(Row{static_cast<std::uint32_t>(query.GetUnsignedLong(0)),
-                               static_cast<int>(query.GetUnsignedLong(2)), query.GetDateType(1), 0});
-        }
-        // A row that could not be read ends the walk like the last row does;
-        // a list cut short must not pass for the whole list.
-        if (!query.GetLastError().empty()) {
-            TXNR_FAILURE("TxnReminder::FetchTxnDetailsFromDB DQE query execution failed in fetchInvoiceListFromDB");
-            return false;
-        }
-        // Ascending transaction id; a transaction met again is replaced by
-        // its later row (the stable sort keeps the query's order within one id).
-        // The query usually gives them in that order already; checking is a
-        // fraction of sorting.
-        const auto byId = [](const Row& a, const Row& b) { return a.transactionId < b.transactionId; };
-        if (!std::is_sorted(rows.begin(), rows.end(), byId)) std::stable_sort(rows.begin(), rows.end(), byId);
-        std::size_t kept = 0;
-        for (std::size_t i = 0; i < rows.size(); ++i) {
-            if (kept > 0 && rows[kept - 1].transactionId == rows[i].transactionId) rows[kept - 1] = rows[i];
-            else rows[kept++] = rows[i];
-        }
-        rows.resize(kept);
-
-        std::vector<DMReminderExecutionHistory::DBReminderExecutionHistory> history;
-        if (DMReminderExecutionHistory::IDBReminderExecutionHistory::BatchLoadByTxnView(FormViewType_Invoice, history,
-                                                                                        nullptr)
-                .Failed()) {
-            TXNR_FAILURE("TxnReminder::FetchTxnDetailsFromDB query execution failed for fetching "
-                         "ReminderExecutionHistory");
-            return false;
-        }
-        const auto rowOf = [&rows](unsigned long transactionId) -> std::ptrdiff_t {
-            const auto at = std::lower_bound(rows.begin(), rows.end(), transactionId,
-                                             [](const Row& r, unsigned long id) { return r.transactionId < id; });
-            return at == rows.end() || at->transactionId != transactionId ? -1 : at - rows.begin();
-        };
-
-        if (flat) {
-            std::vector<std::pair<std::uint32_t, std::uint32_t>> carriedOut;
-            for (const auto& entry : history) {
-                const TxnReminderExecutionDetails detail(entry.TransactionId, FormViewType_Invoice,
-                                                         static_cast<std::uint32_t>(entry.RuleId),
-                                                         static_cast<TxnReminderExecutionStatus>(entry.Status));
-                if (!detail.IsCarriedOut()) continue;
-                const std::ptrdiff_t at = rowOf(entry.TransactionId);
-                if (at >= 0)
-                    carriedOut.emplace_back(static_cast<std::uint32_t>(at), static_cast<std::uint32_t>(detail.GetRuleId()));
-            }
-            history.clear();
-            history.shrink_to_fit();
-            rows.shrink_to_fit();
-            flat->SetCarriedOut(carriedOut);
-            flat->MarkFilled();
-            return true;
-        }
+        std::vector<InvoiceCandidateList::Row> rows;
+        OpenInvoices read{rows, {}};
+        if (!ReadOpenInvoices(read)) return false;
 
         // Built aside and handed over at the end, so that a failure leaves the
         // caller's vector as it was.
         std::vector<std::unique_ptr<TxnReminderTransactionContainer>> built;
         built.reserve(rows.size());
-        for (const Row& row : rows) {
+        for (const InvoiceCandidateList::Row& row : rows) {
             built.push_back(std::make_unique<InvoiceTransactionContainer>(row.transactionId, FormViewType_Invoice,
                                                                           row.targetId, row.dueDate));
         }
         // Each container's history keeps the store's order.
-        for (const auto& entry : history) {
-            const std::ptrdiff_t at = rowOf(entry.TransactionId);
+        for (const auto& entry : read.history) {
+            const std::ptrdiff_t at = read.RowOf(entry.TransactionId);
             if (at < 0) continue;
             built[static_cast<std::size_t>(at)]->AddExecutionDetail(TxnReminderExecutionDetails(
                 entry.TransactionId, FormViewType_Invoice, static_cast<std::uint32_t>(entry.RuleId),
                 static_cast<TxnReminderExecutionStatus>(entry.Status)));
         }
-        history.clear();
-        history.shrink_to_fit();
+        read.history.clear();
+        read.history.shrink_to_fit();
         rows.clear();
         rows.shrink_to_fit();
 

@@ -22,12 +22,14 @@ public:
     // read once per process, 90 when unset or not a number.
     int GetIntervalForPurgingLogicFromDCE();
 
-    // While set, GetTxnDetailsFromDB delivers the open invoices into `list`
-    // as flat rows instead of appending containers: the same reads, failures
-    // and lines, for a caller that needs no container per invoice. Null
-    // restores the ordinary behaviour.
-    void SetCandidateList(InvoiceCandidateList* list) { m_candidateList = list; }
+    // The open invoices as flat rows, into `rows`: the reads, failures and
+    // lines of GetTxnDetailsFromDB without a container per invoice.
+    bool LoadSelectionCandidates(InvoiceCandidateList& rows,
+                                 std::vector<std::unique_ptr<TxnReminderTransactionContainer>>& txns) override;  // 33
 
 private:
-    InvoiceCandidateList* m_candidateList = nullptr;
+    // The open invoices (ascending distinct transaction id) and the invoice
+    // history, as GetTxnDetailsFromDB reads them; false after logging.
+    struct OpenInvoices;
+    bool ReadOpenInvoices(OpenInvoices& read);
 };

@@ -2,8 +2,10 @@
 
 #include <algorithm>
 #include <cstddef>
+#include <cstdint>
 #include <vector>
 
+#include "InvoiceDueRuleFinder.h"
 #include "Records/Names.h"
 #include "TxnReminderRule.h"
 #include "TxnReminderTargetGroup.h"
@@ -107,30 +109,22 @@ bool InvoiceTransactionContainer::IsExecutable(TxnReminderStatusCode&, std::vect
                                                TxnSendableReminderContainer& reminder) {
     // Through the accessor: a container may keep its history elsewhere.
     const std::vector<TxnReminderExecutionDetails> history = GetExecutionDetailsList();
-    const auto carriedOut = [&history](unsigned long ruleId) {
-        return std::any_of(history.begin(), history.end(), [ruleId](const TxnReminderExecutionDetails& detail) {
-            return detail.IsCarriedOut() && detail.GetRuleId() == ruleId;
-        });
-    };
+    std::vector<std::uint32_t> carriedOut;
+    for (const TxnReminderExecutionDetails& detail : history) {
+        if (detail.IsCarriedOut()) carriedOut.push_back(static_cast<std::uint32_t>(detail.GetRuleId()));
+    }
+    std::vector<InvoiceDueRuleFinder::Schedule> schedules;
+    schedules.reserve(rules.size());
+    for (const TxnReminderRule& rule : rules) schedules.push_back(InvoiceDueRuleFinder::ScheduleOf(rule));
 
     const DateType32 today = DateAndTimeToDate(GetMXSystemTime());
-    const DateType32 dueDate = GetDueDate();
-    // The rules are in the order they fall due: the first one met from the
-    // end whose day has come is the latest due. A rule already carried out
-    // at or after that point means the invoice waits for the next rule.
-    for (auto rule = rules.rbegin(); rule != rules.rend(); ++rule) {
-        if (carriedOut(rule->GetRuleId())) return false;
-        const TxnReminderRuleCriteria& criteria = rule->GetRuleCriteria();
-        const DateType32 triggerDate = criteria.GetSchedule() == TxnReminderRuleCriteria::kScheduleBefore
-                                           ? DateSub(dueDate, criteria.GetDays())
-                                           : DateAdd(dueDate, criteria.GetDays());
-        if (triggerDate <= today) {
-            reminder.SetTxnType(FormViewType_Invoice);
-            reminder.SetTransactionId(GetTransactionId());
-            reminder.SetRuleId(rule->GetRuleId());
-            reminder.SetTemplateId(rule->GetRuleTemplate().GetTemplateId());
-            return true;
-        }
-    }
-    return false;
+    const std::size_t latest = InvoiceDueRuleFinder::LatestDue(schedules, GetDueDate(), today);
+    const std::size_t due = InvoiceDueRuleFinder::DueRule(schedules, latest, carriedOut.data(),
+                                                          carriedOut.data() + carriedOut.size());
+    if (due == InvoiceDueRuleFinder::npos) return false;
+    reminder.SetTxnType(FormViewType_Invoice);
+    reminder.SetTransactionId(GetTransactionId());
+    reminder.SetRuleId(schedules[due].ruleId);
+    reminder.SetTemplateId(schedules[due].templateId);
+    return true;
 }

@@ -519,7 +519,19 @@ bool TxnReminderDBHelper::HasOwnTargetGroup(long groupId) {
     return loaded.Succeeded() && loaded.GetStatusCode() != Util::Status::kRecordNotFound;
 }
 
+bool TxnReminderDBHelper::GetDLPTargetGroupAsListed(long groupId, TxnReminderTargetGroup& group) {
+    // The ordinary read, lines and all, with the members kept as listed for
+    // this one call; this storage's own read, whatever a derived one does.
+    struct AsListed {
+        bool& flag;
+        explicit AsListed(bool& f) : flag(f) { flag = true; }
+        ~AsListed() { flag = false; }
+    } asListed(m_membersAsListed);
+    return TxnReminderDBHelper::GetDLPTargetGroup(groupId, group, true);
+}
+
 bool TxnReminderDBHelper::GetDLPTargetGroup(long& groupId, TxnReminderTargetGroup& group, bool withUsers) {
+    const bool asListed = m_membersAsListed;
     TXNR_MILESTONE("TxnReminder::Entering TxnReminderDBHelper %s", TXNR_FUNCTION_NAME);
     Group* found = nullptr;
     // The group's rules (one per member) are not read as rule records: the
@@ -530,7 +542,7 @@ bool TxnReminderDBHelper::GetDLPTargetGroup(long& groupId, TxnReminderTargetGrou
     std::unordered_set<int> members;
     std::vector<int> listed;
     const auto readMembers = [&]() {
-        return m_membersAsListed ? Group::GetTargetRecNumList(permissionGroup->GetId(), listed)
+        return asListed ? Group::GetTargetRecNumList(permissionGroup->GetId(), listed)
                                  : Group::GetTargetRecNumsOfTheGroup(permissionGroup->GetId(), members);
     };
     if (loaded.Failed() || !permissionGroup || (withUsers && readMembers().Failed())) {
@@ -553,7 +565,7 @@ bool TxnReminderDBHelper::GetDLPTargetGroup(long& groupId, TxnReminderTargetGrou
     group.SetTargetGroupDescription(Util::TString(description));
     group.SetTargetGroupType(static_cast<short>(permissionGroup->GetGroupEntityType()));
     if (withUsers) {
-        if (m_membersAsListed) {
+        if (asListed) {
             std::vector<int> ids = group.GetTargetUserIds();
             if (ids.empty()) {
                 ids = std::move(listed);
@@ -1101,6 +1113,11 @@ bool TxnReminderDBHelper::GetCustomersStatusForGivenRule(unsigned long, std::vec
 }
 
 bool TxnReminderDBHelper::SaveStmtRule(StatementReminderRule&) { return false; }
+
+bool TxnReminderDBHelper::LoadSelectionCandidates(InvoiceCandidateList&,
+                                                  std::vector<std::unique_ptr<TxnReminderTransactionContainer>>& txns) {
+    return GetTxnDetailsFromDB(txns);
+}
 
 bool TxnReminderDBHelper::InCIndex() {
     DBMgr::IDBFileMgr* fileMgr = DBMgr::DBManager::GetActiveFileMgr();

@@ -21,6 +21,7 @@ class TxnReminderRule;
 class TxnReminderRuleTemplate;
 class TxnReminderTargetGroup;
 class TxnReminderTransactionContainer;
+class InvoiceCandidateList;
 class StatementReminderRule;
 
 // Storage of one transaction view's reminder records. The helper holds one
@@ -78,17 +79,25 @@ public:
     virtual bool SaveStmtRule(StatementReminderRule& rule);                                                  // 30
     virtual bool GetCustomerListFromGroup(long groupId, std::vector<int>& customerIds);                      // 31
     virtual bool InCIndex();                                                                                 // 32
+    // The open invoices of one selection. Storage that can list them as flat
+    // rows delivers them into `rows` (which then says Filled) and leaves
+    // `txns` alone; this default hands over containers through
+    // GetTxnDetailsFromDB, judged through their own operations. A storage
+    // type that overrides GetTxnDetailsFromDB or GetDLPTargetGroup below one
+    // that lists rows must override this as well to be asked.
+    virtual bool LoadSelectionCandidates(InvoiceCandidateList& rows,
+                                         std::vector<std::unique_ptr<TxnReminderTransactionContainer>>& txns);  // 33
 
     bool HandleAdditionOfTargetUsers(std::vector<int> customerIds, long groupId);
     bool HandleDeletionOfTargetUsers(std::vector<DBReminderTargetUser>& existing, std::vector<int> customerIds,
                                      long groupId);
     bool MigrateOldTargetGroupAndUserTableToNewDLPTables();
 
-    // While set, GetDLPTargetGroup gives a group's members as its rules list
+    // GetDLPTargetGroup with the members, given as the group's rules list
     // them (rule order, a member named twice twice) instead of through a set:
     // the same read, failures and lines, for a caller that only asks who is
     // a member.
-    void SetMembersAsListed(bool asListed) { m_membersAsListed = asListed; }
+    bool GetDLPTargetGroupAsListed(long groupId, TxnReminderTargetGroup& group);
 
     // Whether the feature's own tables hold a target group of this id. Asks
     // quietly: a caller that falls back to the permission groups has nothing
@@ -160,6 +169,7 @@ protected:
 private:
     DBMgr::DMTransaction* m_dbTrans = nullptr;
     int m_setSaveDepth = 0;
+    // Set only for the span of GetDLPTargetGroupAsListed.
     bool m_membersAsListed = false;
 };
 

@@ -5,7 +5,6 @@
 #include <cstdint>
 #include <exception>
 #include <string>
-#include <typeinfo>
 
 #include "Config/HostServices.h"
 #include "InvoiceCandidateList.h"
@@ -260,12 +259,15 @@ bool TxnReminderEngine::GetTargetGroup(long targetGroupId, TxnReminderTargetGrou
     }
 }
 
-bool TxnReminderEngine::GetDLPTargetGroup(long targetGroupId, TxnReminderTargetGroup& targetGroup) {
+bool TxnReminderEngine::GetDLPTargetGroup(long targetGroupId, TxnReminderTargetGroup& targetGroup,
+                                          bool membersAsListed) {
     TXNR_TRACE("TxnReminder::Entering %s", TXNR_FUNCTION_NAME);
     try {
         if (!m_dbHelper && !Initialize()) return false;
         long groupId = targetGroupId;
-        if (!m_dbHelper->GetDLPTargetGroup(groupId, targetGroup, true)) return false;
+        if (!(membersAsListed ? m_dbHelper->GetDLPTargetGroupAsListed(groupId, targetGroup)
+                              : m_dbHelper->GetDLPTargetGroup(groupId, targetGroup, true)))
+            return false;
         TXNR_TRACE("TxnReminder::Exiting %s", TXNR_FUNCTION_NAME);
         return true;
     } catch (...) {
@@ -318,6 +320,123 @@ bool TxnReminderEngine::SaveReminderExecutionHistory(unsigned long txnId, unsign
 // ---------------------------------------------------------------------------
 // Invoice reminder selection.
 
+// What one invoice selection has found so far.
+struct TxnReminderEngine::InvoiceSelection {
+    TxnReminderStatusCode& status;
+    std::vector<TxnSendableReminderContainer>& reminders;
+    bool& duplicateFound;
+    bool fastMode;
+    // Set when fast mode has found its one reminder.
+    bool ended = false;
+
+    // Hands out the reminder of candidate `i` unless its transaction went
+    // out before in this selection (a duplicate, remembered instead).
+    void Take(InvoiceTargetIndex& targets, std::size_t i, const TxnSendableReminderContainer& reminder,
+              TxnReminderStatusCode invoiceStatus) {
+        if (!targets.MarkSelected(i, static_cast<std::uint32_t>(reminder.GetTransactionId()))) {
+            duplicateFound = true;
+            return;
+        }
+        reminders.push_back(reminder);
+        if (status == TxnReminderStatus_Success) status = invoiceStatus;
+        if (fastMode) {
+            TXNR_MILESTONE("TxnReminder: We're in fast mode now and an email is found!");
+            ended = true;
+        }
+    }
+};
+
+namespace {
+
+// One group's reminders over flat rows: the index lists the invoices the
+// group addresses, the finder the rule due for each.
+void SelectFromRows(const InvoiceCandidateList& rows, InvoiceTargetIndex& targets, InvoiceDueRuleFinder& dueRules,
+                    TxnReminderEngine::InvoiceSelection& out) {
+    for (std::size_t i = targets.NextAddressed(0); i != InvoiceTargetIndex::npos && !out.ended;
+         i = targets.NextAddressed(i + 1)) {
+        // Once a duplicate has been reported, an invoice already handed out
+        // has nothing more to tell.
+        if (out.duplicateFound && targets.KnownSelected(i)) continue;
+        const std::size_t rule = dueRules.Find(i);
+        if (rule == InvoiceDueRuleFinder::npos) continue;
+        TxnSendableReminderContainer reminder;
+        dueRules.Fill(rule, rows.At(i).transactionId, reminder);
+        out.Take(targets, i, reminder, targets.EmailFound(i) ? TxnReminderStatus_Success : TxnReminderStatus_NoEmail);
+    }
+}
+
+// One group's reminders over containers: plain invoice containers are
+// judged by the index, any other through its own operations.
+void SelectFromContainers(std::vector<std::unique_ptr<TxnReminderTransactionContainer>>& txns,
+                          InvoiceTargetIndex& targets, const TxnReminderTargetGroup& group,
+                          std::vector<TxnReminderRule>& groupRules, TxnReminderEngine::InvoiceSelection& out) {
+    for (std::size_t i = 0; i < txns.size() && !out.ended; ++i) {
+        TxnReminderTransactionContainer& txn = *txns[i];
+        TxnReminderStatusCode invoiceStatus = TxnReminderStatus_Success;
+        if (targets.Handles(i)) {
+            if (out.duplicateFound && targets.KnownSelected(i)) continue;
+            bool emailFound = false;
+            if (!targets.Addressed(i, emailFound)) continue;
+            txn.SetEmailIdPresent(emailFound);
+            if (!emailFound) invoiceStatus = TxnReminderStatus_NoEmail;
+        } else if (!txn.IsAcceptableTarget(invoiceStatus, group)) {
+            continue;
+        }
+        TxnSendableReminderContainer reminder;
+        if (!txn.IsExecutable(invoiceStatus, groupRules, reminder)) continue;
+        out.Take(targets, i, reminder, invoiceStatus);
+    }
+}
+
+} // namespace
+
+bool TxnReminderEngine::SelectInvoices(const std::vector<TxnReminderSet>& sets, const InvoiceCandidateList& rows,
+                                       std::vector<std::unique_ptr<TxnReminderTransactionContainer>>& txns,
+                                       InvoiceSelection& out) {
+    const bool flat = rows.Filled();
+    // The loaded sets outlive the loop, so the map keeps them by address.
+    std::map<long, std::vector<const TxnReminderSet*>> setsByGroup;
+    for (const TxnReminderSet& set : sets) {
+        if (set.GetReminderSetStatus() == TxnReminderSetStatus_Active)
+            setsByGroup[set.GetTargetGroupId()].push_back(&set);
+    }
+
+    // Which candidates each group addresses, from one read of the name list
+    // (made when the first group is judged, where a lookup per invoice would
+    // first be made); it also remembers the transactions already handed out,
+    // so that an invoice a later group also selects is reported, not repeated.
+    std::unique_ptr<InvoiceTargetIndex> targets =
+        flat ? std::make_unique<InvoiceTargetIndex>(rows) : std::make_unique<InvoiceTargetIndex>(txns);
+    std::unique_ptr<InvoiceDueRuleFinder> dueRules;
+    if (flat) dueRules = std::make_unique<InvoiceDueRuleFinder>(rows);
+    std::vector<TxnReminderRule> groupRules;
+    for (const auto& [groupId, groupSets] : setsByGroup) {
+        groupRules.clear();
+        for (const TxnReminderSet* set : groupSets) {
+            const std::vector<TxnReminderRule>& rules = set->GetReminderRules();
+            groupRules.insert(groupRules.end(), rules.begin(), rules.end());
+        }
+        if (groupRules.empty()) {
+            TXNR_MILESTONE("TxnReminder: Empty rule list present, hence skipping");
+            continue;
+        }
+        TxnReminderTargetGroup group;
+        // Flat rows are judged by the index alone, which needs only to know
+        // who is a member.
+        if (!GetDLPTargetGroup(groupId, group, flat)) return false;
+        std::sort(groupRules.begin(), groupRules.end());
+        targets->SelectGroup(group);
+        if (flat) {
+            dueRules->SelectRules(groupRules);
+            SelectFromRows(rows, *targets, *dueRules, out);
+        } else {
+            SelectFromContainers(txns, *targets, group, groupRules, out);
+        }
+        if (out.ended) return true;
+    }
+    return true;
+}
+
 bool TxnReminderEngine::PrepareReminderListToSend(TxnReminderStatusCode& status,
                                                   std::vector<TxnSendableReminderContainer>& reminders,
                                                   bool& duplicateFound, bool fastMode) {
@@ -332,122 +451,18 @@ bool TxnReminderEngine::PrepareReminderListToSend(TxnReminderStatusCode& status,
             status = TxnReminderStatus_LoadFailed;
             return false;
         }
-        // The plain invoice storage hands the open invoices over as flat rows;
-        // any other storage gives its containers, judged through their own
-        // operations where they are not plain invoice containers.
-        std::vector<std::unique_ptr<TxnReminderTransactionContainer>> txns;
+        // The storage hands the open invoices over as flat rows where it can,
+        // as containers otherwise.
         InvoiceCandidateList rows;
-        InvoiceReminderDBHelper* invoiceStorage = nullptr;
-        if (TxnReminderDBHelper* helper = m_dbHelper.Get(); helper && typeid(*helper) == typeid(InvoiceReminderDBHelper))
-            invoiceStorage = static_cast<InvoiceReminderDBHelper*>(helper);
-        // The storage's lean modes last for this selection only.
-        struct LeanModes {
-            InvoiceReminderDBHelper* storage;
-            ~LeanModes() {
-                if (!storage) return;
-                storage->SetCandidateList(nullptr);
-                storage->SetMembersAsListed(false);
-            }
-        } leanModes{invoiceStorage};
-        if (invoiceStorage) invoiceStorage->SetCandidateList(&rows);
-        if (!GetTxnDetailsFromDB(txns)) {
+        std::vector<std::unique_ptr<TxnReminderTransactionContainer>> txns;
+        if (!LoadSelectionCandidates(rows, txns)) {
             status = TxnReminderStatus_LoadFailed;
             return false;
         }
-        if (invoiceStorage) invoiceStorage->SetCandidateList(nullptr);
-        const bool flat = rows.Filled();
-        // Flat rows are judged by the index alone, which needs only to know
-        // who is a member.
-        if (flat) invoiceStorage->SetMembersAsListed(true);
-
-        if (flat ? rows.Size() > 0 : !txns.empty()) {
-            // The loaded sets outlive the loop, so the map keeps them by address.
-            std::map<long, std::vector<const TxnReminderSet*>> setsByGroup;
-            for (const TxnReminderSet& set : sets) {
-                if (set.GetReminderSetStatus() == TxnReminderSetStatus_Active)
-                    setsByGroup[set.GetTargetGroupId()].push_back(&set);
-            }
-
-            // Which candidates each group addresses, from one read of the name
-            // list (made when the first group is judged, where a lookup per
-            // invoice would first be made); it also remembers the transactions
-            // already handed out, so that an invoice a later group also selects
-            // is reported, not repeated.
-            std::unique_ptr<InvoiceTargetIndex> targetIndex =
-                flat ? std::make_unique<InvoiceTargetIndex>(rows) : std::make_unique<InvoiceTargetIndex>(txns);
-            InvoiceTargetIndex& targets = *targetIndex;
-            std::unique_ptr<InvoiceDueRuleFinder> dueRules;
-            if (flat) dueRules = std::make_unique<InvoiceDueRuleFinder>(rows);
-            std::vector<TxnReminderRule> groupRules;
-            for (const auto& [groupId, groupSets] : setsByGroup) {
-                groupRules.clear();
-                for (const TxnReminderSet* set : groupSets) {
-                    const std::vector<TxnReminderRule>& rules = set->GetReminderRules();
-                    groupRules.insert(groupRules.end(), rules.begin(), rules.end());
-                }
-                if (groupRules.empty()) {
-                    TXNR_MILESTONE("TxnReminder: Empty rule list present, hence skipping");
-                    continue;
-                }
-                TxnReminderTargetGroup group;
-                if (!GetDLPTargetGroup(groupId, group)) return false;
-                std::sort(groupRules.begin(), groupRules.end());
-                targets.SelectGroup(group);
-
-                if (flat) {
-                    dueRules->SelectRules(groupRules);
-                    for (std::size_t i = targets.NextAddressed(0); i != InvoiceTargetIndex::npos;
-                         i = targets.NextAddressed(i + 1)) {
-                        // Once a duplicate has been reported, an invoice already
-                        // handed out has nothing more to tell.
-                        if (duplicateFound && targets.KnownSelected(i)) continue;
-                        const bool emailFound = targets.EmailFound(i);
-                        const InvoiceCandidateList::Row& row = rows.At(i);
-                        const std::size_t rule = dueRules->Find(i);
-                        if (rule == InvoiceDueRuleFinder::npos) continue;
-                        if (!targets.MarkSelected(i, row.transactionId)) {
-                            duplicateFound = true;
-                            continue;
-                        }
-                        TxnSendableReminderContainer reminder;
-                        dueRules->Fill(rule, row.transactionId, reminder);
-                        reminders.push_back(reminder);
-                        if (status == TxnReminderStatus_Success)
-                            status = emailFound ? TxnReminderStatus_Success : TxnReminderStatus_NoEmail;
-                        if (fastMode) {
-                            TXNR_MILESTONE("TxnReminder: We're in fast mode now and an email is found!");
-                            return true;
-                        }
-                    }
-                    continue;
-                }
-
-                for (std::size_t i = 0; i < txns.size(); ++i) {
-                    TxnReminderTransactionContainer& txn = *txns[i];
-                    TxnReminderStatusCode invoiceStatus = TxnReminderStatus_Success;
-                    if (targets.Handles(i)) {
-                        if (duplicateFound && targets.KnownSelected(i)) continue;
-                        bool emailFound = false;
-                        if (!targets.Addressed(i, emailFound)) continue;
-                        txn.SetEmailIdPresent(emailFound);
-                        if (!emailFound) invoiceStatus = TxnReminderStatus_NoEmail;
-                    } else if (!txn.IsAcceptableTarget(invoiceStatus, group)) {
-                        continue;
-                    }
-                    TxnSendableReminderContainer reminder;
-                    if (!txn.IsExecutable(invoiceStatus, groupRules, reminder)) continue;
-                    if (!targets.MarkSelected(i, static_cast<std::uint32_t>(reminder.GetTransactionId()))) {
-                        duplicateFound = true;
-                        continue;
-                    }
-                    reminders.push_back(reminder);
-                    if (status == TxnReminderStatus_Success) status = invoiceStatus;
-                    if (fastMode) {
-                        TXNR_MILESTONE("TxnReminder: We're in fast mode now and an email is found!");
-                        return true;
-                    }
-                }
-            }
+        if (rows.Filled() ? rows.Size() > 0 : !txns.empty()) {
+            InvoiceSelection selection{status, reminders, duplicateFound, fastMode};
+            if (!SelectInvoices(sets, rows, txns, selection)) return false;
+            if (selection.ended) return true;
         }
 
         char file[] = TXNR_SOURCE_FILE;
@@ -490,12 +505,13 @@ bool TxnReminderEngine::IsAtLeastOneReminderRuleActive() {
     }
 }
 
-bool TxnReminderEngine::GetTxnDetailsFromDB(std::vector<std::unique_ptr<TxnReminderTransactionContainer>>& txns) {
-    TXNR_TRACE("TxnReminder::Entering %s", TXNR_FUNCTION_NAME);
+bool TxnReminderEngine::LoadSelectionCandidates(InvoiceCandidateList& rows,
+                                                std::vector<std::unique_ptr<TxnReminderTransactionContainer>>& txns) {
+    TXNR_TRACE("TxnReminder::Entering TxnReminderEngine::GetTxnDetailsFromDB");
     try {
         if (!m_dbHelper && !Initialize()) return false;
-        if (!m_dbHelper->GetTxnDetailsFromDB(txns)) return false;
-        TXNR_TRACE("TxnReminder::Exiting %s", TXNR_FUNCTION_NAME);
+        if (!m_dbHelper->LoadSelectionCandidates(rows, txns)) return false;
+        TXNR_TRACE("TxnReminder::Exiting TxnReminderEngine::GetTxnDetailsFromDB");
         return true;
     } catch (...) {
         TXNR_FAILURE("TxnReminder: Exception in TxnReminderEngine::GetTxnDetailsFromDB");

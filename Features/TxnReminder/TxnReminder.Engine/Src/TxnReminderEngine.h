@@ -12,6 +12,7 @@
 #include "Util/Status.h"
 
 class TxnReminderDBHelper;
+class InvoiceCandidateList;
 class TxnReminderSet;
 class TxnReminderRuleTemplate;
 class TxnReminderTargetGroup;
@@ -84,11 +85,23 @@ public:
 private:
     bool Initialize();
     bool GetTargetGroup(long targetGroupId, TxnReminderTargetGroup& targetGroup);
-    bool GetDLPTargetGroup(long targetGroupId, TxnReminderTargetGroup& targetGroup);
-    bool GetTxnDetailsFromDB(std::vector<std::unique_ptr<TxnReminderTransactionContainer>>& txns);
+    // With `membersAsListed`, the members as the group's rules list them
+    // (enough for a caller that only asks who is a member).
+    bool GetDLPTargetGroup(long targetGroupId, TxnReminderTargetGroup& targetGroup, bool membersAsListed = false);
+    bool LoadSelectionCandidates(InvoiceCandidateList& rows,
+                                 std::vector<std::unique_ptr<TxnReminderTransactionContainer>>& txns);
     bool CanShowReminderForStmt(TxnReminderStatusCode& status, std::vector<unsigned long> ruleSetIds,
                                 std::vector<StatementReminderRule> rules,
                                 std::map<unsigned long, TxnReminderTargetGroup> targetGroups);
+
+public:
+    // The invoice selection's progress, shared with its per-group passes.
+    struct InvoiceSelection;
+
+private:
+    bool SelectInvoices(const std::vector<TxnReminderSet>& sets, const InvoiceCandidateList& rows,
+                        std::vector<std::unique_ptr<TxnReminderTransactionContainer>>& txns,
+                        InvoiceSelection& out);
 
     // Lets the engine's own tests place and inspect a storage helper.
     friend class TxnReminderEngineTestAccess;
