@@ -34,6 +34,11 @@ std::string AppContext::Dir() const {
     return slash == std::string::npos ? std::string(".") : file.substr(0, slash == 0 ? 1 : slash);
 }
 
+std::string AppContext::BusyNote() const {
+    if (Host::HostContext::Get().BusyCount() == 0) return std::string();
+    return "company file '" + file + "' is busy (another program kept it locked past the wait); try again: ";
+}
+
 std::string Table::Render() const {
     std::vector<std::size_t> widths(m_headers.size(), 0);
     auto measure = [&](const std::vector<std::string>& row) {
@@ -140,10 +145,6 @@ boost::property_tree::ptree FromJson(const std::string& text, const std::string&
         throw AppError(source + ":" + std::to_string(e.line()) + ": not valid JSON: " + e.message());
     }
     return tree;
-}
-
-std::string JsonQuote(const std::string& text) {
-    return nlohmann::ordered_json(text).dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
 }
 
 nlohmann::ordered_json JsonEmail(const std::string& email) { return email.empty() ? nlohmann::ordered_json() : nlohmann::ordered_json(email); }

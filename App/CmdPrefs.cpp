@@ -1,5 +1,7 @@
 #include "CmdPrefs.h"
 
+#include <CLI/CLI.hpp>
+
 #include <algorithm>
 #include <deque>
 #include <fstream>
@@ -204,26 +206,29 @@ void RequireAllowed(Action action) {
 bool MaySendWithoutPreview() { return TxnReminderEngine::IsFeatureEnabled(TxnReminderKillSwitch_SendWithoutPreview); }
 
 void ShowLog(const AppContext& ctx, int tail) {
-    std::ifstream in(ctx.file + ".log");
-    if (!in) {
-        if (ctx.json) {
-            PrintJson({{"lines", nlohmann::ordered_json::array()}});
-        } else {
-            std::cout << "(no log yet: " << ctx.file << ".log)\n";
-        }
-        return;
-    }
+    // The log is moved aside as it grows ("<log>.1" the newest of the old
+    // ones), so the last lines may start in an older file.
+    const std::string current = ctx.file + ".log";
     std::deque<std::string> lines;
-    std::string line;
-    while (std::getline(in, line)) {
-        lines.push_back(line);
-        if (tail > 0 && static_cast<int>(lines.size()) > tail) lines.pop_front();
+    bool any = false;
+    for (int age = 0; age == 0 || (tail > 0 && static_cast<int>(lines.size()) < tail); ++age) {
+        std::ifstream in(age == 0 ? current : current + "." + std::to_string(age));
+        if (!in) break;
+        any = true;
+        std::deque<std::string> older;
+        for (std::string line; std::getline(in, line);) {
+            older.push_back(std::move(line));
+            if (tail > 0 && older.size() + lines.size() > static_cast<std::size_t>(tail)) older.pop_front();
+        }
+        lines.insert(lines.begin(), older.begin(), older.end());
     }
     if (ctx.json) {
         PrintJson({{"lines", std::vector<std::string>(lines.begin(), lines.end())}});
-        return;
+    } else if (!any) {
+        std::cout << "(no log yet: " << current << ")\n";
+    } else {
+        for (const auto& l : lines) std::cout << l << '\n';
     }
-    for (const auto& l : lines) std::cout << l << '\n';
 }
 
 void ShowStats(const AppContext& ctx) {
@@ -256,6 +261,41 @@ void ShowStats(const AppContext& ctx) {
     Table table({"event", "count", "last"});
     for (const auto& [event, e] : byEvent) table.Add({event, std::to_string(e.first), e.second});
     std::cout << table.Render();
+}
+
+namespace {
+struct PrefSetOptions {
+    std::string key, value;
+};
+} // namespace
+
+void RegisterPrefsCommands(CLI::App& cli, AppContext& ctx) {
+    auto* prefs = cli.add_subcommand("prefs", "reminder preferences");
+    prefs->require_subcommand(1);
+    prefs->add_subcommand("show", "show the preferences")->callback([&ctx] {
+        ctx.Open();
+        PrefsShow(ctx);
+    });
+    auto pref = std::make_shared<PrefSetOptions>();
+    auto* set = prefs->add_subcommand("set", "change a preference");
+    set->add_option("KEY", pref->key, "preference")->required();
+    set->add_option("VALUE", pref->value, "value")->required();
+    set->callback([&ctx, pref] {
+        ctx.Open();
+        PrefsSet(ctx, pref->key, pref->value);
+    });
+
+    auto tail = std::make_shared<int>(0);
+    auto* log = cli.add_subcommand("log", "the log");
+    log->add_option("--tail", *tail, "only the last N lines");
+    log->callback([&ctx, tail] {
+        ctx.Open();
+        ShowLog(ctx, *tail);
+    });
+    cli.add_subcommand("stats", "telemetry, summed up by event")->callback([&ctx] {
+        ctx.Open();
+        ShowStats(ctx);
+    });
 }
 
 } // namespace app

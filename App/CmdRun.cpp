@@ -1,5 +1,7 @@
 #include "CmdRun.h"
 
+#include <CLI/CLI.hpp>
+
 #include <dlfcn.h>
 #include <signal.h>
 #include <unistd.h>
@@ -275,6 +277,19 @@ int Run(const AppContext& ctx, const RunOptions& options) {
     }
     std::cout << options.simulateDays << " days: " << promptDays << " prompts, " << totalSent << " messages sent.\n";
     return 0;
+}
+
+void RegisterRunCommands(CLI::App& cli, AppContext& ctx) {
+    auto o = std::make_shared<RunOptions>();
+    auto* run = cli.add_subcommand("run", "the daily cycle: prompt at the prompt hour, send on request");
+    run->add_option("--simulate", o->simulateDays, "run over this many simulated days, at once");
+    run->add_option("--answer", o->answer, "answer every prompt: later, review or send")
+        ->check(CLI::IsMember({"later", "review", "send"}));
+    run->add_option("--outbox", o->outbox, "folder for the messages");
+    run->callback([&ctx, o] {
+        ctx.Open();
+        ctx.exitCode = Run(ctx, *o);
+    });
 }
 
 } // namespace app
