@@ -1,5 +1,6 @@
 #include "AppContext.h"
 
+#include <CLI/CLI.hpp>
 #include <boost/property_tree/json_parser.hpp>
 #include <algorithm>
 #include <cstdio>
@@ -37,6 +38,16 @@ std::string AppContext::Dir() const {
 std::string AppContext::BusyNote() const {
     if (Host::HostContext::Get().BusyCount() == 0) return std::string();
     return "company file '" + file + "' is busy (another program kept it locked past the wait); try again: ";
+}
+
+CLI::App* AddCommand(CLI::App& parent, AppContext& ctx, const std::string& name, const std::string& help,
+                     std::function<void()> run) {
+    CLI::App* sub = parent.add_subcommand(name, help);
+    sub->callback([&ctx, run = std::move(run)] {
+        ctx.Open();
+        run();
+    });
+    return sub;
 }
 
 std::string Table::Render() const {

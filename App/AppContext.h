@@ -1,12 +1,17 @@
 #pragma once
 
 #include <boost/property_tree/ptree.hpp>
+#include <functional>
 #include <nlohmann/json.hpp>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
 #include "Date/DateType32.h"
+
+namespace CLI {
+class App;
+}
 
 namespace app {
 
@@ -34,6 +39,11 @@ struct AppContext {
     // person knows to try again rather than look for damage; empty otherwise.
     std::string BusyNote() const;
 };
+
+// Adds a subcommand of `parent` whose callback opens the company file and
+// then runs `run`; returns it for its options.
+CLI::App* AddCommand(CLI::App& parent, AppContext& ctx, const std::string& name, const std::string& help,
+                     std::function<void()> run);
 
 // A simple aligned text table.
 class Table {

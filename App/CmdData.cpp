@@ -445,46 +445,27 @@ void RegisterDataCommands(CLI::App& cli, AppContext& ctx) {
     for (const Kind& kind : {Kind{"customers", "id,name,parent,email,type,terms,hidden", ImportCustomers},
                              Kind{"invoices", "number,customer,date,due_date,amount,paid", ImportInvoices}}) {
         auto path = std::make_shared<std::string>();
-        auto* sub = import->add_subcommand(kind.name, kind.columns);
-        sub->add_option("FILE", *path, "CSV file")->required();
-        sub->callback([&ctx, path, load = kind.load] {
-            ctx.Open();
-            load(ctx, *path);
-        });
+        AddCommand(*import, ctx, kind.name, kind.columns, [&ctx, path, load = kind.load] { load(ctx, *path); })
+            ->add_option("FILE", *path, "CSV file")
+            ->required();
     }
 
-    cli.add_subcommand("customers", "list customers and jobs")->callback([&ctx] {
-        ctx.Open();
-        ListCustomers(ctx);
-    });
+    AddCommand(cli, ctx, "customers", "list customers and jobs", [&ctx] { ListCustomers(ctx); });
     auto openOnly = std::make_shared<bool>(false);
-    auto* invoices = cli.add_subcommand("invoices", "list invoices");
-    invoices->add_flag("--open", *openOnly, "only unpaid invoices");
-    invoices->callback([&ctx, openOnly] {
-        ctx.Open();
-        ListInvoices(ctx, *openOnly);
-    });
+    AddCommand(cli, ctx, "invoices", "list invoices", [&ctx, openOnly] { ListInvoices(ctx, *openOnly); })
+        ->add_flag("--open", *openOnly, "only unpaid invoices");
 
     auto group = std::make_shared<GroupOptions>();
     auto* groups = cli.add_subcommand("groups", "customer groups that reminder sets address");
     groups->require_subcommand(1);
-    groups->add_subcommand("list", "list the groups")->callback([&ctx] {
-        ctx.Open();
-        GroupsList(ctx);
-    });
-    auto* create = groups->add_subcommand("create", "create a group");
+    AddCommand(*groups, ctx, "list", "list the groups", [&ctx] { GroupsList(ctx); });
+    auto* create = AddCommand(*groups, ctx, "create", "create a group",
+                              [&ctx, group] { GroupsCreate(ctx, group->name, group->customers); });
     create->add_option("NAME", group->name, "group name")->required();
     create->add_option("--customers", group->customers, "customer or job ids")->delimiter(',')->required();
-    create->callback([&ctx, group] {
-        ctx.Open();
-        GroupsCreate(ctx, group->name, group->customers);
-    });
-    auto* show = groups->add_subcommand("show", "show a group's members");
-    show->add_option("ID", group->id, "group id")->required();
-    show->callback([&ctx, group] {
-        ctx.Open();
-        GroupsShow(ctx, group->id);
-    });
+    AddCommand(*groups, ctx, "show", "show a group's members", [&ctx, group] { GroupsShow(ctx, group->id); })
+        ->add_option("ID", group->id, "group id")
+        ->required();
 }
 
 } // namespace app

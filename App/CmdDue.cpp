@@ -707,19 +707,11 @@ void Migrate(const AppContext& ctx) {
 
 void RegisterDueCommands(CLI::App& cli, AppContext& ctx) {
     auto fast = std::make_shared<bool>(false);
-    auto* due = cli.add_subcommand("due", "what is due today");
-    due->add_flag("--fast", *fast, "stop at the first due reminder (what the daily prompt asks)");
-    due->callback([&ctx, fast] {
-        ctx.Open();
-        ShowDue(ctx, *fast);
-    });
+    AddCommand(cli, ctx, "due", "what is due today", [&ctx, fast] { ShowDue(ctx, *fast); })
+        ->add_flag("--fast", *fast, "stop at the first due reminder (what the daily prompt asks)");
 
     auto o = std::make_shared<SendOptions>();
-    auto* send = cli.add_subcommand("send", "write the due reminders to the outbox and record them");
-    send->add_flag("--dry-run", o->dryRun, "show what would be sent; write and record nothing");
-    send->add_option("--outbox", o->outbox, "folder for the messages (default: outbox/ beside the file)");
-    send->callback([&ctx, o] {
-        ctx.Open();
+    auto* send = AddCommand(cli, ctx, "send", "write the due reminders to the outbox and record them", [&ctx, o] {
         RequireAllowed(o->dryRun ? Action::Send : Action::SendWithoutPreview);
         const SendSummary s = SendDue(ctx, *o);
         if (s.failed) {
@@ -730,20 +722,15 @@ void RegisterDueCommands(CLI::App& cli, AppContext& ctx) {
             ctx.exitCode = 1;
         }
     });
+    send->add_flag("--dry-run", o->dryRun, "show what would be sent; write and record nothing");
+    send->add_option("--outbox", o->outbox, "folder for the messages (default: outbox/ beside the file)");
 
-    cli.add_subcommand("history", "invoice reminders recorded as sent")->callback([&ctx] {
-        ctx.Open();
-        ShowHistory(ctx);
-    });
-    cli.add_subcommand("purge", "remove the history of invoices paid long ago")->callback([&ctx] {
-        ctx.Open();
+    AddCommand(cli, ctx, "history", "invoice reminders recorded as sent", [&ctx] { ShowHistory(ctx); });
+    AddCommand(cli, ctx, "purge", "remove the history of invoices paid long ago", [&ctx] {
         RequireAllowed(Action::Purge);
         Purge(ctx);
     });
-    cli.add_subcommand("migrate", "move old target groups into customer groups")->callback([&ctx] {
-        ctx.Open();
-        Migrate(ctx);
-    });
+    AddCommand(cli, ctx, "migrate", "move old target groups into customer groups", [&ctx] { Migrate(ctx); });
 }
 
 } // namespace app

@@ -272,30 +272,16 @@ struct PrefSetOptions {
 void RegisterPrefsCommands(CLI::App& cli, AppContext& ctx) {
     auto* prefs = cli.add_subcommand("prefs", "reminder preferences");
     prefs->require_subcommand(1);
-    prefs->add_subcommand("show", "show the preferences")->callback([&ctx] {
-        ctx.Open();
-        PrefsShow(ctx);
-    });
+    AddCommand(*prefs, ctx, "show", "show the preferences", [&ctx] { PrefsShow(ctx); });
     auto pref = std::make_shared<PrefSetOptions>();
-    auto* set = prefs->add_subcommand("set", "change a preference");
+    auto* set = AddCommand(*prefs, ctx, "set", "change a preference", [&ctx, pref] { PrefsSet(ctx, pref->key, pref->value); });
     set->add_option("KEY", pref->key, "preference")->required();
     set->add_option("VALUE", pref->value, "value")->required();
-    set->callback([&ctx, pref] {
-        ctx.Open();
-        PrefsSet(ctx, pref->key, pref->value);
-    });
 
     auto tail = std::make_shared<int>(0);
-    auto* log = cli.add_subcommand("log", "the log");
-    log->add_option("--tail", *tail, "only the last N lines");
-    log->callback([&ctx, tail] {
-        ctx.Open();
-        ShowLog(ctx, *tail);
-    });
-    cli.add_subcommand("stats", "telemetry, summed up by event")->callback([&ctx] {
-        ctx.Open();
-        ShowStats(ctx);
-    });
+    AddCommand(cli, ctx, "log", "the log", [&ctx, tail] { ShowLog(ctx, *tail); })
+        ->add_option("--tail", *tail, "only the last N lines");
+    AddCommand(cli, ctx, "stats", "telemetry, summed up by event", [&ctx] { ShowStats(ctx); });
 }
 
 } // namespace app

@@ -281,15 +281,12 @@ int Run(const AppContext& ctx, const RunOptions& options) {
 
 void RegisterRunCommands(CLI::App& cli, AppContext& ctx) {
     auto o = std::make_shared<RunOptions>();
-    auto* run = cli.add_subcommand("run", "the daily cycle: prompt at the prompt hour, send on request");
+    auto* run = AddCommand(cli, ctx, "run", "the daily cycle: prompt at the prompt hour, send on request",
+                           [&ctx, o] { ctx.exitCode = Run(ctx, *o); });
     run->add_option("--simulate", o->simulateDays, "run over this many simulated days, at once");
     run->add_option("--answer", o->answer, "answer every prompt: later, review or send")
         ->check(CLI::IsMember({"later", "review", "send"}));
     run->add_option("--outbox", o->outbox, "folder for the messages");
-    run->callback([&ctx, o] {
-        ctx.Open();
-        ctx.exitCode = Run(ctx, *o);
-    });
 }
 
 } // namespace app

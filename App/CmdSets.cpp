@@ -314,37 +314,21 @@ void RegisterSetsCommands(CLI::App& cli, AppContext& ctx) {
     auto o = std::make_shared<SetsOptions>();
     auto* sets = cli.add_subcommand("sets", "reminder sets (schedules)");
     sets->require_subcommand(1);
-    sets->add_subcommand("list", "list the reminder sets")->callback([&ctx] {
-        ctx.Open();
-        SetsList(ctx);
-    });
-    auto* exportSets = sets->add_subcommand("export", "write reminder sets as JSON");
-    exportSets->add_option("ID", o->id, "one set (default: all)");
-    exportSets->callback([&ctx, o] {
-        ctx.Open();
-        SetsExport(ctx, o->id);
-    });
-    auto* importSets = sets->add_subcommand("import", "add or change reminder sets from JSON");
-    importSets->add_option("FILE", o->file, "JSON file")->required();
-    importSets->callback([&ctx, o] {
-        ctx.Open();
-        SetsImport(ctx, o->file);
-    });
-    auto* deleteSet = sets->add_subcommand("delete", "delete a reminder set with its rules");
-    deleteSet->add_option("ID", o->id, "set id")->required();
-    deleteSet->callback([&ctx, o] {
-        ctx.Open();
-        SetsDelete(ctx, o->id);
-    });
+    AddCommand(*sets, ctx, "list", "list the reminder sets", [&ctx] { SetsList(ctx); });
+    AddCommand(*sets, ctx, "export", "write reminder sets as JSON", [&ctx, o] { SetsExport(ctx, o->id); })
+        ->add_option("ID", o->id, "one set (default: all)");
+    AddCommand(*sets, ctx, "import", "add or change reminder sets from JSON", [&ctx, o] { SetsImport(ctx, o->file); })
+        ->add_option("FILE", o->file, "JSON file")
+        ->required();
+    AddCommand(*sets, ctx, "delete", "delete a reminder set with its rules", [&ctx, o] { SetsDelete(ctx, o->id); })
+        ->add_option("ID", o->id, "set id")
+        ->required();
 
     auto* rules = cli.add_subcommand("rules", "reminder rules");
     rules->require_subcommand(1);
-    auto* deleteRules = rules->add_subcommand("delete", "delete rules");
-    deleteRules->add_option("ID", o->ruleIds, "rule ids")->required();
-    deleteRules->callback([&ctx, o] {
-        ctx.Open();
-        RulesDelete(ctx, o->ruleIds);
-    });
+    AddCommand(*rules, ctx, "delete", "delete rules", [&ctx, o] { RulesDelete(ctx, o->ruleIds); })
+        ->add_option("ID", o->ruleIds, "rule ids")
+        ->required();
 }
 
 } // namespace app

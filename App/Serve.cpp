@@ -1001,14 +1001,11 @@ int Serve(const AppContext& ctx, const ServeOptions& options) {
 
 void RegisterServeCommands(CLI::App& cli, AppContext& ctx) {
     auto o = std::make_shared<ServeOptions>();
-    auto* serve = cli.add_subcommand("serve", "a local web page for the reminders (127.0.0.1, with an access token)");
+    auto* serve = AddCommand(cli, ctx, "serve", "a local web page for the reminders (127.0.0.1, with an access token)",
+                             [&ctx, o] { ctx.exitCode = Serve(ctx, *o); });
     serve->add_option("--port", o->port, "port (default: any free one)")->check(CLI::Range(1, 65535));
     serve->add_flag("--open", o->open, "open the page in the browser");
     serve->add_option("--outbox", o->outbox, "folder for the messages");
-    serve->callback([&ctx, o] {
-        ctx.Open();
-        ctx.exitCode = Serve(ctx, *o);
-    });
 }
 
 } // namespace app
