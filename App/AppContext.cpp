@@ -1,5 +1,6 @@
 #include "AppContext.h"
 
+#include <CLI/CLI.hpp>
 #include <boost/property_tree/json_parser.hpp>
 #include <algorithm>
 #include <cstdio>
@@ -32,6 +33,21 @@ void AppContext::Open(bool create) const {
 std::string AppContext::Dir() const {
     const std::size_t slash = file.find_last_of('/');
     return slash == std::string::npos ? std::string(".") : file.substr(0, slash == 0 ? 1 : slash);
+}
+
+std::string AppContext::BusyNote() const {
+    if (Host::HostContext::Get().BusyCount() == 0) return std::string();
+    return "company file '" + file + "' is busy (another program kept it locked past the wait); try again: ";
+}
+
+CLI::App* AddCommand(CLI::App& parent, AppContext& ctx, const std::string& name, const std::string& help,
+                     std::function<void()> run) {
+    CLI::App* sub = parent.add_subcommand(name, help);
+    sub->callback([&ctx, run = std::move(run)] {
+        ctx.Open();
+        run();
+    });
+    return sub;
 }
 
 std::string Table::Render() const {
@@ -140,10 +156,6 @@ boost::property_tree::ptree FromJson(const std::string& text, const std::string&
         throw AppError(source + ":" + std::to_string(e.line()) + ": not valid JSON: " + e.message());
     }
     return tree;
-}
-
-std::string JsonQuote(const std::string& text) {
-    return nlohmann::ordered_json(text).dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
 }
 
 nlohmann::ordered_json JsonEmail(const std::string& email) { return email.empty() ? nlohmann::ordered_json() : nlohmann::ordered_json(email); }

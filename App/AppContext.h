@@ -1,12 +1,17 @@
 #pragma once
 
 #include <boost/property_tree/ptree.hpp>
+#include <functional>
 #include <nlohmann/json.hpp>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
 #include "Date/DateType32.h"
+
+namespace CLI {
+class App;
+}
 
 namespace app {
 
@@ -16,11 +21,13 @@ public:
     using std::runtime_error::runtime_error;
 };
 
-// What every command shares: the global options and the open company file.
+// What every command shares: the global options, the open company file and
+// the exit status a command's callback leaves for main to return.
 struct AppContext {
-    std::string file;
+    std::string file = "company.db";
     std::string today;  // YYYY-MM-DD or empty
     bool json = false;
+    int exitCode = 0;
 
     // Fixes the host clock to --today (at 08:00, before the usual prompt
     // hour) or leaves the system clock.
@@ -28,7 +35,15 @@ struct AppContext {
     // Opens the company file (creating it when asked); throws AppError.
     void Open(bool create = false) const;
     std::string Dir() const;
+    // Prefix for a failure that followed a "busy" answer from SQLite, so the
+    // person knows to try again rather than look for damage; empty otherwise.
+    std::string BusyNote() const;
 };
+
+// Adds a subcommand of `parent` whose callback opens the company file and
+// then runs `run`; returns it for its options.
+CLI::App* AddCommand(CLI::App& parent, AppContext& ctx, const std::string& name, const std::string& help,
+                     std::function<void()> run);
 
 // A simple aligned text table.
 class Table {
@@ -62,9 +77,6 @@ inline constexpr int kMaxJsonDepth = 64;
 // A tree from JSON text; throws AppError naming `source` and the line when
 // the text is not JSON or nests too deep.
 boost::property_tree::ptree FromJson(const std::string& text, const std::string& source);
-
-// A JSON string literal (quoted, escaped) for hand-built output.
-std::string JsonQuote(const std::string& text);
 
 // An e-mail address as JSON: null when there is none.
 nlohmann::ordered_json JsonEmail(const std::string& email);

@@ -1,5 +1,7 @@
 #include "CmdData.h"
 
+#include <CLI/CLI.hpp>
+
 #include <algorithm>
 #include <functional>
 #include <iostream>
@@ -11,6 +13,8 @@
 #include "CompanyFile.h"
 #include "Csv.h"
 #include "Host/HostContext.h"
+#include "Message.h"
+#include "Prefs/PrefsTag.h"
 #include "Sql.h"
 #include "DB/DBManager.h"
 #include "Records/Groups.h"
@@ -394,6 +398,74 @@ void GroupsShow(const AppContext& ctx, long id) {
         table.Add({std::to_string(m), a.name.empty() ? "(deleted)" : a.name, a.email.empty() ? "no e-mail" : a.email});
     }
     std::cout << table.Render();
+}
+
+namespace {
+struct InitOptions {
+    bool sample = false;
+    std::string name, email;
+};
+
+void Init(AppContext& ctx, const InitOptions& o) {
+    // Checked before the file exists, so a refused address leaves no file behind.
+    std::string why;
+    if (!o.email.empty() && !IsPlausibleMailbox(o.email, why)) {
+        throw AppError("init --email: not one e-mail address (" + why + "): '" + o.email + "'");
+    }
+    ctx.Open(true);
+    if (!o.name.empty()) DBPreferences::SetCompanyDBPreference("companyName", o.name);
+    if (!o.email.empty()) DBPreferences::SetCompanyDBPreference("companyEmail", o.email);
+    if (!ctx.json) std::cout << "created " << ctx.file << "\n";
+    if (o.sample) FillSample(ctx);
+    if (ctx.json) PrintJson({{"created", ctx.file}, {"sample", o.sample}});
+}
+
+struct GroupOptions {
+    std::string name;
+    std::vector<int> customers;
+    long id = 0;
+};
+} // namespace
+
+void RegisterDataCommands(CLI::App& cli, AppContext& ctx) {
+    auto initOptions = std::make_shared<InitOptions>();
+    auto* init = cli.add_subcommand("init", "create a company file");
+    init->add_flag("--sample", initOptions->sample, "fill it with a small sample company");
+    init->add_option("--name", initOptions->name, "the company's name, used in messages");
+    init->add_option("--email", initOptions->email, "the address reminders are sent from");
+    init->callback([&ctx, initOptions] { Init(ctx, *initOptions); });
+
+    auto* import = cli.add_subcommand("import", "load customers or invoices from a CSV file");
+    import->require_subcommand(1);
+    struct Kind {
+        const char* name;
+        const char* columns;
+        void (*load)(const AppContext&, const std::string&);
+    };
+    for (const Kind& kind : {Kind{"customers", "id,name,parent,email,type,terms,hidden", ImportCustomers},
+                             Kind{"invoices", "number,customer,date,due_date,amount,paid", ImportInvoices}}) {
+        auto path = std::make_shared<std::string>();
+        AddCommand(*import, ctx, kind.name, kind.columns, [&ctx, path, load = kind.load] { load(ctx, *path); })
+            ->add_option("FILE", *path, "CSV file")
+            ->required();
+    }
+
+    AddCommand(cli, ctx, "customers", "list customers and jobs", [&ctx] { ListCustomers(ctx); });
+    auto openOnly = std::make_shared<bool>(false);
+    AddCommand(cli, ctx, "invoices", "list invoices", [&ctx, openOnly] { ListInvoices(ctx, *openOnly); })
+        ->add_flag("--open", *openOnly, "only unpaid invoices");
+
+    auto group = std::make_shared<GroupOptions>();
+    auto* groups = cli.add_subcommand("groups", "customer groups that reminder sets address");
+    groups->require_subcommand(1);
+    AddCommand(*groups, ctx, "list", "list the groups", [&ctx] { GroupsList(ctx); });
+    auto* create = AddCommand(*groups, ctx, "create", "create a group",
+                              [&ctx, group] { GroupsCreate(ctx, group->name, group->customers); });
+    create->add_option("NAME", group->name, "group name")->required();
+    create->add_option("--customers", group->customers, "customer or job ids")->delimiter(',')->required();
+    AddCommand(*groups, ctx, "show", "show a group's members", [&ctx, group] { GroupsShow(ctx, group->id); })
+        ->add_option("ID", group->id, "group id")
+        ->required();
 }
 
 } // namespace app

@@ -5,7 +5,14 @@
 
 #include "AppContext.h"
 
+namespace CLI {
+class App;
+}
+
 namespace app {
+
+// `init`, `import customers|invoices`, `customers`, `invoices`, `groups list|create|show`.
+void RegisterDataCommands(CLI::App& cli, AppContext& ctx);
 
 // `init [--sample]`: the file is created by the caller; this fills the sample.
 void FillSample(const AppContext& ctx);

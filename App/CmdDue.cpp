@@ -1,5 +1,7 @@
 #include "CmdDue.h"
 
+#include <CLI/CLI.hpp>
+
 #include <unistd.h>
 
 #include <algorithm>
@@ -14,8 +16,10 @@
 #include <unordered_set>
 #include <utility>
 
+#include "CmdPrefs.h"
 #include "CmdSets.h"
 #include "Csv.h"
+#include "Delivery.h"
 #include "FileLock.h"
 #include "Host/HostContext.h"
 #include "Message.h"
@@ -654,17 +658,15 @@ std::vector<HistoryRow> LoadHistory() {
 void ShowHistory(const AppContext& ctx) {
     const std::vector<HistoryRow> rows = LoadHistory();
     if (ctx.json) {
-        boost::property_tree::ptree array;
+        Json array = Json::array();
         for (const auto& r : rows) {
-            boost::property_tree::ptree o;
-            o.put("transactionId", r.invoice);
-            o.put("ruleId", r.ruleId);
-            o.put("status", r.status);
-            array.push_back({"", o});
+            array.push_back({{"transactionId", r.invoice},
+                             {"ruleId", r.ruleId},
+                             {"status", r.status},
+                             {"statusText", r.statusText},
+                             {"customer", r.invoiceKnown ? Json(r.customer) : Json(nullptr)}});
         }
-        boost::property_tree::ptree root;
-        root.add_child("history", array);
-        std::cout << ToJson(root);
+        PrintJson({{"history", std::move(array)}});
         return;
     }
     if (rows.empty()) {
@@ -678,21 +680,57 @@ void ShowHistory(const AppContext& ctx) {
     std::cout << table.Render();
 }
 
-void Purge(const AppContext&) {
+void Purge(const AppContext& ctx) {
     std::vector<DMReminderExecutionHistory::DBReminderExecutionHistory> before, after;
     DMReminderExecutionHistory::IDBReminderExecutionHistory::BatchLoadByTxnView(4, before);
     TxnReminderEngine engine(FormViewType_Invoice);
     if (!engine.PurgeOldReminderExecutionHistory()) throw AppError("purge: the old history could not be purged");
     DMReminderExecutionHistory::IDBReminderExecutionHistory::BatchLoadByTxnView(4, after);
+    if (ctx.json) {
+        PrintJson({{"purged", before.size() - after.size()}, {"kept", after.size()}});
+        return;
+    }
     std::cout << "purged " << before.size() - after.size() << " history entries of invoices paid long ago ("
               << after.size() << " kept)\n";
 }
 
-void Migrate(const AppContext&) {
+void Migrate(const AppContext& ctx) {
     TxnReminderEngine engine(FormViewType_Invoice);
     const Util::Status s = engine.MigrateOldTargetGroupAndUserTableToNewDLPTables();
     if (!s.Succeeded()) throw AppError("migrate: the old target groups were not moved; nothing changed");
+    if (ctx.json) {
+        PrintJson({{"migrated", true}});
+        return;
+    }
     std::cout << "old target groups moved to customer groups\n";
+}
+
+void RegisterDueCommands(CLI::App& cli, AppContext& ctx) {
+    auto fast = std::make_shared<bool>(false);
+    AddCommand(cli, ctx, "due", "what is due today", [&ctx, fast] { ShowDue(ctx, *fast); })
+        ->add_flag("--fast", *fast, "stop at the first due reminder (what the daily prompt asks)");
+
+    auto o = std::make_shared<SendOptions>();
+    auto* send = AddCommand(cli, ctx, "send", "write the due reminders to the outbox and record them", [&ctx, o] {
+        RequireAllowed(o->dryRun ? Action::Send : Action::SendWithoutPreview);
+        const SendSummary s = SendDue(ctx, *o);
+        if (s.failed) {
+            const std::string busy = ctx.BusyNote();
+            if (!busy.empty()) std::cerr << "reminders: " << busy << s.failed << " not sent\n";
+            ctx.exitCode = 1;
+        } else if (!o->dryRun && DeliverIfConfigured(ctx, o->outbox, false)) {
+            ctx.exitCode = 1;
+        }
+    });
+    send->add_flag("--dry-run", o->dryRun, "show what would be sent; write and record nothing");
+    send->add_option("--outbox", o->outbox, "folder for the messages (default: outbox/ beside the file)");
+
+    AddCommand(cli, ctx, "history", "invoice reminders recorded as sent", [&ctx] { ShowHistory(ctx); });
+    AddCommand(cli, ctx, "purge", "remove the history of invoices paid long ago", [&ctx] {
+        RequireAllowed(Action::Purge);
+        Purge(ctx);
+    });
+    AddCommand(cli, ctx, "migrate", "move old target groups into customer groups", [&ctx] { Migrate(ctx); });
 }
 
 } // namespace app

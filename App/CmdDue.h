@@ -9,7 +9,14 @@
 #include "Outbox.h"
 #include "TxnSendableReminderContainer.h"
 
+namespace CLI {
+class App;
+}
+
 namespace app {
+
+// `due`, `send`, `history`, `purge`, `migrate`.
+void RegisterDueCommands(CLI::App& cli, AppContext& ctx);
 
 // One due reminder or statement with everything needed to show or send it.
 struct DueItem {

@@ -1,5 +1,7 @@
 #include "CmdPrefs.h"
 
+#include <CLI/CLI.hpp>
+
 #include <algorithm>
 #include <deque>
 #include <fstream>
@@ -204,26 +206,29 @@ void RequireAllowed(Action action) {
 bool MaySendWithoutPreview() { return TxnReminderEngine::IsFeatureEnabled(TxnReminderKillSwitch_SendWithoutPreview); }
 
 void ShowLog(const AppContext& ctx, int tail) {
-    std::ifstream in(ctx.file + ".log");
-    if (!in) {
-        if (ctx.json) {
-            PrintJson({{"lines", nlohmann::ordered_json::array()}});
-        } else {
-            std::cout << "(no log yet: " << ctx.file << ".log)\n";
-        }
-        return;
-    }
+    // The log is moved aside as it grows ("<log>.1" the newest of the old
+    // ones), so the last lines may start in an older file.
+    const std::string current = ctx.file + ".log";
     std::deque<std::string> lines;
-    std::string line;
-    while (std::getline(in, line)) {
-        lines.push_back(line);
-        if (tail > 0 && static_cast<int>(lines.size()) > tail) lines.pop_front();
+    bool any = false;
+    for (int age = 0; age == 0 || (tail > 0 && static_cast<int>(lines.size()) < tail); ++age) {
+        std::ifstream in(age == 0 ? current : current + "." + std::to_string(age));
+        if (!in) break;
+        any = true;
+        std::deque<std::string> older;
+        for (std::string line; std::getline(in, line);) {
+            older.push_back(std::move(line));
+            if (tail > 0 && older.size() + lines.size() > static_cast<std::size_t>(tail)) older.pop_front();
+        }
+        lines.insert(lines.begin(), older.begin(), older.end());
     }
     if (ctx.json) {
         PrintJson({{"lines", std::vector<std::string>(lines.begin(), lines.end())}});
-        return;
+    } else if (!any) {
+        std::cout << "(no log yet: " << current << ")\n";
+    } else {
+        for (const auto& l : lines) std::cout << l << '\n';
     }
-    for (const auto& l : lines) std::cout << l << '\n';
 }
 
 void ShowStats(const AppContext& ctx) {
@@ -256,6 +261,27 @@ void ShowStats(const AppContext& ctx) {
     Table table({"event", "count", "last"});
     for (const auto& [event, e] : byEvent) table.Add({event, std::to_string(e.first), e.second});
     std::cout << table.Render();
+}
+
+namespace {
+struct PrefSetOptions {
+    std::string key, value;
+};
+} // namespace
+
+void RegisterPrefsCommands(CLI::App& cli, AppContext& ctx) {
+    auto* prefs = cli.add_subcommand("prefs", "reminder preferences");
+    prefs->require_subcommand(1);
+    AddCommand(*prefs, ctx, "show", "show the preferences", [&ctx] { PrefsShow(ctx); });
+    auto pref = std::make_shared<PrefSetOptions>();
+    auto* set = AddCommand(*prefs, ctx, "set", "change a preference", [&ctx, pref] { PrefsSet(ctx, pref->key, pref->value); });
+    set->add_option("KEY", pref->key, "preference")->required();
+    set->add_option("VALUE", pref->value, "value")->required();
+
+    auto tail = std::make_shared<int>(0);
+    AddCommand(cli, ctx, "log", "the log", [&ctx, tail] { ShowLog(ctx, *tail); })
+        ->add_option("--tail", *tail, "only the last N lines");
+    AddCommand(cli, ctx, "stats", "telemetry, summed up by event", [&ctx] { ShowStats(ctx); });
 }
 
 } // namespace app

@@ -5,7 +5,14 @@
 
 #include "AppContext.h"
 
+namespace CLI {
+class App;
+}
+
 namespace app {
+
+// `prefs show|set`, `log`, `stats`.
+void RegisterPrefsCommands(CLI::App& cli, AppContext& ctx);
 
 // Where the company keeps who may send what ("1" allow, "0" deny; absent:
 // allowed). Set with `prefs set send-invoice-reminders|send-statements`.

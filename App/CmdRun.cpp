@@ -1,5 +1,7 @@
 #include "CmdRun.h"
 
+#include <CLI/CLI.hpp>
+
 #include <dlfcn.h>
 #include <signal.h>
 #include <unistd.h>
@@ -275,6 +277,16 @@ int Run(const AppContext& ctx, const RunOptions& options) {
     }
     std::cout << options.simulateDays << " days: " << promptDays << " prompts, " << totalSent << " messages sent.\n";
     return 0;
+}
+
+void RegisterRunCommands(CLI::App& cli, AppContext& ctx) {
+    auto o = std::make_shared<RunOptions>();
+    auto* run = AddCommand(cli, ctx, "run", "the daily cycle: prompt at the prompt hour, send on request",
+                           [&ctx, o] { ctx.exitCode = Run(ctx, *o); });
+    run->add_option("--simulate", o->simulateDays, "run over this many simulated days, at once");
+    run->add_option("--answer", o->answer, "answer every prompt: later, review or send")
+        ->check(CLI::IsMember({"later", "review", "send"}));
+    run->add_option("--outbox", o->outbox, "folder for the messages");
 }
 
 } // namespace app

@@ -4,7 +4,14 @@
 
 #include "AppContext.h"
 
+namespace CLI {
+class App;
+}
+
 namespace app {
+
+// `run`.
+void RegisterRunCommands(CLI::App& cli, AppContext& ctx);
 
 struct RunOptions {
     int simulateDays = 0;

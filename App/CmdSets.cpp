@@ -1,5 +1,7 @@
 #include "CmdSets.h"
 
+#include <CLI/CLI.hpp>
+
 #include <iostream>
 #include <memory>
 #include <set>
@@ -298,6 +300,35 @@ void RulesDelete(const AppContext& ctx, const std::vector<long>& ids) {
         return;
     }
     std::cout << "deleted " << ids.size() << (ids.size() == 1 ? " rule\n" : " rules\n");
+}
+
+namespace {
+struct SetsOptions {
+    long id = 0;
+    std::string file;
+    std::vector<long> ruleIds;
+};
+} // namespace
+
+void RegisterSetsCommands(CLI::App& cli, AppContext& ctx) {
+    auto o = std::make_shared<SetsOptions>();
+    auto* sets = cli.add_subcommand("sets", "reminder sets (schedules)");
+    sets->require_subcommand(1);
+    AddCommand(*sets, ctx, "list", "list the reminder sets", [&ctx] { SetsList(ctx); });
+    AddCommand(*sets, ctx, "export", "write reminder sets as JSON", [&ctx, o] { SetsExport(ctx, o->id); })
+        ->add_option("ID", o->id, "one set (default: all)");
+    AddCommand(*sets, ctx, "import", "add or change reminder sets from JSON", [&ctx, o] { SetsImport(ctx, o->file); })
+        ->add_option("FILE", o->file, "JSON file")
+        ->required();
+    AddCommand(*sets, ctx, "delete", "delete a reminder set with its rules", [&ctx, o] { SetsDelete(ctx, o->id); })
+        ->add_option("ID", o->id, "set id")
+        ->required();
+
+    auto* rules = cli.add_subcommand("rules", "reminder rules");
+    rules->require_subcommand(1);
+    AddCommand(*rules, ctx, "delete", "delete rules", [&ctx, o] { RulesDelete(ctx, o->ruleIds); })
+        ->add_option("ID", o->ruleIds, "rule ids")
+        ->required();
 }
 
 } // namespace app

@@ -7,7 +7,14 @@
 #include "AppContext.h"
 #include "TxnReminderSet.h"
 
+namespace CLI {
+class App;
+}
+
 namespace app {
+
+// `sets list|export|import|delete`, `rules delete`.
+void RegisterSetsCommands(CLI::App& cli, AppContext& ctx);
 
 // Every reminder set of both views, invoices first, as the engine lists them.
 // Throws AppError when the engine cannot list them.

@@ -466,19 +466,18 @@ void ShowOutbox(const AppContext& ctx, const std::string& outboxOption) {
         lines.push_back(l);
     }
     if (ctx.json) {
-        std::ostringstream out;
-        out << "[";
-        for (std::size_t i = 0; i < lines.size(); ++i) {
-            const Line& l = lines[i];
-            out << (i ? ",\n" : "\n") << "  {\"message\": " << JsonQuote(l.name)
-                << ", \"messageId\": " << JsonQuote(l.messageId) << ", \"to\": " << JsonQuote(l.to)
-                << ", \"state\": " << JsonQuote(l.state) << ", \"attempts\": " << l.attempts
-                << ", \"time\": " << JsonQuote(l.when)
-                << ", \"nextTry\": " << JsonQuote(l.nextTry ? LocalTime(l.nextTry) : std::string())
-                << ", \"reply\": " << JsonQuote(l.reply) << "}";
+        nlohmann::ordered_json array = nlohmann::ordered_json::array();
+        for (const Line& l : lines) {
+            array.push_back({{"message", l.name},
+                             {"messageId", l.messageId},
+                             {"to", l.to},
+                             {"state", l.state},
+                             {"attempts", l.attempts},
+                             {"time", l.when},
+                             {"nextTry", l.nextTry ? LocalTime(l.nextTry) : std::string()},
+                             {"reply", l.reply}});
         }
-        out << (lines.empty() ? "]\n" : "\n]\n");
-        std::cout << out.str();
+        PrintJson(array);
         return;
     }
     if (lines.empty()) {

@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <CLI/CLI.hpp>
 #include <httplib.h>
 
 #include <algorithm>
@@ -996,6 +997,15 @@ int Serve(const AppContext& ctx, const ServeOptions& options) {
     while (::waitpid(-1, nullptr, WNOHANG) > 0) {
     }
     return ok ? 0 : 1;
+}
+
+void RegisterServeCommands(CLI::App& cli, AppContext& ctx) {
+    auto o = std::make_shared<ServeOptions>();
+    auto* serve = AddCommand(cli, ctx, "serve", "a local web page for the reminders (127.0.0.1, with an access token)",
+                             [&ctx, o] { ctx.exitCode = Serve(ctx, *o); });
+    serve->add_option("--port", o->port, "port (default: any free one)")->check(CLI::Range(1, 65535));
+    serve->add_flag("--open", o->open, "open the page in the browser");
+    serve->add_option("--outbox", o->outbox, "folder for the messages");
 }
 
 } // namespace app

@@ -5,7 +5,14 @@
 
 #include "AppContext.h"
 
+namespace CLI {
+class App;
+}
+
 namespace app {
+
+// `serve`.
+void RegisterServeCommands(CLI::App& cli, AppContext& ctx);
 
 struct ServeOptions {
     int port = 0;             // 0: any free port

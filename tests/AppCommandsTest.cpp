@@ -264,3 +264,64 @@ TEST_F(AppCommandsTest, DamagedFilesAndUnstorableInputAreRefusedNamingTheFile) {
         }
     }
 }
+
+TEST_F(AppCommandsTest, HistoryPurgeMigrateAndOutboxAnswerInTypedJson) {
+    using Json = nlohmann::json;
+    const auto company = SampleCopy();
+    ASSERT_EQ(company->Run("send").exit, 0);
+    const std::string recorded = company->Sql("SELECT count(*) FROM reminder_history");
+    struct Case {
+        const char* args;
+        std::function<void(const Json&)> check;
+    };
+    const Case cases[] = {
+        {"history",
+         [&](const Json& j) {
+             ASSERT_EQ(std::to_string(j.at("history").size()) + "\n", recorded);
+             for (const auto& h : j.at("history")) {
+                 EXPECT_TRUE(h.at("transactionId").is_number_unsigned() && h.at("ruleId").is_number() &&
+                             h.at("status").is_number() && h.at("customer").is_string())
+                     << h;
+             }
+         }},
+        {"purge",
+         [&](const Json& j) {
+             EXPECT_TRUE(j.at("purged").is_number() && j.at("kept").is_number()) << j;
+             EXPECT_EQ(std::to_string(j.at("purged").get<long>() + j.at("kept").get<long>()) + "\n", recorded);
+         }},
+        {"migrate", [](const Json& j) { EXPECT_EQ(j.at("migrated"), true); }},
+        {"outbox",
+         [](const Json& j) {
+             ASSERT_TRUE(j.is_array() && !j.empty()) << j;
+             for (const auto& m : j) EXPECT_TRUE(m.at("attempts").is_number() && m.at("message").is_string()) << m;
+         }},
+    };
+    for (const auto& c : cases) {
+        const CommandResult r = company->Run(std::string(c.args) + " --json");
+        ASSERT_EQ(r.exit, 0) << c.args << ": " << r.err;
+        ASSERT_TRUE(Json::accept(r.out)) << c.args << ": " << r.out;
+        c.check(Json::parse(r.out));
+    }
+}
+
+TEST_F(AppCommandsTest, LogTailReachesIntoTheFilesMovedAside) {
+    const auto company = EmptyCompany();
+    const std::pair<const char*, std::vector<std::string>> cases[] = {
+        {"log", {"a1", "a2"}},
+        {"log --tail 1", {"a2"}},
+        {"log --tail 2", {"a1", "a2"}},
+        {"log --tail 4", {"b2", "b3", "a1", "a2"}},
+        {"log --tail 6", {"c2", "b1", "b2", "b3", "a1", "a2"}},
+        {"log --tail 50", {"c1", "c2", "b1", "b2", "b3", "a1", "a2"}},
+    };
+    for (const auto& [args, lines] : cases) {
+        // "<log>.2" holds the oldest lines, "<log>" the latest; written anew
+        // each time, as a command may add lines of its own when it closes.
+        company->Write("company.db.log.2", "c1\nc2\n");
+        company->Write("company.db.log.1", "b1\nb2\nb3\n");
+        company->Write("company.db.log", "a1\na2\n");
+        const CommandResult r = company->Run(std::string(args) + " --json", "");
+        ASSERT_EQ(r.exit, 0) << args << ": " << r.err;
+        EXPECT_EQ(nlohmann::json::parse(r.out).at("lines"), nlohmann::json(lines)) << args;
+    }
+}
