@@ -21,6 +21,7 @@ struct AppContext {
     std::string file;
     std::string today;  // YYYY-MM-DD or empty
     bool json = false;
+    int exitCode = 0;  // what main returns once a command's callback has run
 
     // Fixes the host clock to --today (at 08:00, before the usual prompt
     // hour) or leaves the system clock.

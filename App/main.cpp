@@ -9,6 +9,7 @@
 
 #include "AppContext.h"
 #include "CmdData.h"
+#include "CmdForecast.h"
 #include "CmdDue.h"
 #include "CmdPrefs.h"
 #include "CmdRun.h"
@@ -158,6 +159,7 @@ int main(int argc, char** argv) {
     auto* log = cli.add_subcommand("log", "the log");
     log->add_option("--tail", tail, "only the last N lines");
     auto* stats = cli.add_subcommand("stats", "telemetry, summed up by event");
+    app::RegisterForecastCommands(cli, ctx);
 
     auto& host = Host::HostContext::Get();
     try {
@@ -170,6 +172,7 @@ int main(int argc, char** argv) {
         cli.exit(e);
         return 2;
     }
+    if (cli.got_subcommand("forecast") || sets->got_subcommand("diff")) return ctx.exitCode;
 
     try {
         Host::RegisterDefaultTracker();
