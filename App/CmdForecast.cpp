@@ -278,8 +278,10 @@ struct Change {
 
 // Pairs the two forecasts' reminders of one invoice (or statement
 // customer): the same rule first, then what is left in day order. A pair on
-// another day has moved; on the same day it has changed if its rule,
-// template or text did.
+// another day has moved; on the same day it has changed if it now comes
+// from another rule or template, or reads otherwise. An edited rule whose
+// reminder still goes out that day with the same text changes nothing for
+// the customer.
 void Compare(const std::vector<Placed>& before, const std::vector<Placed>& after, std::vector<Change>& changes) {
     std::vector<bool> usedBefore(before.size()), usedAfter(after.size());
     std::vector<std::pair<std::size_t, std::size_t>> pairs;
@@ -305,8 +307,7 @@ void Compare(const std::vector<Placed>& before, const std::vector<Placed>& after
         const ForecastItem& b = *after[k].item;
         if (before[i].date.Compare(after[k].date) != 0) {
             changes.push_back({"moved", &before[i], &after[k]});
-        } else if (a.ruleId != b.ruleId || a.templateId != b.templateId || a.subject != b.subject ||
-                   a.due["rule"] != b.due["rule"]) {
+        } else if (a.ruleId != b.ruleId || a.templateId != b.templateId || a.subject != b.subject) {
             changes.push_back({"changed", &before[i], &after[k]});
         }
     }
