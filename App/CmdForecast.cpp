@@ -125,11 +125,17 @@ Forecast ForecastOnOpenCopy(const AppContext& ctx, const DateType32& from, int d
         }
         if (day.prompt) {
             host.FixClock(day.date, promptHour, 0, 0);
+            // One unit of work for the day: each record joins it.
+            DBMgr::IDBFileMgr* mgr = DBMgr::DBManager::GetActiveFileMgr();
+            std::unique_ptr<DBMgr::DMTransaction> dayTxn(mgr ? mgr->CreateTransaction(0, 1) : nullptr);
+            if (!dayTxn) throw AppError("forecast: the copy in memory cannot start a transaction");
+            dayTxn->BeginWrite();
             for (const DueItem& item : due.items) {
                 if (!item.to.email.empty() && IsPlausibleMailbox(item.to.email, why)) {
                     RecordSent(item, invoices, statements);
                 }
             }
+            if (!dayTxn->Commit()) throw AppError("forecast: the copy in memory did not take the day's records");
             TxnReminderTimerUtil::SetNextLaunchDateToPrefDb();
         }
         f.days.push_back(std::move(day));
