@@ -12,6 +12,7 @@
 #include "CmdData.h"
 #include "CmdDeliver.h"
 #include "CmdDue.h"
+#include "CmdForecast.h"
 #include "CmdPrefs.h"
 #include "CmdRun.h"
 #include "CmdSets.h"
@@ -68,6 +69,7 @@ int main(int argc, char** argv) {
     app::RegisterPrefsCommands(cli, ctx);
     app::RegisterRunCommands(cli, ctx);
     app::RegisterServeCommands(cli, ctx);
+    app::RegisterForecastCommands(cli, ctx);  // after the sets: `sets diff` joins them
 
     try {
         cli.parse(argc, argv);

@@ -25,6 +25,7 @@
 
 #include "AppContext.h"
 #include "CmdDue.h"
+#include "CmdForecast.h"
 #include "CompanyFile.h"
 #include "GenerateCompany.h"
 #include "Host/DefaultTracker.h"
@@ -422,3 +423,44 @@ int main(int argc, char** argv) {
     benchmark::Shutdown();
     return 0;
 }
+
+// --- the forecast ---------------------------------------------------------------
+
+namespace {
+// `forecast --days 30` against one day's full selection, on the same file: the
+// copy in memory is made once and each day is one selection, so the ratio
+// (x_full_selection) stays under the number of days.
+void BM_Forecast30(benchmark::State& state) {
+    Run(state, [](benchmark::State& s) {
+        s.PauseTiming();
+        const auto start = std::chrono::steady_clock::now();
+        {
+            TxnReminderEngine engine(FormViewType_Invoice);
+            TxnReminderStatusCode status = TxnReminderStatus_Reset;
+            std::vector<TxnSendableReminderContainer> out;
+            bool duplicate = false;
+            if (!engine.PrepareReminderListToSend(status, out, duplicate, false)) s.SkipWithError("selection failed");
+        }
+        const double selection = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        s.ResumeTiming();
+
+        const auto began = std::chrono::steady_clock::now();
+        app::AppContext ctx;
+        ctx.file = Host::HostContext::Get().CompanyFilePath();
+        const app::Forecast f = app::ForecastOnCopy(ctx, DateType32(6, 15, 2026), 30);
+        const double forecast = std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count();
+
+        s.PauseTiming();
+        std::size_t items = 0;
+        for (const auto& day : f.days) items += day.items.size();
+        s.counters["due_items"] = static_cast<double>(items);
+        s.counters["x_full_selection"] = selection > 0 ? forecast / selection : 0;
+        // The forecast leaves the host without a file; the next row reopens it.
+        s.ResumeTiming();
+    });
+}
+BENCHMARK(BM_Forecast30)->Apply([](benchmark::internal::Benchmark* b) {
+    for (int i = 0; i < 2; ++i) b->Arg(i);
+    b->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1)->Repetitions(1);
+});
+} // namespace

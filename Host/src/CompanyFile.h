@@ -22,6 +22,10 @@ public:
     int GetState() const override { return m_state; }
     DBMgr::DMTransaction* CreateTransaction(int mode, int flags) override;
 
+    // A copy of `source` held in memory (SQLite's backup): what is done to
+    // it never reaches the file. Throws std::runtime_error.
+    static std::shared_ptr<CompanyFile> CopyInMemory(const CompanyFile& source);
+
     void SetState(int state) { m_state = state; }
     sqlite3* Db() const { return m_db; }
     const std::string& Path() const { return m_path; }

@@ -214,6 +214,27 @@ void HostContext::CloseCompanyFile() {
     m_impl->logFile.reset();
 }
 
+Util::Status HostContext::UseCopyInMemory() {
+    if (!m_impl->file) return Util::Status::Failure(Util::Status::kNoFile);
+    try {
+        std::shared_ptr<CompanyFile> copy = CompanyFile::CopyInMemory(*m_impl->file);
+        copy->SetState(m_impl->file->GetState());
+        // Closing folds a write-ahead log into the file: one left by another
+        // program stays where it is.
+        struct stat log {};
+        const std::string wal = m_impl->file->Path() + "-wal";
+        if (::stat(wal.c_str(), &log) == 0 && log.st_size > 0) {
+            sqlite3_db_config(m_impl->file->Db(), SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr);
+        }
+        CloseCompanyFile();
+        m_impl->file = std::move(copy);
+        return Util::Status::GetSucceeded();
+    } catch (const std::exception& e) {
+        m_impl->lastOpenError = e.what();
+        return Util::Status::Failure(Util::Status::kNoFile);
+    }
+}
+
 CompanyFile* HostContext::File() const { return m_impl->file.get(); }
 
 std::string HostContext::CompanyFilePath() const { return m_impl->file ? m_impl->file->Path() : std::string(); }

@@ -40,6 +40,11 @@ public:
     // Opens (and with create, makes) a company file; closes any open one first.
     Util::Status OpenCompanyFile(const std::string& path, bool create = false);
     void CloseCompanyFile();
+    // Puts a copy in memory of the open company file in its place: whatever
+    // runs afterwards reads and writes the copy, and the file is left as it
+    // was (its write-ahead log is not folded in either). Nothing is logged
+    // beside the file while the copy is open.
+    Util::Status UseCopyInMemory();
     CompanyFile* File() const;
     std::string CompanyFilePath() const;
     void SetFileManagerState(int state);

@@ -1,0 +1,460 @@
+#include "CmdForecast.h"
+
+#include <algorithm>
+#include <iostream>
+#include <map>
+#include <memory>
+#include <set>
+
+#include "CmdDue.h"
+#include "CmdPrefs.h"
+#include "CmdSets.h"
+#include "Csv.h"
+#include "Host/DefaultTracker.h"
+#include "Host/HostContext.h"
+#include "Message.h"
+#include "Prefs/PrefsTag.h"
+#include "ReminderSendings.h"
+#include "TxnReminderEngine.h"
+#include "TxnReminderTimerUtil.h"
+
+namespace app {
+
+namespace {
+using Json = nlohmann::ordered_json;
+
+struct SetOfRule {
+    long id = 0;
+    std::string name;
+};
+
+// The set each rule belongs to, for the totals per set.
+std::map<std::pair<bool, unsigned long>, SetOfRule> SetsByRule() {
+    std::map<std::pair<bool, unsigned long>, SetOfRule> out;
+    for (const auto& set : LoadAllSets()) {
+        const SetOfRule of{static_cast<long>(set.GetRuleSetId()), set.GetReminderSetName().str()};
+        for (const auto& r : set.GetReminderRules()) out[{false, r.GetRuleId()}] = of;
+        for (const auto& r : set.GetStatementReminderRules()) out[{true, r.GetRuleId()}] = of;
+    }
+    return out;
+}
+
+Json DueJson(const DueItem& item, const std::string& subject) {
+    Json o;
+    o["txnType"] = static_cast<int>(item.record.GetTxnType());
+    o["transactionId"] = item.record.GetTransactionId();
+    o["customerId"] = item.record.GetCustomerId();
+    o["ruleId"] = item.record.GetRuleId();
+    o["templateId"] = item.record.GetTemplateId();
+    o["invoice"] = item.statement ? Json(nullptr) : Json(item.invoice.number);
+    o["customer"] = item.to.name;
+    o["email"] = JsonEmail(item.to.email);
+    o["dueDate"] = item.statement ? Json(nullptr) : Json(FormatIsoDate(item.invoice.dueDate));
+    o["daysFromDue"] = item.statement ? Json(nullptr) : Json(item.daysFromDue);
+    o["rule"] = item.ruleText;
+    o["subject"] = subject;
+    o["overlappingSets"] = item.overlappingSets;
+    return o;
+}
+
+// Records a reminder as `send` does once its message is written: the
+// history row with the day it went out, or the statement's status.
+void RecordSent(const DueItem& item, TxnReminderEngine& invoices, TxnReminderEngine& statements) {
+    bool saved = false;
+    if (!item.statement) {
+        DBMgr::IDBFileMgr* mgr = DBMgr::DBManager::GetActiveFileMgr();
+        std::unique_ptr<DBMgr::DMTransaction> txn(mgr ? mgr->CreateTransaction(0, 1) : nullptr);
+        if (txn) txn->BeginWrite();
+        saved = txn &&
+                invoices.SaveReminderExecutionHistory(item.record.GetTransactionId(), item.record.GetRuleId(),
+                                                      TxnReminderExecutionStatus_Sent) &&
+                Host::Sendings::Record(FormViewType_Invoice, item.record.GetTransactionId(), item.record.GetRuleId(),
+                                       GetSystemDate(), txn.get())
+                    .Succeeded() &&
+                txn->Commit();
+    } else {
+        saved = statements.AddStatementReminderExecutionStatus(item.record.GetRuleId(), item.customer,
+                                                               ReminderExecutionStatus_Sent);
+    }
+    if (!saved) throw AppError("forecast: the copy in memory did not take a reminder as sent; no forecast");
+}
+
+Forecast ForecastOnOpenCopy(const AppContext& ctx, const DateType32& from, int days) {
+    Forecast f;
+    f.from = from;
+    PrefsTag* prefs = PrefGetPrefHandle();
+    if (!prefs->GetPaymentReminderState() || !prefs->GetPaymentReminderPrompt()) {
+        f.notes.push_back("The daily prompt is off: nothing goes out by itself. Shown as if it were on.");
+    }
+    if (!MaySendWithoutPreview()) {
+        f.notes.push_back("Sending without preview is switched off: the prompt leaves these for review. Shown as if "
+                          "each was sent after review on its day.");
+    }
+    const int promptHour = std::clamp(prefs->GetPaymentReminderPromptTime(), 0, 23);
+    const auto setOf = SetsByRule();
+    auto& host = Host::HostContext::Get();
+    TxnReminderEngine invoices(FormViewType_Invoice);
+    TxnReminderEngine statements(FormViewType_Statement);
+    std::string why;
+    for (int d = 0; d < days; ++d) {
+        ForecastDay day;
+        day.date = DateAdd(from, d);
+        host.FixClock(day.date, 8, 0, 0);
+        // The timer fires on the stored next prompt day, or at once when
+        // that day has passed.
+        day.prompt = day.date.Compare(TxnReminderTimerUtil::GetNextLaunchDateFromPrefDb()) >= 0;
+        const DueList due = CollectDue(false);
+        for (const DueItem& item : due.items) {
+            ForecastItem fi;
+            fi.statement = item.statement;
+            fi.transactionId = item.statement ? 0 : item.record.GetTransactionId();
+            fi.customerId = item.customer;
+            fi.customer = item.to.name;
+            fi.ruleId = item.record.GetRuleId();
+            fi.templateId = item.record.GetTemplateId();
+            const auto set = setOf.find({item.statement, fi.ruleId});
+            if (set != setOf.end()) {
+                fi.setId = set->second.id;
+                fi.setName = set->second.name;
+            }
+            fi.subject = RenderDue(ctx, item).subject;
+            fi.sendable = !item.to.email.empty() && IsPlausibleMailbox(item.to.email, why);
+            fi.due = DueJson(item, fi.subject);
+            fi.due["sent"] = day.prompt && fi.sendable;
+            day.items.push_back(std::move(fi));
+        }
+        if (day.prompt) {
+            host.FixClock(day.date, promptHour, 0, 0);
+            // One unit of work for the day: each record joins it.
+            DBMgr::IDBFileMgr* mgr = DBMgr::DBManager::GetActiveFileMgr();
+            std::unique_ptr<DBMgr::DMTransaction> dayTxn(mgr ? mgr->CreateTransaction(0, 1) : nullptr);
+            if (!dayTxn) throw AppError("forecast: the copy in memory cannot start a transaction");
+            dayTxn->BeginWrite();
+            for (const DueItem& item : due.items) {
+                if (!item.to.email.empty() && IsPlausibleMailbox(item.to.email, why)) {
+                    RecordSent(item, invoices, statements);
+                }
+            }
+            if (!dayTxn->Commit()) throw AppError("forecast: the copy in memory did not take the day's records");
+            TxnReminderTimerUtil::SetNextLaunchDateToPrefDb();
+        }
+        f.days.push_back(std::move(day));
+    }
+    return f;
+}
+
+// Opens a fresh copy of the company file, lets `prepare` change it, then forecasts.
+template <class Prepare>
+Forecast ForecastOnFreshCopy(const AppContext& ctx, const DateType32& from, int days, Prepare prepare) {
+    auto& host = Host::HostContext::Get();
+    if (host.CompanyFilePath() != ctx.file) ctx.Open();
+    if (!host.UseCopyInMemory().Succeeded()) throw AppError(host.LastOpenError());
+    struct CloseCopy {
+        ~CloseCopy() { Host::HostContext::Get().CloseCompanyFile(); }
+    } close;
+    prepare();
+    return ForecastOnOpenCopy(ctx, from, days);
+}
+
+std::string Plural(std::size_t n, const char* noun) { return std::to_string(n) + " " + noun + (n == 1 ? "" : "s"); }
+
+struct Tally {
+    std::string name;
+    std::size_t count = 0;
+};
+
+Json DayJson(const ForecastDay& day, const DateType32& nextPrompt) {
+    Json items = Json::array();
+    for (const auto& i : day.items) items.push_back(i.due);
+    return {{"date", FormatIsoDate(day.date)},
+            {"prompt", day.prompt},
+            {"nextPrompt", day.prompt || !nextPrompt.IsValid() ? Json(nullptr) : Json(FormatIsoDate(nextPrompt))},
+            {"count", day.items.size()},
+            {"reminders", std::move(items)}};
+}
+
+void ShowForecast(const AppContext& ctx, const Forecast& f) {
+    // Only what would go out counts in the totals: the waiting days list
+    // what the next prompt day lists again.
+    std::map<int, Tally> byCustomer;
+    std::map<long, Tally> bySet;
+    std::size_t invoices = 0, statements = 0, unsent = 0, prompts = 0;
+    std::vector<DateType32> nextPrompt(f.days.size());
+    DateType32 next;
+    for (std::size_t i = f.days.size(); i-- > 0;) {
+        if (f.days[i].prompt) next = f.days[i].date;
+        nextPrompt[i] = next;
+    }
+    for (const auto& day : f.days) {
+        if (!day.prompt) continue;
+        ++prompts;
+        for (const auto& item : day.items) {
+            if (!item.sendable) {
+                ++unsent;
+                continue;
+            }
+            ++(item.statement ? statements : invoices);
+            Tally& c = byCustomer[item.customerId];
+            c.name = item.customer;
+            ++c.count;
+            Tally& s = bySet[item.setId];
+            s.name = item.setName;
+            ++s.count;
+        }
+    }
+    if (ctx.json) {
+        Json days = Json::array();
+        for (std::size_t i = 0; i < f.days.size(); ++i) days.push_back(DayJson(f.days[i], nextPrompt[i]));
+        Json customers = Json::array();
+        for (const auto& [id, t] : byCustomer) customers.push_back({{"customerId", id}, {"customer", t.name}, {"count", t.count}});
+        Json sets = Json::array();
+        for (const auto& [id, t] : bySet) sets.push_back({{"setId", id}, {"set", t.name}, {"count", t.count}});
+        PrintJson({{"from", FormatIsoDate(f.from)},
+                   {"notes", f.notes},
+                   {"days", std::move(days)},
+                   {"prompts", prompts},
+                   {"invoiceReminders", invoices},
+                   {"statements", statements},
+                   {"skippedNoEmail", unsent},
+                   {"byCustomer", std::move(customers)},
+                   {"bySet", std::move(sets)}});
+        return;
+    }
+    for (const auto& note : f.notes) std::cout << note << "\n";
+    for (std::size_t i = 0; i < f.days.size(); ++i) {
+        const ForecastDay& day = f.days[i];
+        std::cout << FormatIsoDate(day.date) << "  ";
+        if (!day.prompt) {
+            std::cout << "no prompt (schedule): " << day.items.size() << " due, waiting for "
+                      << (nextPrompt[i].IsValid() ? "the prompt of " + FormatIsoDate(nextPrompt[i])
+                                                  : std::string("a prompt after this forecast"))
+                      << "\n";
+            continue;
+        }
+        std::cout << "prompt: " << Plural(day.items.size(), "reminder") << "\n";
+        if (day.items.empty()) continue;
+        Table table({"  invoice", "customer", "rule", "subject"});
+        for (const auto& item : day.items) {
+            table.Add({"  " + (item.statement ? std::string("statement") : item.due["invoice"].dump()),
+                       item.customer + (item.sendable ? "" : " (no usable e-mail: skipped)"),
+                       item.due["rule"].get<std::string>(), item.subject});
+        }
+        std::cout << table.Render();
+    }
+    std::cout << f.days.size() << " days, " << prompts << " prompts: " << Plural(invoices, "invoice reminder")
+              << " and " << Plural(statements, "statement") << " would go out";
+    if (unsent) std::cout << " (" << unsent << " skipped for want of a usable e-mail address)";
+    std::cout << ".\n";
+    if (!byCustomer.empty()) {
+        Table customers({"customer", "reminders"});
+        for (const auto& [id, t] : byCustomer) customers.Add({t.name, std::to_string(t.count)});
+        std::cout << "\nBy customer:\n" << customers.Render();
+        Table sets({"set", "reminders"});
+        for (const auto& [id, t] : bySet) sets.Add({t.name + " (#" + std::to_string(id) + ")", std::to_string(t.count)});
+        std::cout << "\nBy set:\n" << sets.Render();
+    }
+}
+
+// A reminder's place in the forecast, for comparing two of them.
+struct Placed {
+    DateType32 date;
+    const ForecastItem* item;
+};
+
+// What each invoice (or customer's statements) gets, in day order; only what
+// would go out counts.
+std::map<std::pair<bool, unsigned long>, std::vector<Placed>> ByRecipient(const Forecast& f) {
+    std::map<std::pair<bool, unsigned long>, std::vector<Placed>> out;
+    for (const auto& day : f.days) {
+        if (!day.prompt) continue;
+        for (const auto& item : day.items) {
+            if (!item.sendable) continue;
+            const unsigned long who = item.statement ? static_cast<unsigned long>(item.customerId) : item.transactionId;
+            out[{item.statement, who}].push_back({day.date, &item});
+        }
+    }
+    return out;
+}
+
+struct Change {
+    std::string kind;  // added, removed, moved, changed
+    const Placed* before = nullptr;
+    const Placed* after = nullptr;
+};
+
+// Pairs the two forecasts' reminders of one invoice (or statement
+// customer): the same rule first, then what is left in day order. A pair on
+// another day has moved; on the same day it has changed if it now comes
+// from another rule or template, or reads otherwise. An edited rule whose
+// reminder still goes out that day with the same text changes nothing for
+// the customer.
+void Compare(const std::vector<Placed>& before, const std::vector<Placed>& after, std::vector<Change>& changes) {
+    std::vector<bool> usedBefore(before.size()), usedAfter(after.size());
+    std::vector<std::pair<std::size_t, std::size_t>> pairs;
+    for (std::size_t i = 0; i < before.size(); ++i) {
+        for (std::size_t j = 0; j < after.size(); ++j) {
+            if (!usedAfter[j] && before[i].item->ruleId == after[j].item->ruleId) {
+                usedBefore[i] = usedAfter[j] = true;
+                pairs.push_back({i, j});
+                break;
+            }
+        }
+    }
+    std::size_t j = 0;
+    for (std::size_t i = 0; i < before.size(); ++i) {
+        if (usedBefore[i]) continue;
+        while (j < after.size() && usedAfter[j]) ++j;
+        if (j == after.size()) break;
+        usedBefore[i] = usedAfter[j] = true;
+        pairs.push_back({i, j});
+    }
+    for (const auto& [i, k] : pairs) {
+        const ForecastItem& a = *before[i].item;
+        const ForecastItem& b = *after[k].item;
+        if (before[i].date.Compare(after[k].date) != 0) {
+            changes.push_back({"moved", &before[i], &after[k]});
+        } else if (a.ruleId != b.ruleId || a.templateId != b.templateId || a.subject != b.subject) {
+            changes.push_back({"changed", &before[i], &after[k]});
+        }
+    }
+    for (std::size_t i = 0; i < before.size(); ++i) {
+        if (!usedBefore[i]) changes.push_back({"removed", &before[i], nullptr});
+    }
+    for (std::size_t k = 0; k < after.size(); ++k) {
+        if (!usedAfter[k]) changes.push_back({"added", nullptr, &after[k]});
+    }
+}
+
+Json PlacedJson(const Placed* p) {
+    if (!p) return nullptr;
+    Json o = {{"date", FormatIsoDate(p->date)}};
+    for (const auto& [key, value] : p->item->due.items()) {
+        if (key != "sent") o[key] = value;
+    }
+    return o;
+}
+
+void ShowDiff(const AppContext& ctx, const Forecast& stored, const Forecast& edited) {
+    const auto before = ByRecipient(stored);
+    const auto after = ByRecipient(edited);
+    std::set<std::pair<bool, unsigned long>> recipients;
+    for (const auto& entry : before) recipients.insert(entry.first);
+    for (const auto& entry : after) recipients.insert(entry.first);
+    static const std::vector<Placed> kNone;
+    std::vector<Change> changes;
+    for (const auto& who : recipients) {
+        const auto b = before.find(who);
+        const auto a = after.find(who);
+        Compare(b == before.end() ? kNone : b->second, a == after.end() ? kNone : a->second, changes);
+    }
+    std::map<std::string, std::size_t> counts = {{"added", 0}, {"removed", 0}, {"moved", 0}, {"changed", 0}};
+    for (const auto& c : changes) ++counts[c.kind];
+    if (ctx.json) {
+        Json list = Json::array();
+        for (const auto& c : changes) list.push_back({{"change", c.kind}, {"before", PlacedJson(c.before)}, {"after", PlacedJson(c.after)}});
+        PrintJson({{"from", FormatIsoDate(stored.from)},
+                   {"days", stored.days.size()},
+                   {"notes", edited.notes},
+                   {"added", counts["added"]},
+                   {"removed", counts["removed"]},
+                   {"moved", counts["moved"]},
+                   {"changed", counts["changed"]},
+                   {"changes", std::move(list)}});
+        return;
+    }
+    for (const auto& note : edited.notes) std::cout << note << "\n";
+    if (changes.empty()) {
+        std::cout << "No reminder changes over " << stored.days.size() << " days from " << FormatIsoDate(stored.from)
+                  << ".\n";
+        return;
+    }
+    auto what = [](const Placed* p) {
+        const ForecastItem& i = *p->item;
+        return (i.statement ? std::string("statement") : "invoice " + i.due["invoice"].dump()) + " (" + i.customer + ")";
+    };
+    auto how = [](const Placed* p) { return p->item->due["rule"].get<std::string>() + ": " + p->item->subject; };
+    Table table({"change", "reminder", "before", "after"});
+    for (const auto& c : changes) {
+        const Placed* any = c.before ? c.before : c.after;
+        table.Add({c.kind, what(any), c.before ? FormatIsoDate(c.before->date) + " " + how(c.before) : "",
+                   c.after ? FormatIsoDate(c.after->date) + " " + how(c.after) : ""});
+    }
+    std::cout << table.Render();
+    std::cout << counts["added"] << " added, " << counts["removed"] << " removed, " << counts["moved"] << " moved, "
+              << counts["changed"] << " changed over " << stored.days.size() << " days from "
+              << FormatIsoDate(stored.from) << ".\n";
+}
+
+struct ForecastArgs {
+    int days = 30;
+    std::string from;
+    std::string setFile;
+};
+
+DateType32 StartDay(const ForecastArgs& args) {
+    if (args.from.empty()) return GetSystemDate();
+    DateType32 day;
+    if (!ParseIsoDate(args.from, day)) throw AppError("--from: not a date YYYY-MM-DD: '" + args.from + "'");
+    return day;
+}
+
+// The callbacks report their own failures: they may run while the command
+// line is still being read.
+template <class Body>
+void Guarded(AppContext& ctx, Body body) {
+    try {
+        body();
+    } catch (const std::exception& e) {
+        Host::HostContext::Get().CloseCompanyFile();
+        std::cerr << "reminders: " << e.what() << "\n";
+        ctx.exitCode = 1;
+    }
+}
+} // namespace
+
+Forecast ForecastOnCopy(const AppContext& ctx, const DateType32& from, int days) {
+    return ForecastOnFreshCopy(ctx, from, days, [] {});
+}
+
+void RegisterForecastCommands(CLI::App& cli, AppContext& ctx) {
+    auto args = std::make_shared<ForecastArgs>();
+    auto* forecast = cli.add_subcommand("forecast", "what the daily cycle would send over the coming days (nothing is written)");
+    forecast->add_option("--days", args->days, "days to look ahead (default 30)")->check(CLI::Range(1, 3660));
+    forecast->add_option("--from", args->from, "first day (default: today)");
+    forecast->callback([&ctx, args] {
+        Guarded(ctx, [&] {
+            const DateType32 from = StartDay(*args);
+            ShowForecast(ctx, ForecastOnCopy(ctx, from, args->days));
+        });
+    });
+
+    CLI::App* sets = nullptr;
+    try {
+        sets = cli.get_subcommand("sets");
+    } catch (const CLI::OptionNotFound&) {
+        sets = cli.add_subcommand("sets", "reminder sets (schedules)");
+    }
+    auto* diff = sets->add_subcommand("diff", "how a set file (as import takes it) would change the forecast; nothing is saved");
+    diff->add_option("FILE", args->setFile, "JSON file")->required();
+    diff->add_option("--days", args->days, "days to look ahead (default 30)")->check(CLI::Range(1, 3660));
+    diff->add_option("--from", args->from, "first day (default: today)");
+    diff->callback([&ctx, args] {
+        Guarded(ctx, [&] {
+            const DateType32 from = StartDay(*args);
+            const std::string& path = args->setFile;
+            const boost::property_tree::ptree root = FromJson(ReadLimitedFile(path, 16u << 20), path);
+            std::vector<boost::property_tree::ptree> trees;
+            if (auto many = root.get_child_optional("sets")) {
+                for (const auto& child : *many) trees.push_back(child.second);
+            } else {
+                trees.push_back(root);
+            }
+            if (trees.empty()) throw AppError(path + ": no reminder set in the file");
+            const Forecast stored = ForecastOnCopy(ctx, from, args->days);
+            const Forecast edited = ForecastOnFreshCopy(ctx, from, args->days, [&] { SaveSetTrees(trees, path); });
+            ShowDiff(ctx, stored, edited);
+        });
+    });
+}
+
+} // namespace app
