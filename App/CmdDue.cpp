@@ -352,52 +352,74 @@ void NameOverlappingSets(const std::vector<TxnReminderSet>& sets, DueTable& tabl
                                                       std::to_string(set.GetRuleSetId()) + ")");
     }
     if (setsByGroup.size() < 2) return;
-    // Sorted member lists: a quarter of the memory of hash sets, for groups
-    // that can hold most of a large company's customers.
-    std::vector<std::pair<long, std::vector<int>>> members;
-    for (const auto& entry : setsByGroup) {
-        std::unordered_set<int> ids;
-        if (!Group::GetTargetRecNumsOfTheGroup(entry.first, ids).Succeeded()) {
-            throw AppError("the members of customer group " + std::to_string(entry.first) + " cannot be read");
-        }
-        std::vector<int> sorted(ids.begin(), ids.end());
-        ids = std::unordered_set<int>();
-        std::sort(sorted.begin(), sorted.end());
-        members.emplace_back(entry.first, std::move(sorted));
-    }
     std::vector<NameLink> links;  // ascending record number
     if (!CName::GetNameLinks(links).Succeeded()) throw AppError("the customer list cannot be read");
+    const int maxId = links.empty() ? 0 : links.back().recNum;
+    // The groups holding each name, as bits: its own memberships, then
+    // those of every name above it. One bit per group; more groups than
+    // bits are named by the slower walk below.
+    std::vector<long> groupIds;
+    for (const auto& entry : setsByGroup) groupIds.push_back(entry.first);
+    std::vector<std::uint64_t> own(static_cast<std::size_t>(maxId) + 1, 0);
+    auto ownOf = [&](int id) -> std::uint64_t { return id > 0 && id <= maxId ? own[static_cast<std::size_t>(id)] : 0; };
+    std::vector<std::vector<int>> members;  // only when there are more groups than bits
+    const bool bits = groupIds.size() <= 64;
+    for (std::size_t g = 0; g < groupIds.size(); ++g) {
+        std::unordered_set<int> ids;
+        if (!Group::GetTargetRecNumsOfTheGroup(groupIds[g], ids).Succeeded()) {
+            throw AppError("the members of customer group " + std::to_string(groupIds[g]) + " cannot be read");
+        }
+        if (bits) {
+            for (int id : ids) {
+                if (id > 0 && id <= maxId) own[static_cast<std::size_t>(id)] |= std::uint64_t{1} << g;
+            }
+        } else {
+            members.emplace_back(ids.begin(), ids.end());
+            std::sort(members.back().begin(), members.back().end());
+        }
+    }
     auto parentOf = [&](int recNum) {
         auto it = std::lower_bound(links.begin(), links.end(), recNum,
                                    [](const NameLink& l, int v) { return l.recNum < v; });
         return it != links.end() && it->recNum == recNum ? it->parent : 0;
     };
-    std::map<std::vector<std::string>, std::uint32_t> known;
+    auto groupsOf = [&](int customer, std::vector<bool>& holds) {
+        holds.assign(groupIds.size(), false);
+        if (bits) {
+            std::uint64_t mask = 0;
+            int guard = 0;
+            for (int walk = customer; walk != 0 && guard < 1000; ++guard, walk = parentOf(walk)) mask |= ownOf(walk);
+            for (std::size_t g = 0; g < groupIds.size(); ++g) holds[g] = (mask >> g & 1u) != 0;
+            return;
+        }
+        for (std::size_t g = 0; g < groupIds.size(); ++g) {
+            int guard = 0;
+            for (int walk = customer; walk != 0 && !holds[g] && guard < 1000; ++guard) {
+                holds[g] = std::binary_search(members[g].begin(), members[g].end(), walk);
+                walk = parentOf(walk);
+            }
+        }
+    };
+    std::map<std::vector<bool>, std::uint32_t> known;
     std::unordered_map<int, std::uint32_t> byCustomer;
+    std::vector<bool> holds;
     for (auto& row : table.rows) {
         if (row.statement) continue;
         auto found = byCustomer.find(row.customer);
         if (found == byCustomer.end()) {
-            std::vector<std::string> names;
-            std::size_t groups = 0;
-            for (const auto& [groupId, ids] : members) {
-                bool holds = false;
-                int guard = 0;
-                for (int walk = row.customer; walk != 0 && !holds && guard < 1000; ++guard) {
-                    holds = std::binary_search(ids.begin(), ids.end(), walk);
-                    walk = parentOf(walk);
-                }
-                if (!holds) continue;
-                ++groups;
-                const auto& setNames = setsByGroup[groupId];
-                names.insert(names.end(), setNames.begin(), setNames.end());
-            }
+            groupsOf(row.customer, holds);
             std::uint32_t index = 0;
-            if (groups >= 2) {
-                auto k = known.find(names);
+            if (std::count(holds.begin(), holds.end(), true) >= 2) {
+                auto k = known.find(holds);
                 if (k == known.end()) {
-                    table.overlaps.push_back(names);
-                    k = known.emplace(std::move(names), static_cast<std::uint32_t>(table.overlaps.size() - 1)).first;
+                    std::vector<std::string> names;
+                    for (std::size_t g = 0; g < groupIds.size(); ++g) {
+                        if (!holds[g]) continue;
+                        const auto& setNames = setsByGroup[groupIds[g]];
+                        names.insert(names.end(), setNames.begin(), setNames.end());
+                    }
+                    table.overlaps.push_back(std::move(names));
+                    k = known.emplace(holds, static_cast<std::uint32_t>(table.overlaps.size() - 1)).first;
                 }
                 index = k->second;
             }
