@@ -6,11 +6,13 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdint>
+#include <cstdio>
 #include <iostream>
+#include <iterator>
 #include <list>
 #include <map>
 #include <nlohmann/json.hpp>
-#include <set>
 #include <sstream>
 #include <unordered_map>
 #include <unordered_set>
@@ -25,6 +27,7 @@
 #include "Message.h"
 #include "Outbox.h"
 #include "Prefs/PrefsTag.h"
+#include "Records/BulkReads.h"
 #include "Records/Groups.h"
 #include "Records/Names.h"
 #include "Records/ReminderRecords.h"
@@ -75,16 +78,25 @@ std::string FileTag(const std::string& companyFile) {
 // One name per reminder and company file, so that a reminder already in the
 // outbox is recognised after an interrupted send instead of being sent
 // twice, and two company files sharing a folder never share a name.
-std::string MessageStem(const DueItem& item) {
-    if (!item.statement) {
-        return "invoice-" + std::to_string(item.record.GetTransactionId()) + "-rule-" +
-               std::to_string(item.record.GetRuleId());
-    }
+std::string MessageStem(bool statement, unsigned long txnId, unsigned long ruleId, int customer,
+                        const DateType32& periodStart) {
+    if (!statement) return "invoice-" + std::to_string(txnId) + "-rule-" + std::to_string(ruleId);
     char date[16];
-    std::snprintf(date, sizeof date, "%04d%02d%02d", item.periodStart.GetYear(), item.periodStart.GetMonth(),
-                  item.periodStart.GetDay());
-    return "statement-" + std::to_string(item.record.GetRuleId()) + "-customer-" + std::to_string(item.customer) +
-           "-" + date;
+    std::snprintf(date, sizeof date, "%04d%02d%02d", periodStart.GetYear(), periodStart.GetMonth(),
+                  periodStart.GetDay());
+    return "statement-" + std::to_string(ruleId) + "-customer-" + std::to_string(customer) + "-" + date;
+}
+
+std::string MessageStem(const DueItem& item) {
+    return MessageStem(item.statement, item.record.GetTransactionId(), item.record.GetRuleId(), item.customer,
+                       item.periodStart);
+}
+
+// As FormatIsoDate writes it, without a stream per date.
+std::string IsoDate(const DateType32& date) {
+    char text[24];
+    std::snprintf(text, sizeof text, "%04d-%02d-%02d", date.GetYear(), date.GetMonth(), date.GetDay());
+    return text;
 }
 
 Placeholders ValuesFor(const std::string& company, const DueItem& item) {
@@ -104,50 +116,236 @@ Placeholders ValuesFor(const std::string& company, const DueItem& item) {
     return v;
 }
 
+// --- the due list as the listing and the send hold it -------------------------------
+//
+// A day's list can hold a million reminders. Each keeps its own numbers; its
+// texts (customer, rule, templates, overlapping sets) are held once and
+// shared by index, and templates are split at their placeholders once.
+
+enum class Key : std::uint8_t { Customer, Company, Invoice, Amount, DueDate, DaysOverdue, StatementFrom, StatementTo, None };
+const char* const kKeyNames[] = {"customer", "company",      "invoice",        "amount",
+                                 "due_date", "days_overdue", "statement_from", "statement_to"};
+
+// A template split at its placeholders. Filling it gives what Render gives
+// with the same values: an unknown or absent key stays as written.
+struct CompiledText {
+    struct Piece {
+        std::string literal;  // text before the placeholder
+        Key key = Key::None;
+        std::string raw;      // the placeholder as written
+    };
+    std::vector<Piece> pieces;
+    std::string tail;
+};
+
+CompiledText Compile(const std::string& text) {
+    CompiledText out;
+    std::string literal;
+    std::size_t pos = 0;
+    while (pos < text.size()) {
+        const std::size_t open = text.find("{{", pos);
+        if (open == std::string::npos) break;
+        const std::size_t close = text.find("}}", open + 2);
+        if (close == std::string::npos) break;
+        literal.append(text, pos, open - pos);
+        std::string key = text.substr(open + 2, close - open - 2);
+        while (!key.empty() && key.front() == ' ') key.erase(0, 1);
+        while (!key.empty() && key.back() == ' ') key.pop_back();
+        const std::string raw = text.substr(open, close + 2 - open);
+        Key known = Key::None;
+        for (std::size_t k = 0; k < std::size(kKeyNames); ++k) {
+            if (key == kKeyNames[k]) known = static_cast<Key>(k);
+        }
+        if (known == Key::None) {
+            literal += raw;
+        } else {
+            out.pieces.push_back({std::move(literal), known, raw});
+            literal.clear();
+        }
+        pos = close + 2;
+    }
+    literal.append(text, pos, std::string::npos);
+    out.tail = std::move(literal);
+    return out;
+}
+
+struct RuleTexts {
+    std::string ruleText, subject, body;  // templates as written
+    CompiledText subjectParts, bodyParts;
+};
+
+struct StatementPeriod {
+    DateType32 statementDate, from, to;
+};
+
+struct DueRow {
+    TxnSendableReminderContainer record;
+    std::int64_t amount = 0;  // hundredths: the invoice's, or the statement customer's open balance
+    DateType32 invoiceDate, dueDate;
+    std::int32_t customer = 0;
+    std::uint32_t to = 0;       // addressees
+    std::uint32_t texts = 0;    // texts
+    std::uint32_t period = 0;   // periods (statements)
+    std::uint32_t overlap = 0;  // overlaps (invoices)
+    std::int32_t daysFromDue = 0;
+    bool statement = false;
+    bool invoiceFound = false;
+    bool paid = false;
+};
+
+struct DueTable {
+    std::vector<DueRow> rows;
+    std::vector<Addressee> addressees{Addressee()};
+    std::vector<RuleTexts> texts{RuleTexts()};
+    std::vector<StatementPeriod> periods{StatementPeriod()};
+    std::vector<std::vector<std::string>> overlaps{{}};
+    bool duplicateFound = false;
+    std::size_t sentToday = 0;
+    std::vector<std::string> notes;
+
+    unsigned long InvoiceNumber(const DueRow& r) const { return r.invoiceFound ? r.record.GetTransactionId() : 0; }
+    const Addressee& To(const DueRow& r) const { return addressees[r.to]; }
+    const RuleTexts& Texts(const DueRow& r) const { return texts[r.texts]; }
+    const StatementPeriod& Period(const DueRow& r) const { return periods[r.period]; }
+    std::string Stem(const DueRow& r) const {
+        return MessageStem(r.statement, r.record.GetTransactionId(), r.record.GetRuleId(), r.customer,
+                           Period(r).statementDate);
+    }
+};
+
+// Appends the value of `key` for a row; false when that kind of reminder has none.
+bool AppendValue(const DueTable& table, const DueRow& row, const std::string& company, Key key, std::string& out) {
+    switch (key) {
+    case Key::Customer:
+        out += table.To(row).name;
+        return true;
+    case Key::Company:
+        out += company;
+        return true;
+    case Key::Amount:
+        out += FormatAmount(Bal2Double(Bal{row.amount}));
+        return true;
+    default:
+        break;
+    }
+    if (!row.statement) {
+        switch (key) {
+        case Key::Invoice:
+            out += std::to_string(table.InvoiceNumber(row));
+            return true;
+        case Key::DueDate:
+            out += IsoDate(row.dueDate);
+            return true;
+        case Key::DaysOverdue:
+            out += std::to_string(row.daysFromDue > 0 ? row.daysFromDue : 0);
+            return true;
+        default:
+            return false;
+        }
+    }
+    switch (key) {
+    case Key::StatementFrom:
+        out += IsoDate(table.Period(row).from);
+        return true;
+    case Key::StatementTo:
+        out += IsoDate(table.Period(row).to);
+        return true;
+    default:
+        return false;
+    }
+}
+
+void Fill(const CompiledText& text, const DueTable& table, const DueRow& row, const std::string& company,
+          std::string& out) {
+    out.clear();
+    for (const auto& piece : text.pieces) {
+        out += piece.literal;
+        if (!AppendValue(table, row, company, piece.key, out)) out += piece.raw;
+    }
+    out += text.tail;
+}
+
+DueItem ItemOf(const DueTable& table, const DueRow& row) {
+    DueItem item;
+    item.record = row.record;
+    item.statement = row.statement;
+    item.customer = row.customer;
+    if (!row.statement && row.invoiceFound) {
+        item.invoice.number = row.record.GetTransactionId();
+        item.invoice.customer = row.customer;
+        item.invoice.date = row.invoiceDate;
+        item.invoice.dueDate = row.dueDate;
+        item.invoice.amount = Bal2Double(Bal{row.amount});
+        item.invoice.paid = row.paid;
+    }
+    item.to = table.To(row);
+    const RuleTexts& texts = table.Texts(row);
+    item.ruleText = texts.ruleText;
+    item.subject = texts.subject;
+    item.body = texts.body;
+    item.daysFromDue = row.daysFromDue;
+    if (row.statement) {
+        const StatementPeriod& p = table.Period(row);
+        item.periodStart = p.statementDate;
+        item.rangeFrom = p.from;
+        item.rangeTo = p.to;
+    }
+    item.overlappingSets = table.overlaps[row.overlap];
+    return item;
+}
+
 // What is recorded as sent already. The selection leaves these out, so a hit
 // here means a record that the selection did not see (made by a sender that
 // did not hold the lock, or a status the selection reads differently); the
 // send then writes no second row.
 struct RecordedKeys {
-    std::set<std::pair<unsigned long, unsigned long>> invoices;   // (invoice, rule)
-    std::set<std::pair<unsigned long, long>> statements;          // (rule, customer)
+    std::vector<std::pair<unsigned long, unsigned long>> invoices;  // (invoice, rule), sorted
+    std::vector<std::pair<unsigned long, long>> statements;         // (rule, customer), sorted
 
-    bool Has(const DueItem& item) const {
-        if (!item.statement) return invoices.count({item.record.GetTransactionId(), item.record.GetRuleId()}) != 0;
-        return statements.count({item.record.GetRuleId(), item.customer}) != 0;
+    bool Has(const DueRow& row) const {
+        if (!row.statement) {
+            return std::binary_search(invoices.begin(), invoices.end(),
+                                      std::make_pair(row.record.GetTransactionId(), row.record.GetRuleId()));
+        }
+        return std::binary_search(statements.begin(), statements.end(),
+                                  std::make_pair(row.record.GetRuleId(), static_cast<long>(row.customer)));
     }
 };
 
 RecordedKeys LoadRecorded() {
     RecordedKeys keys;
-    std::vector<DMReminderExecutionHistory::DBReminderExecutionHistory> rows;
-    if (!DMReminderExecutionHistory::IDBReminderExecutionHistory::BatchLoadByTxnView(FormViewType_Invoice, rows)
-             .Succeeded()) {
-        throw AppError("send: the reminder history cannot be read; nothing was sent");
-    }
-    for (const auto& r : rows) {
-        if (r.Status == TxnReminderExecutionStatus_Sent || r.Status == TxnReminderExecutionStatus_SentManually) {
-            keys.invoices.insert({r.TransactionId, static_cast<unsigned long>(r.RuleId)});
+    {
+        std::vector<DMReminderExecutionHistory::DBReminderExecutionHistory> rows;
+        if (!DMReminderExecutionHistory::IDBReminderExecutionHistory::BatchLoadByTxnView(FormViewType_Invoice, rows)
+                 .Succeeded()) {
+            throw AppError("send: the reminder history cannot be read; nothing was sent");
+        }
+        for (const auto& r : rows) {
+            if (r.Status == TxnReminderExecutionStatus_Sent || r.Status == TxnReminderExecutionStatus_SentManually) {
+                keys.invoices.emplace_back(r.TransactionId, static_cast<unsigned long>(r.RuleId));
+            }
         }
     }
     for (auto set : LoadAllSets()) {
         for (auto& rule : set.GetStatementReminderRules()) {
             std::vector<int> customers;
-            if (!DMStmtReminderExecutionStatus::IDBStmtReminderExecutionStatus::BatchLoadByRuleIdAndStatus(static_cast<long>(rule.GetRuleId()),
-                                                                            ReminderExecutionStatus_Sent, customers)
+            if (!DMStmtReminderExecutionStatus::IDBStmtReminderExecutionStatus::BatchLoadByRuleIdAndStatus(
+                     static_cast<long>(rule.GetRuleId()), ReminderExecutionStatus_Sent, customers)
                      .Succeeded()) {
                 throw AppError("send: the statement status cannot be read; nothing was sent");
             }
-            for (int c : customers) keys.statements.insert({rule.GetRuleId(), c});
+            for (int c : customers) keys.statements.emplace_back(rule.GetRuleId(), c);
         }
     }
+    std::sort(keys.invoices.begin(), keys.invoices.end());
+    std::sort(keys.statements.begin(), keys.statements.end());
     return keys;
 }
 
 // The sets whose groups hold each invoice's customer (or a record above it),
 // for the invoices held by more than one group: the engine then uses the
 // rules of one group only, and the other sets' rules wait for another day.
-void NameOverlappingSets(const std::vector<TxnReminderSet>& sets, std::vector<DueItem>& items) {
+void NameOverlappingSets(const std::vector<TxnReminderSet>& sets, DueTable& table) {
     std::map<long, std::vector<std::string>> setsByGroup;
     for (const auto& set : sets) {
         if (set.GetTxnType() != FormViewType_Invoice || set.GetReminderSetStatus() != TxnReminderSetStatus_Active ||
@@ -158,103 +356,137 @@ void NameOverlappingSets(const std::vector<TxnReminderSet>& sets, std::vector<Du
                                                       std::to_string(set.GetRuleSetId()) + ")");
     }
     if (setsByGroup.size() < 2) return;
-    std::vector<std::pair<long, std::unordered_set<int>>> members;
-    for (const auto& entry : setsByGroup) {
-        std::unordered_set<int> ids;
-        if (!Group::GetTargetRecNumsOfTheGroup(entry.first, ids).Succeeded()) {
-            throw AppError("the members of customer group " + std::to_string(entry.first) + " cannot be read");
-        }
-        members.emplace_back(entry.first, std::move(ids));
-    }
-    std::vector<NameLink> links;
+    std::vector<NameLink> links;  // ascending record number
     if (!CName::GetNameLinks(links).Succeeded()) throw AppError("the customer list cannot be read");
-    std::unordered_map<int, int> parentOf;
-    for (const auto& l : links) parentOf[l.recNum] = l.parent;
-    std::unordered_map<int, std::vector<std::string>> byCustomer;
-    for (auto& item : items) {
-        if (item.statement) continue;
-        auto known = byCustomer.find(item.customer);
-        if (known == byCustomer.end()) {
-            std::vector<std::string> names;
-            std::size_t groups = 0;
-            for (const auto& [groupId, ids] : members) {
-                bool holds = false;
-                int guard = 0;
-                for (int walk = item.customer; walk != 0 && !holds && guard < 1000; ++guard) {
-                    holds = ids.count(walk) != 0;
-                    auto up = parentOf.find(walk);
-                    walk = up == parentOf.end() ? 0 : up->second;
-                }
-                if (!holds) continue;
-                ++groups;
-                const auto& setNames = setsByGroup[groupId];
-                names.insert(names.end(), setNames.begin(), setNames.end());
+    const int maxId = links.empty() ? 0 : links.back().recNum;
+    // The groups holding each name, as bits: its own memberships, then
+    // those of every name above it. One bit per group; more groups than
+    // bits are named by the slower walk below.
+    std::vector<long> groupIds;
+    for (const auto& entry : setsByGroup) groupIds.push_back(entry.first);
+    std::vector<std::uint64_t> own(static_cast<std::size_t>(maxId) + 1, 0);
+    auto ownOf = [&](int id) -> std::uint64_t { return id > 0 && id <= maxId ? own[static_cast<std::size_t>(id)] : 0; };
+    std::vector<std::vector<int>> members;  // only when there are more groups than bits
+    const bool bits = groupIds.size() <= 64;
+    for (std::size_t g = 0; g < groupIds.size(); ++g) {
+        std::unordered_set<int> ids;
+        if (!Group::GetTargetRecNumsOfTheGroup(groupIds[g], ids).Succeeded()) {
+            throw AppError("the members of customer group " + std::to_string(groupIds[g]) + " cannot be read");
+        }
+        if (bits) {
+            for (int id : ids) {
+                if (id > 0 && id <= maxId) own[static_cast<std::size_t>(id)] |= std::uint64_t{1} << g;
             }
-            if (groups < 2) names.clear();
-            known = byCustomer.emplace(item.customer, std::move(names)).first;
+        } else {
+            members.emplace_back(ids.begin(), ids.end());
+            std::sort(members.back().begin(), members.back().end());
         }
-        item.overlappingSets = known->second;
     }
-}
-
-std::string Joined(const std::vector<std::string>& parts, const std::string& separator) {
-    std::string out;
-    for (const auto& p : parts) out += (out.empty() ? "" : separator) + p;
-    return out;
-}
-
-// The invoices held by more than one set's group, by combination of sets.
-std::string OverlapReport(const DueList& due) {
-    std::map<std::vector<std::string>, std::vector<unsigned long>> combinations;
-    for (const auto& item : due.items) {
-        if (!item.overlappingSets.empty()) combinations[item.overlappingSets].push_back(item.invoice.number);
-    }
-    if (combinations.empty()) return std::string();
-    std::ostringstream out;
-    out << "Some invoices' customers sit in the groups of more than one reminder set; each invoice gets one "
-           "reminder a day, by one set's rules. Put each customer in one set's group:\n";
-    std::size_t lines = 0;
-    for (const auto& [sets, invoices] : combinations) {
-        if (++lines > 20) {
-            out << "  ... and " << combinations.size() - 20 << " more combinations of sets (see due --json)\n";
-            break;
+    auto parentOf = [&](int recNum) {
+        auto it = std::lower_bound(links.begin(), links.end(), recNum,
+                                   [](const NameLink& l, int v) { return l.recNum < v; });
+        return it != links.end() && it->recNum == recNum ? it->parent : 0;
+    };
+    auto groupsOf = [&](int customer, std::vector<bool>& holds) {
+        holds.assign(groupIds.size(), false);
+        if (bits) {
+            std::uint64_t mask = 0;
+            int guard = 0;
+            for (int walk = customer; walk != 0 && guard < 1000; ++guard, walk = parentOf(walk)) mask |= ownOf(walk);
+            for (std::size_t g = 0; g < groupIds.size(); ++g) holds[g] = (mask >> g & 1u) != 0;
+            return;
         }
-        std::vector<std::string> shown;
-        for (std::size_t i = 0; i < invoices.size() && i < 10; ++i) shown.push_back(std::to_string(invoices[i]));
-        out << "  " << Joined(sets, ", ") << ": " << invoices.size() << (invoices.size() == 1 ? " invoice (" : " invoices (")
-            << Joined(shown, ", ") << (invoices.size() > shown.size() ? ", ..." : "") << ")\n";
+        for (std::size_t g = 0; g < groupIds.size(); ++g) {
+            int guard = 0;
+            for (int walk = customer; walk != 0 && !holds[g] && guard < 1000; ++guard) {
+                holds[g] = std::binary_search(members[g].begin(), members[g].end(), walk);
+                walk = parentOf(walk);
+            }
+        }
+    };
+    std::map<std::vector<bool>, std::uint32_t> known;
+    std::unordered_map<int, std::uint32_t> byCustomer;
+    std::vector<bool> holds;
+    for (auto& row : table.rows) {
+        if (row.statement) continue;
+        auto found = byCustomer.find(row.customer);
+        if (found == byCustomer.end()) {
+            groupsOf(row.customer, holds);
+            std::uint32_t index = 0;
+            if (std::count(holds.begin(), holds.end(), true) >= 2) {
+                auto k = known.find(holds);
+                if (k == known.end()) {
+                    std::vector<std::string> names;
+                    for (std::size_t g = 0; g < groupIds.size(); ++g) {
+                        if (!holds[g]) continue;
+                        const auto& setNames = setsByGroup[groupIds[g]];
+                        names.insert(names.end(), setNames.begin(), setNames.end());
+                    }
+                    table.overlaps.push_back(std::move(names));
+                    k = known.emplace(holds, static_cast<std::uint32_t>(table.overlaps.size() - 1)).first;
+                }
+                index = k->second;
+            }
+            found = byCustomer.emplace(row.customer, index).first;
+        }
+        row.overlap = found->second;
     }
-    return out.str();
 }
 
-void ProgressBar(std::size_t done, std::size_t total) {
-    const int width = 30;
-    const int filled = total ? static_cast<int>(done * width / total) : width;
-    std::cerr << "\r[" << std::string(static_cast<std::size_t>(filled), '#')
-              << std::string(static_cast<std::size_t>(width - filled), ' ') << "] " << done << "/" << total << std::flush;
-    if (done == total) std::cerr << "\n";
+// Names and addresses of the customers the rows go to: a few looked up one
+// by one, many in one read of the list.
+void AddAddressees(DueTable& table) {
+    std::vector<int> customers;
+    for (const auto& row : table.rows) {
+        if (row.customer != 0) customers.push_back(row.customer);
+    }
+    std::sort(customers.begin(), customers.end());
+    customers.erase(std::unique(customers.begin(), customers.end()), customers.end());
+    std::vector<Addressee> found(customers.size());
+    if (customers.size() < 32) {
+        for (std::size_t i = 0; i < customers.size(); ++i) found[i] = AddresseeOf(customers[i]);
+    } else {
+        std::vector<Host::AddresseeText> texts;
+        if (!Host::LoadAddressees(customers, texts).Succeeded()) throw AppError("the customer list cannot be read");
+        for (std::size_t i = 0; i < customers.size(); ++i) {
+            if (texts[i].found) found[i] = {std::move(texts[i].qualifiedName), std::move(texts[i].email)};
+        }
+    }
+    const auto base = static_cast<std::uint32_t>(table.addressees.size());
+    for (auto& a : found) table.addressees.push_back(std::move(a));
+    for (auto& row : table.rows) {
+        if (row.customer == 0) continue;
+        const auto at = std::lower_bound(customers.begin(), customers.end(), row.customer) - customers.begin();
+        row.to = base + static_cast<std::uint32_t>(at);
+    }
 }
 
-// Several record writes that reach the company file together or not at all.
-class UnitOfWork {
-public:
-    UnitOfWork() {
-        DBMgr::IDBFileMgr* mgr = DBMgr::DBManager::GetActiveFileMgr();
-        m_txn.reset(mgr ? mgr->CreateTransaction(0, 1) : nullptr);
-        if (m_txn) m_txn->BeginWrite();
+// The open balance each statement shows, read once per customer.
+void AddStatementBalances(DueTable& table) {
+    std::vector<int> customers;
+    for (const auto& row : table.rows) {
+        if (row.statement && row.record.GetRuleId() != 0) customers.push_back(row.customer);
     }
-    DBMgr::DMTransaction* Get() { return m_txn.get(); }
-    bool Commit() { return m_txn && m_txn->Commit(); }
+    if (customers.empty()) return;
+    std::sort(customers.begin(), customers.end());
+    customers.erase(std::unique(customers.begin(), customers.end()), customers.end());
+    std::vector<Bal> balances(customers.size());
+    if (customers.size() < 32) {
+        for (std::size_t i = 0; i < customers.size(); ++i) balances[i] = Double2Bal(OpenBalance(customers[i]));
+    } else if (!Host::LoadOpenBalances(customers, balances).Succeeded()) {
+        throw AppError("the customers' open balances cannot be read");
+    }
+    for (auto& row : table.rows) {
+        if (!row.statement || row.record.GetRuleId() == 0) continue;
+        const auto at = std::lower_bound(customers.begin(), customers.end(), row.customer) - customers.begin();
+        row.amount = balances[static_cast<std::size_t>(at)].hundredths;
+    }
+}
 
-private:
-    std::unique_ptr<DBMgr::DMTransaction> m_txn;  // rolls back unless committed
-};
-
-Json NullIfEmpty(const std::string& text) { return text.empty() ? Json(nullptr) : Json(text); }
-} // namespace
-
-DueList CollectDue(bool fastMode) {
-    DueList due;
+// Asks the engines what is due today (invoice reminders, then statements)
+// and reads what showing or sending each needs, one read per kind of record.
+DueTable CollectTable(bool fastMode) {
+    DueTable due;
     std::vector<TxnSendableReminderContainer> records;
     std::size_t invoiceCount = 0;
     const DateType32 today = GetSystemDate();
@@ -286,6 +518,7 @@ DueList CollectDue(bool fastMode) {
             "invoice reminders: not permitted (prefs send-invoice-reminders is deny, or the feature is off); none "
             "selected");
     }
+    sentToday = std::unordered_set<unsigned long>();
     invoiceCount = records.size();
     if (!(fastMode && !records.empty())) {
         if (TxnReminderEngine::HasSendReminderPermission(FormViewType_Statement, 0)) {
@@ -302,79 +535,279 @@ DueList CollectDue(bool fastMode) {
 
     // The statement requests give each due statement rule its period and
     // the range of transactions its statement shows.
-    struct StatementPeriod {
-        DateType32 statementDate, from, to;
-    };
-    std::map<unsigned long, StatementPeriod> periods;
+    std::map<unsigned long, std::uint32_t> periodOfRule;
     if (records.size() > invoiceCount && !fastMode) {
         TxnReminderEngine engine(FormViewType_Statement);
         TxnReminderStatusCode status = TxnReminderStatus_Reset;
         std::list<std::pair<StmtEditTag*, TargetGroupRule>> requests;
         const bool ok = engine.GetStmtData(status, requests);
         for (auto& [handle, rule] : requests) {
-            if (handle) periods[rule.GetRuleId()] = {handle->m_statementDate, handle->m_fromDate, handle->m_toDate};
+            if (handle) {
+                auto at = periodOfRule.find(rule.GetRuleId());
+                if (at == periodOfRule.end()) {
+                    due.periods.push_back({});
+                    at = periodOfRule.emplace(rule.GetRuleId(), static_cast<std::uint32_t>(due.periods.size() - 1)).first;
+                }
+                due.periods[at->second] = {handle->m_statementDate, handle->m_fromDate, handle->m_toDate};
+            }
             StmtEditTag::Free(handle);
         }
         if (!ok) throw AppError("the due statements cannot be prepared: " + StatusText(status));
     }
 
     // Rules and templates by id, read after the selection (it moves statement periods).
-    std::map<unsigned long, TxnReminderRule> invoiceRules;
-    std::map<unsigned long, StatementReminderRule> statementRules;
+    std::map<unsigned long, const TxnReminderRule*> invoiceRules;
+    std::map<unsigned long, const StatementReminderRule*> statementRules;
     const std::vector<TxnReminderSet> sets = LoadAllSets();
     for (const auto& set : sets) {
-        for (const auto& r : set.GetReminderRules()) invoiceRules[r.GetRuleId()] = r;
-        for (const auto& r : set.GetStatementReminderRules()) statementRules[r.GetRuleId()] = r;
+        for (const auto& r : set.GetReminderRules()) invoiceRules[r.GetRuleId()] = &r;
+        for (const auto& r : set.GetStatementReminderRules()) statementRules[r.GetRuleId()] = &r;
     }
-    // A customer's name, address (and, through the name, balance) are read
-    // once however many of its invoices are due.
-    std::unordered_map<int, Addressee> addressees;
+    // Each rule's texts once, however many of its reminders are due.
+    std::map<std::pair<unsigned long, long>, std::uint32_t> invoiceTexts, statementTexts;
+    auto addTexts = [&](RuleTexts texts) {
+        texts.subjectParts = Compile(texts.subject);
+        texts.bodyParts = Compile(texts.body);
+        due.texts.push_back(std::move(texts));
+        return static_cast<std::uint32_t>(due.texts.size() - 1);
+    };
     TxnReminderEngine templates(FormViewType_Invoice);
+    std::uint32_t someStatementDue = 0;
+
+    due.rows.reserve(records.size());
     for (std::size_t i = 0; i < records.size(); ++i) {
-        DueItem item;
-        item.record = records[i];
-        item.statement = i >= invoiceCount;
-        if (fastMode && item.statement && item.record.GetRuleId() == 0) {
+        DueRow row;
+        row.record = records[i];
+        row.statement = i >= invoiceCount;
+        const unsigned long ruleId = row.record.GetRuleId();
+        if (fastMode && row.statement && ruleId == 0) {
             // Fast mode only says that some statement is due.
-            item.ruleText = "(a statement is due)";
-            due.items.push_back(item);
+            if (!someStatementDue) {
+                RuleTexts texts;
+                texts.ruleText = "(a statement is due)";
+                someStatementDue = addTexts(std::move(texts));
+            }
+            row.texts = someStatementDue;
+            due.rows.push_back(row);
             continue;
         }
-        if (!item.statement) {
-            ReadInvoice(item.record.GetTransactionId(), item.invoice);
-            item.customer = item.invoice.customer;
-            item.daysFromDue = DateMinusDate(today, item.invoice.dueDate);
-            auto rule = invoiceRules.find(item.record.GetRuleId());
-            if (rule != invoiceRules.end()) {
-                item.ruleText = DescribeRule(rule->second);
-                TxnReminderRuleTemplate& t = rule->second.GetRuleTemplate();
-                item.subject = t.GetTemplateSubject().str();
-                item.body = t.GetTemplateBody().str();
+        if (!row.statement) {
+            auto& index = invoiceTexts[{ruleId, 0}];
+            if (!index) {
+                RuleTexts texts;
+                auto rule = invoiceRules.find(ruleId);
+                if (rule != invoiceRules.end()) {
+                    texts.ruleText = DescribeRule(*rule->second);
+                    TxnReminderRuleTemplate t = rule->second->GetRuleTemplate();
+                    texts.subject = t.GetTemplateSubject().str();
+                    texts.body = t.GetTemplateBody().str();
+                }
+                index = addTexts(std::move(texts));
             }
+            row.texts = index;
         } else {
-            item.customer = item.record.GetCustomerId();
-            auto rule = statementRules.find(item.record.GetRuleId());
-            if (rule != statementRules.end()) item.ruleText = DescribeRule(rule->second);
-            auto period = periods.find(item.record.GetRuleId());
-            if (period != periods.end()) {
-                item.periodStart = period->second.statementDate;
-                item.rangeFrom = period->second.from;
-                item.rangeTo = period->second.to;
+            row.customer = row.record.GetCustomerId();
+            auto& index = statementTexts[{ruleId, row.record.GetTemplateId()}];
+            if (!index) {
+                RuleTexts texts;
+                auto rule = statementRules.find(ruleId);
+                if (rule != statementRules.end()) texts.ruleText = DescribeRule(*rule->second);
+                TxnReminderRuleTemplate t;
+                if (row.record.GetTemplateId() > 0 && templates.GetReminderRuleTemplate(t, row.record.GetTemplateId())) {
+                    texts.subject = t.GetTemplateSubject().str();
+                    texts.body = t.GetTemplateBody().str();
+                }
+                if (texts.subject.empty()) texts.subject = "Your account statement from {{company}}";
+                if (texts.body.empty()) {
+                    texts.body = "Dear {{customer}},\n\nYour open balance with us is {{amount}}.\n\n{{company}}\n";
+                }
+                index = addTexts(std::move(texts));
             }
-            TxnReminderRuleTemplate t;
-            if (item.record.GetTemplateId() > 0 && templates.GetReminderRuleTemplate(t, item.record.GetTemplateId())) {
-                item.subject = t.GetTemplateSubject().str();
-                item.body = t.GetTemplateBody().str();
-            }
-            if (item.subject.empty()) item.subject = "Your account statement from {{company}}";
-            if (item.body.empty()) item.body = "Dear {{customer}},\n\nYour open balance with us is {{amount}}.\n\n{{company}}\n";
+            row.texts = index;
+            auto period = periodOfRule.find(ruleId);
+            if (period != periodOfRule.end()) row.period = period->second;
         }
-        auto known = addressees.find(item.customer);
-        if (known == addressees.end()) known = addressees.emplace(item.customer, AddresseeOf(item.customer)).first;
-        item.to = known->second;
-        due.items.push_back(std::move(item));
+        due.rows.push_back(row);
     }
-    if (!fastMode) NameOverlappingSets(sets, due.items);
+    records = std::vector<TxnSendableReminderContainer>();
+
+    // The invoices, in one pass over their range of the table.
+    std::vector<std::uint32_t> byInvoice;
+    byInvoice.reserve(invoiceCount);
+    for (std::uint32_t i = 0; i < invoiceCount; ++i) byInvoice.push_back(i);
+    std::sort(byInvoice.begin(), byInvoice.end(), [&](std::uint32_t a, std::uint32_t b) {
+        return due.rows[a].record.GetTransactionId() < due.rows[b].record.GetTransactionId();
+    });
+    {
+        std::vector<unsigned long> ids;
+        ids.reserve(byInvoice.size());
+        for (std::uint32_t i : byInvoice) ids.push_back(due.rows[i].record.GetTransactionId());
+        std::size_t at = 0;
+        const Util::Status read = Host::ReadInvoices(ids, [&](const Host::InvoiceRead& inv) {
+            while (at < byInvoice.size() && due.rows[byInvoice[at]].record.GetTransactionId() < inv.id) ++at;
+            for (; at < byInvoice.size() && due.rows[byInvoice[at]].record.GetTransactionId() == inv.id; ++at) {
+                DueRow& row = due.rows[byInvoice[at]];
+                row.invoiceFound = true;
+                row.customer = inv.customer;
+                row.invoiceDate = inv.txnDate;
+                row.dueDate = inv.dueDate;
+                row.amount = inv.amount.hundredths;
+                row.paid = inv.paid;
+            }
+        });
+        if (!read.Succeeded()) throw AppError("the due invoices cannot be read");
+    }
+    byInvoice = std::vector<std::uint32_t>();
+    for (std::size_t i = 0; i < invoiceCount; ++i) {
+        DueRow& row = due.rows[i];
+        row.daysFromDue = static_cast<std::int32_t>(DateMinusDate(today, row.dueDate));
+    }
+    AddAddressees(due);
+    AddStatementBalances(due);
+    if (!fastMode) NameOverlappingSets(sets, due);
+    return due;
+}
+
+// The invoices held by more than one set's group, by combination of sets.
+std::string OverlapReport(const DueTable& due) {
+    std::map<std::uint32_t, std::vector<unsigned long>> combinations;
+    for (const auto& row : due.rows) {
+        if (row.overlap != 0) combinations[row.overlap].push_back(due.InvoiceNumber(row));
+    }
+    if (combinations.empty()) return std::string();
+    // In the order of the sets' names, as a listing of them reads.
+    std::map<std::vector<std::string>, const std::vector<unsigned long>*> ordered;
+    for (const auto& [index, invoices] : combinations) ordered.emplace(due.overlaps[index], &invoices);
+    std::ostringstream out;
+    out << "Some invoices' customers sit in the groups of more than one reminder set; each invoice gets one "
+           "reminder a day, by one set's rules. Put each customer in one set's group:\n";
+    std::size_t lines = 0;
+    for (const auto& [sets, invoicesOf] : ordered) {
+        const auto& invoices = *invoicesOf;
+        if (++lines > 20) {
+            out << "  ... and " << ordered.size() - 20 << " more combinations of sets (see due --json)\n";
+            break;
+        }
+        std::string shown, setNames;
+        for (std::size_t i = 0; i < invoices.size() && i < 10; ++i) shown += (i ? ", " : "") + std::to_string(invoices[i]);
+        for (const auto& s : sets) setNames += (setNames.empty() ? "" : ", ") + s;
+        out << "  " << setNames << ": " << invoices.size() << (invoices.size() == 1 ? " invoice (" : " invoices (")
+            << shown << (invoices.size() > 10 ? ", ..." : "") << ")\n";
+    }
+    return out.str();
+}
+
+void ProgressBar(std::size_t done, std::size_t total) {
+    const int width = 30;
+    const int filled = total ? static_cast<int>(done * width / total) : width;
+    std::cerr << "\r[" << std::string(static_cast<std::size_t>(filled), '#')
+              << std::string(static_cast<std::size_t>(width - filled), ' ') << "] " << done << "/" << total << std::flush;
+    if (done == total) std::cerr << "\n";
+}
+
+// Several record writes that reach the company file together or not at all.
+class UnitOfWork {
+public:
+    UnitOfWork() {
+        DBMgr::IDBFileMgr* mgr = DBMgr::DBManager::GetActiveFileMgr();
+        m_txn.reset(mgr ? mgr->CreateTransaction(0, 1) : nullptr);
+        if (m_txn) m_txn->BeginWrite();
+    }
+    DBMgr::DMTransaction* Get() { return m_txn.get(); }
+    bool Commit() { return m_txn && m_txn->Commit(); }
+
+private:
+    std::unique_ptr<DBMgr::DMTransaction> m_txn;  // rolls back unless committed
+};
+
+// A JSON string as the JSON writer spells it; plain text is quoted as it is.
+void AppendJsonString(const std::string& text, std::string& out) {
+    for (char c : text) {
+        const auto u = static_cast<unsigned char>(c);
+        if (u < 0x20 || u >= 0x80 || c == '"' || c == '\\') {
+            out += Json(text).dump(-1, ' ', false, Json::error_handler_t::replace);
+            return;
+        }
+    }
+    out += '"';
+    out += text;
+    out += '"';
+}
+
+// One due reminder as `due --json` prints it inside its array: the record's
+// fields as numbers, as the engine gives them; what a kind of reminder does
+// not have is null.
+void AppendDueJson(const DueTable& due, const DueRow& row, const std::string& subject, std::string& out) {
+    const char* const field = "\n    \"";
+    auto key = [&](const char* name) {
+        out += field;
+        out += name;
+        out += "\": ";
+    };
+    out += "  {";
+    key("txnType");
+    out += std::to_string(static_cast<int>(row.record.GetTxnType()));
+    out += ',';
+    key("transactionId");
+    out += std::to_string(row.record.GetTransactionId());
+    out += ',';
+    key("customerId");
+    out += std::to_string(row.record.GetCustomerId());
+    out += ',';
+    key("ruleId");
+    out += std::to_string(row.record.GetRuleId());
+    out += ',';
+    key("templateId");
+    out += std::to_string(row.record.GetTemplateId());
+    out += ',';
+    key("invoice");
+    out += row.statement ? "null" : std::to_string(due.InvoiceNumber(row));
+    out += ',';
+    const Addressee& to = due.To(row);
+    key("customer");
+    AppendJsonString(to.name, out);
+    out += ',';
+    key("email");
+    if (to.email.empty()) out += "null";
+    else AppendJsonString(to.email, out);
+    out += ',';
+    key("dueDate");
+    if (row.statement) out += "null";
+    else AppendJsonString(IsoDate(row.dueDate), out);
+    out += ',';
+    key("daysFromDue");
+    out += row.statement ? "null" : std::to_string(row.daysFromDue);
+    out += ',';
+    key("rule");
+    AppendJsonString(due.Texts(row).ruleText, out);
+    out += ',';
+    key("subject");
+    AppendJsonString(subject, out);
+    out += ',';
+    key("overlappingSets");
+    const auto& sets = due.overlaps[row.overlap];
+    if (sets.empty()) {
+        out += "[]";
+    } else {
+        out += '[';
+        for (std::size_t i = 0; i < sets.size(); ++i) {
+            out += i ? ",\n      " : "\n      ";
+            AppendJsonString(sets[i], out);
+        }
+        out += "\n    ]";
+    }
+    out += "\n  }";
+}
+} // namespace
+
+DueList CollectDue(bool fastMode) {
+    DueTable table = CollectTable(fastMode);
+    DueList due;
+    due.duplicateFound = table.duplicateFound;
+    due.sentToday = table.sentToday;
+    due.notes = std::move(table.notes);
+    due.items.reserve(table.rows.size());
+    for (const auto& row : table.rows) due.items.push_back(ItemOf(table, row));
     return due;
 }
 
@@ -415,6 +848,20 @@ MailMessage Compose(const Sender& sender, const DueItem& item, const Placeholder
     m.wallSeconds = GetMXSystemTime();
     return m;
 }
+
+MailMessage Compose(const Sender& sender, const DueTable& due, const DueRow& row) {
+    MailMessage m;
+    m.fromName = sender.company;
+    m.fromAddress = sender.from;
+    m.toName = due.To(row).name;
+    m.toAddress = due.To(row).email;
+    Fill(due.Texts(row).subjectParts, due, row, sender.company, m.subject);
+    Fill(due.Texts(row).bodyParts, due, row, sender.company, m.body);
+    m.messageId = due.Stem(row) + "." + sender.key + "@" + sender.domain;
+    m.companyKey = sender.key;
+    m.wallSeconds = GetMXSystemTime();
+    return m;
+}
 } // namespace
 
 MailMessage ComposeDue(const AppContext& ctx, const DueItem& item) {
@@ -423,30 +870,28 @@ MailMessage ComposeDue(const AppContext& ctx, const DueItem& item) {
 }
 
 void ShowDue(const AppContext& ctx, bool fastMode) {
-    const DueList due = CollectDue(fastMode);
+    const DueTable due = CollectTable(fastMode);
     const std::string company = CompanyName(ctx);
+    std::string subject;
     if (ctx.json) {
-        // The record's fields as numbers, as the engine gives them; what a
-        // kind of reminder does not have is null.
-        Json out = Json::array();
-        for (const DueItem& item : due.items) {
-            Json o;
-            o["txnType"] = static_cast<int>(item.record.GetTxnType());
-            o["transactionId"] = item.record.GetTransactionId();
-            o["customerId"] = item.record.GetCustomerId();
-            o["ruleId"] = item.record.GetRuleId();
-            o["templateId"] = item.record.GetTemplateId();
-            o["invoice"] = item.statement ? Json(nullptr) : Json(item.invoice.number);
-            o["customer"] = item.to.name;
-            o["email"] = NullIfEmpty(item.to.email);
-            o["dueDate"] = item.statement ? Json(nullptr) : Json(FormatIsoDate(item.invoice.dueDate));
-            o["daysFromDue"] = item.statement ? Json(nullptr) : Json(item.daysFromDue);
-            o["rule"] = item.ruleText;
-            o["subject"] = Render(item.subject, ValuesFor(company, item));
-            o["overlappingSets"] = item.overlappingSets;
-            out.push_back(std::move(o));
+        // Printed as it is made, a piece at a time: the whole list as one
+        // document would take several times the memory of the list itself.
+        if (due.rows.empty()) {
+            std::cout << "[]\n";
+            return;
         }
-        std::cout << out.dump(2, ' ', false, Json::error_handler_t::replace) << "\n";
+        std::string out = "[\n";
+        for (std::size_t i = 0; i < due.rows.size(); ++i) {
+            const DueRow& row = due.rows[i];
+            Fill(due.Texts(row).subjectParts, due, row, company, subject);
+            AppendDueJson(due, row, subject, out);
+            out += i + 1 < due.rows.size() ? ",\n" : "\n]\n";
+            if (out.size() > (1u << 16)) {
+                std::cout.write(out.data(), static_cast<std::streamsize>(out.size()));
+                out.clear();
+            }
+        }
+        std::cout.write(out.data(), static_cast<std::streamsize>(out.size()));
         return;
     }
     for (const auto& note : due.notes) std::cout << note << "\n";
@@ -454,20 +899,20 @@ void ShowDue(const AppContext& ctx, bool fastMode) {
         due.sentToday ? std::to_string(due.sentToday) + (due.sentToday == 1 ? " invoice has" : " invoices have") +
                             " had a reminder today already; the next one waits for another day.\n"
                       : std::string();
-    if (due.items.empty()) {
+    if (due.rows.empty()) {
         std::cout << sentToday << "Nothing is due on " << FormatIsoDate(GetSystemDate()) << ".\n";
         return;
     }
     Table table({"invoice", "customer", "e-mail", "due date", "days", "rule", "subject"});
-    for (const auto& item : due.items) {
-        table.Add({item.statement ? "statement" : std::to_string(item.invoice.number), item.to.name,
-                   item.to.email.empty() ? "no e-mail" : item.to.email,
-                   item.statement ? "" : FormatIsoDate(item.invoice.dueDate),
-                   item.statement ? "" : std::to_string(item.daysFromDue), item.ruleText,
-                   Render(item.subject, ValuesFor(company, item))});
+    for (const auto& row : due.rows) {
+        const Addressee& to = due.To(row);
+        Fill(due.Texts(row).subjectParts, due, row, company, subject);
+        table.Add({row.statement ? "statement" : std::to_string(due.InvoiceNumber(row)), to.name,
+                   to.email.empty() ? "no e-mail" : to.email, row.statement ? "" : IsoDate(row.dueDate),
+                   row.statement ? "" : std::to_string(row.daysFromDue), due.Texts(row).ruleText, subject});
     }
     std::cout << table.Render();
-    std::cout << due.items.size() << (due.items.size() == 1 ? " reminder" : " reminders") << " due on "
+    std::cout << due.rows.size() << (due.rows.size() == 1 ? " reminder" : " reminders") << " due on "
               << FormatIsoDate(GetSystemDate()) << (fastMode ? " (fast mode: stopped at the first)" : "") << ".\n";
     std::cout << sentToday;
     const std::string overlaps = OverlapReport(due);
@@ -477,6 +922,61 @@ void ShowDue(const AppContext& ctx, bool fastMode) {
         std::cout << "Some invoices belong to more than one reminder group; each gets one reminder.\n";
     }
 }
+
+namespace {
+// The rows of one batch whose files are in place and whose records are due,
+// recorded in one unit of work: the history row and the day each invoice
+// reminder went out, and each statement's status. When anything in it fails
+// the unit is undone and the rows are tried one at a time, so that one bad
+// row costs no other its record.
+class Recorder {
+public:
+    Recorder(const DueTable& due, const RecordedKeys& recorded)
+        : m_due(due), m_recorded(recorded), m_today(GetSystemDate()) {}
+
+    // ok[i] says whether rows[i] is recorded.
+    std::vector<bool> Record(const std::vector<std::size_t>& rows) {
+        std::vector<bool> ok(rows.size(), false);
+        if (rows.empty()) return ok;
+        {
+            UnitOfWork work;
+            bool all = work.Get() != nullptr;
+            for (std::size_t i = 0; all && i < rows.size(); ++i) all = RecordOne(m_due.rows[rows[i]], work.Get());
+            if (all && work.Commit()) return std::vector<bool>(rows.size(), true);
+        }
+        for (std::size_t i = 0; i < rows.size(); ++i) {
+            const DueRow& row = m_due.rows[rows[i]];
+            if (row.statement) {
+                ok[i] = RecordOne(row, nullptr);
+            } else {
+                UnitOfWork work;
+                ok[i] = work.Get() && RecordOne(row, work.Get()) && work.Commit();
+            }
+        }
+        return ok;
+    }
+
+private:
+    bool RecordOne(const DueRow& row, DBMgr::DMTransaction* txn) {
+        const unsigned long ruleId = row.record.GetRuleId();
+        if (!row.statement) {
+            return (m_recorded.Has(row) || m_invoices.SaveReminderExecutionHistory(row.record.GetTransactionId(), ruleId,
+                                                                                  TxnReminderExecutionStatus_Sent)) &&
+                   Host::Sendings::Record(FormViewType_Invoice, row.record.GetTransactionId(), ruleId, m_today, txn)
+                       .Succeeded();
+        }
+        // A record made before: never a second row for the same reminder.
+        return m_recorded.Has(row) ||
+               m_statements.AddStatementReminderExecutionStatus(ruleId, row.customer, ReminderExecutionStatus_Sent);
+    }
+
+    const DueTable& m_due;
+    const RecordedKeys& m_recorded;
+    const DateType32 m_today;
+    TxnReminderEngine m_invoices{FormViewType_Invoice};
+    TxnReminderEngine m_statements{FormViewType_Statement};
+};
+} // namespace
 
 SendSummary SendDue(const AppContext& ctx, const SendOptions& options) {
     const std::string companyFile = Host::HostContext::Get().CompanyFilePath();
@@ -502,9 +1002,9 @@ SendSummary SendDue(const AppContext& ctx, const SendOptions& options) {
         }
     } fold{severalNames};
 
-    const DueList due = CollectDue(false);
+    const DueTable due = CollectTable(false);
     SendSummary summary;
-    if (!options.dryRun && !due.items.empty() && !MakeDirectories(outbox)) {
+    if (!options.dryRun && !due.rows.empty() && !MakeDirectories(outbox)) {
         throw AppError("send: cannot create the outbox folder '" + outbox + "'");
     }
     if (!options.dryRun) RemoveStaleTemporaries(outbox);
@@ -515,94 +1015,122 @@ SendSummary SendDue(const AppContext& ctx, const SendOptions& options) {
         throw AppError("send: the company's address '" + sender.from + "' is not one e-mail address (" + why +
                        "); nothing was sent");
     }
-    const std::string& company = sender.company;
-    const std::string& companyKey = sender.key;
     const std::string tag = FileTag(companyFile);
-    const DateType32 today = GetSystemDate();
     const bool text = !options.quiet && !ctx.json;
-    const bool showProgress = !options.quiet && due.items.size() > 20 && ::isatty(STDERR_FILENO);
-    TxnReminderEngine invoices(FormViewType_Invoice);
-    TxnReminderEngine statements(FormViewType_Statement);
-    Json messages = Json::array();
-    Json skipped = Json::array();
+    const bool json = ctx.json && !options.quiet;
+    const bool showProgress = !options.quiet && due.rows.size() > 20 && ::isatty(STDERR_FILENO);
+    const std::unordered_set<std::string> only(options.only.begin(), options.only.end());
+    auto pathOf = [&](const DueRow& row) { return outbox + "/" + due.Stem(row) + "." + tag + ".eml"; };
+    auto subjectOf = [&](const DueRow& row) {
+        std::string subject;
+        Fill(due.Texts(row).subjectParts, due, row, sender.company, subject);
+        return subject;
+    };
+
+    // What the JSON report lists, kept as row numbers until it is printed.
+    std::vector<std::size_t> sentRows, skippedRows;
+    Recorder recorder(due, recorded);
+    OutboxBatch batch(outbox);
+    std::vector<std::size_t> written;    // rows of the batch's new files, in the order written
+    std::vector<std::size_t> toRecord;   // rows whose files are in place, waiting for their records
+    // Files are made durable and recorded a batch at a time: a crash leaves
+    // at most one batch written and not recorded, which the next send finds
+    // in the outbox and records without writing it again.
+    constexpr std::size_t kBatchFiles = 512;
+    constexpr std::size_t kBatchBytes = 8u << 20;
+    auto flush = [&] {
+        const std::vector<bool> placed = batch.Commit();
+        for (std::size_t i = 0; i < written.size(); ++i) {
+            if (placed[i]) {
+                toRecord.push_back(written[i]);
+            } else {
+                ++summary.failed;
+                std::cerr << "send: could not write " << pathOf(due.rows[written[i]]) << "\n";
+            }
+        }
+        written.clear();
+        std::sort(toRecord.begin(), toRecord.end());
+        const std::vector<bool> saved = recorder.Record(toRecord);
+        for (std::size_t i = 0; i < toRecord.size(); ++i) {
+            const DueRow& row = due.rows[toRecord[i]];
+            if (!saved[i]) {
+                ++summary.failed;
+                std::cerr << "send: " << pathOf(row) << " was written but could not be recorded; the next send records it\n";
+                continue;
+            }
+            (row.statement ? summary.statements : summary.invoiceReminders)++;
+            if (json) sentRows.push_back(toRecord[i]);
+        }
+        toRecord.clear();
+    };
+
     std::size_t done = 0;
-    for (const auto& item : due.items) {
+    for (std::size_t r = 0; r < due.rows.size(); ++r) {
+        const DueRow& row = due.rows[r];
         ++done;
-        if (showProgress) ProgressBar(done, due.items.size());
-        if (!options.only.empty() &&
-            std::find(options.only.begin(), options.only.end(), DueItemKey(item)) == options.only.end()) {
-            continue;
-        }
-        if (item.to.email.empty() || !IsPlausibleMailbox(item.to.email, why)) {
-            const bool none = item.to.email.empty();
+        if (showProgress && (done % 64 == 0 || done == due.rows.size())) ProgressBar(done, due.rows.size());
+        if (!only.empty() && only.count(due.Stem(row)) == 0) continue;
+        const Addressee& to = due.To(row);
+        if (to.email.empty() || !IsPlausibleMailbox(to.email, why)) {
+            const bool none = to.email.empty();
             ++(none ? summary.skippedNoEmail : summary.skippedBadEmail);
-            const std::string reason = none ? "no e-mail" : "e-mail address '" + item.to.email + "' not usable: " + why;
-            if (text) std::cout << "skipped (" << reason << "): " << item.to.name << " - " << item.ruleText << "\n";
-            skipped.push_back({{"customer", item.to.name}, {"customerId", item.customer}, {"reason", reason}});
+            if (text) {
+                const std::string reason = none ? "no e-mail" : "e-mail address '" + to.email + "' not usable: " + why;
+                std::cout << "skipped (" << reason << "): " << to.name << " - " << due.Texts(row).ruleText << "\n";
+            }
+            if (json) skippedRows.push_back(r);
             continue;
         }
-        const std::string stem = MessageStem(item);
-        const std::string name = stem + "." + tag + ".eml";
+        const std::string name = due.Stem(row) + "." + tag + ".eml";
         const std::string path = outbox + "/" + name;
-        const Placeholders values = ValuesFor(company, item);
-        const std::string subject = Render(item.subject, values);
-        Json entry = {{"kind", item.statement ? "statement" : "invoice"},
-                      {"invoice", item.statement ? Json(nullptr) : Json(item.invoice.number)},
-                      {"ruleId", item.record.GetRuleId()},
-                      {"customer", item.to.name},
-                      {"email", item.to.email},
-                      {"subject", subject},
-                      {"file", path}};
         if (options.dryRun) {
-            if (text) std::cout << "would write " << path << " to " << item.to.email << ": " << subject << "\n";
-            (item.statement ? summary.statements : summary.invoiceReminders)++;
-            messages.push_back(std::move(entry));
+            if (text) std::cout << "would write " << path << " to " << to.email << ": " << subjectOf(row) << "\n";
+            (row.statement ? summary.statements : summary.invoiceReminders)++;
+            if (json) sentRows.push_back(r);
             continue;
         }
         if (FileExists(path)) {
             // Written by a send that stopped before recording it, if it is
             // this company file's at all.
-            if (CompanyKeyOf(ReadWholeFile(path)) != companyKey) {
+            if (CompanyKeyOf(ReadWholeFile(path)) != sender.key) {
                 ++summary.failed;
-                std::cerr << "send: " << path << " was written for another company file; " << item.to.name << " - "
-                          << item.ruleText << " not sent\n";
+                std::cerr << "send: " << path << " was written for another company file; " << to.name << " - "
+                          << due.Texts(row).ruleText << " not sent\n";
                 continue;
             }
             ++summary.alreadyWritten;
+            toRecord.push_back(r);
+        } else if (batch.Add(name, BuildMessage(Compose(sender, due, row)))) {
+            written.push_back(r);
         } else {
-            if (!WriteFileAtomically(outbox, name, BuildMessage(Compose(sender, item, values)))) {
-                ++summary.failed;
-                std::cerr << "send: could not write " << path << "\n";
-                continue;
-            }
-        }
-        bool saved = false;
-        if (!item.statement) {
-            // The history row and the day it went out, together.
-            UnitOfWork work;
-            saved = work.Get() &&
-                    (recorded.Has(item) || invoices.SaveReminderExecutionHistory(item.record.GetTransactionId(),
-                                                                                  item.record.GetRuleId(),
-                                                                                  TxnReminderExecutionStatus_Sent)) &&
-                    Host::Sendings::Record(FormViewType_Invoice, item.record.GetTransactionId(),
-                                           item.record.GetRuleId(), today, work.Get())
-                        .Succeeded() &&
-                    work.Commit();
-        } else {
-            // A record made before: never a second row for the same reminder.
-            saved = recorded.Has(item) ||
-                    statements.AddStatementReminderExecutionStatus(item.record.GetRuleId(), item.customer,
-                                                                   ReminderExecutionStatus_Sent);
-        }
-        if (!saved) {
             ++summary.failed;
-            std::cerr << "send: " << path << " was written but could not be recorded; the next send records it\n";
-            continue;
+            std::cerr << "send: could not write " << path << "\n";
         }
-        (item.statement ? summary.statements : summary.invoiceReminders)++;
-        messages.push_back(std::move(entry));
+        if (batch.Size() >= kBatchFiles || batch.Bytes() >= kBatchBytes || toRecord.size() >= kBatchFiles) flush();
     }
-    if (ctx.json && !options.quiet) {
+    flush();
+
+    if (json) {
+        Json messages = Json::array();
+        for (std::size_t r : sentRows) {
+            const DueRow& row = due.rows[r];
+            messages.push_back({{"kind", row.statement ? "statement" : "invoice"},
+                                {"invoice", row.statement ? Json(nullptr) : Json(due.InvoiceNumber(row))},
+                                {"ruleId", row.record.GetRuleId()},
+                                {"customer", due.To(row).name},
+                                {"email", due.To(row).email},
+                                {"subject", subjectOf(row)},
+                                {"file", pathOf(row)}});
+        }
+        Json skipped = Json::array();
+        for (std::size_t r : skippedRows) {
+            const DueRow& row = due.rows[r];
+            const Addressee& to = due.To(row);
+            const bool none = to.email.empty();
+            if (!none) IsPlausibleMailbox(to.email, why);
+            const std::string reason = none ? "no e-mail" : "e-mail address '" + to.email + "' not usable: " + why;
+            skipped.push_back({{"customer", to.name}, {"customerId", row.customer}, {"reason", reason}});
+        }
         Json out;
         out["dryRun"] = options.dryRun;
         out["outbox"] = outbox;

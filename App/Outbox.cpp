@@ -7,6 +7,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <utility>
 
 #include "Host/HostContext.h"
 
@@ -99,6 +100,76 @@ bool WriteFileAtomically(const std::string& dir, const std::string& name, const 
         ::close(dirFd);
     }
     return true;
+}
+
+OutboxBatch::OutboxBatch(std::string dir) : m_dir(std::move(dir)) {}
+
+OutboxBatch::~OutboxBatch() {
+    for (const Pending& p : m_files) ::unlink(p.temp.c_str());
+}
+
+bool OutboxBatch::Add(const std::string& name, const std::string& content) {
+    Pending p{m_dir + "/." + name + kTempMark + std::to_string(::getpid()), m_dir + "/" + name};
+    if (Host::FaultFails("Outbox.Create")) {
+        errno = EIO;
+        return false;
+    }
+    const int fd = ::open(p.temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (fd < 0) return false;
+    // In two halves, so that a crash test can stop the process with half a
+    // message on disk.
+    const std::size_t half = content.size() / 2;
+    bool ok = WriteAll(fd, content.data(), half) && !Host::FaultFails("Outbox.Write") &&
+              WriteAll(fd, content.data() + half, content.size() - half);
+    const int saved = errno ? errno : EIO;
+    ok = ::close(fd) == 0 && ok;
+    if (!ok) {
+        ::unlink(p.temp.c_str());
+        errno = saved;
+        return false;
+    }
+    m_bytes += content.size();
+    m_files.push_back(std::move(p));
+    return true;
+}
+
+std::vector<bool> OutboxBatch::Commit() {
+    std::vector<Pending> files = std::move(m_files);
+    m_files.clear();
+    m_bytes = 0;
+    std::vector<bool> ok(files.size(), false);
+    if (files.empty()) return ok;
+    auto dropAll = [&] {
+        for (const Pending& p : files) ::unlink(p.temp.c_str());
+        return ok;
+    };
+    if (Host::FaultFails("Outbox.Sync")) return dropAll();
+    // A few files are flushed one by one; many at once by one flush of the
+    // file system, which costs about what one file's flush does. Either way
+    // nothing is renamed into place before its bytes are on disk.
+    const int dirFd = ::open(m_dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dirFd < 0) return dropAll();
+    constexpr std::size_t kFlushOneByOne = 8;
+    if (files.size() <= kFlushOneByOne) {
+        for (std::size_t i = 0; i < files.size(); ++i) {
+            const int fd = ::open(files[i].temp.c_str(), O_RDONLY | O_CLOEXEC);
+            ok[i] = fd >= 0 && ::fsync(fd) == 0;
+            if (fd >= 0) ::close(fd);
+        }
+    } else if (::syncfs(dirFd) == 0) {
+        ok.assign(files.size(), true);
+    }
+    for (std::size_t i = 0; i < files.size(); ++i) {
+        if (ok[i] && (Host::FaultFails("Outbox.Rename") || ::rename(files[i].temp.c_str(), files[i].final.c_str()) != 0)) {
+            ok[i] = false;
+        }
+        if (!ok[i]) ::unlink(files[i].temp.c_str());
+    }
+    // Make the renames themselves durable.
+    Host::FaultFails("Outbox.SyncFolder");
+    ::fsync(dirFd);
+    ::close(dirFd);
+    return ok;
 }
 
 int RemoveStaleTemporaries(const std::string& dir) {

@@ -12,10 +12,9 @@
 # Each benchmark runs $REMINDERS_BENCH_REPS times (default 3) and the median
 # is shown: on a shared machine a single run of the large file can be off by
 # a fifth. The whole commands (Listing, Send, OneCustomer*) run once: they
-# take minutes on the large files, and as long as the listing re-reads a
-# customer's balance for every item, OneCustomer* at 100k takes hours: pick
-# rows by name then, e.g. 'BM_(Floor|FullSelection|Listing|Send)' and
-# `bash bench/run.sh 10k OneCustomer`.
+# take up to minutes on the large files; pick rows by name to leave them out,
+# e.g. 'BM_(Floor|FullSelection)'. OneCustomer* over sizes 10k and 100k use
+# the one-customer files of those sizes.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 sizes=${1:-10k,100k,1m}

@@ -1,6 +1,9 @@
 #include "Records/Names.h"
 
+#include "Records/BulkReads.h"
+
 #include <cmath>
+#include <algorithm>
 #include <cstring>
 #include <unordered_map>
 
@@ -412,4 +415,86 @@ Status FindCustomer(const std::string& name, int parent, int& recNum) {
     });
 }
 
+namespace {
+// The whole list by record number, with what a bulk lookup needs of each.
+struct ListEntry {
+    int id = 0;
+    int parent = 0;
+    std::string name, email;
+};
+
+const ListEntry* Find(const std::vector<ListEntry>& list, int id) {
+    auto it = std::lower_bound(list.begin(), list.end(), id, [](const ListEntry& e, int v) { return e.id < v; });
+    return it != list.end() && it->id == id ? &*it : nullptr;
+}
+} // namespace
+
+Status LoadAddressees(const std::vector<int>& recNums, std::vector<AddresseeText>& out) {
+    out.assign(recNums.size(), AddresseeText());
+    if (recNums.empty()) return Status::GetSucceeded();
+    return Read("Name.Load", nullptr, [&](sqlite3* db) {
+        std::vector<ListEntry> list;
+        Stmt q(db, "SELECT id, parent_id, name, email FROM customers ORDER BY id");
+        while (q.Step()) {
+            const std::string_view name = q.TextView(2), email = q.TextView(3);
+            list.push_back({static_cast<int>(q.Int(0)), static_cast<int>(q.Int(1)), std::string(name),
+                            std::string(email.substr(0, Utf8CutLength(email.data(), email.size(), CName::kMaxEmailChars)))});
+        }
+        for (std::size_t i = 0; i < recNums.size(); ++i) {
+            const ListEntry* self = Find(list, recNums[i]);
+            if (!self) continue;
+            AddresseeText& a = out[i];
+            a.found = true;
+            a.qualifiedName = self->name;
+            int level = 0;
+            for (const ListEntry* up = self; up->parent != 0 && level < kMaxDepth; ++level) {
+                up = Find(list, up->parent);
+                if (!up) break;
+                a.qualifiedName = up->name + ":" + a.qualifiedName;
+            }
+            level = 0;
+            for (const ListEntry* walk = self; walk && level <= kMaxDepth; ++level) {
+                if (!walk->email.empty()) {
+                    a.email = walk->email;
+                    break;
+                }
+                if (walk->parent == 0) break;
+                walk = Find(list, walk->parent);
+            }
+        }
+        return Status::GetSucceeded();
+    });
+}
+
+Status LoadOpenBalances(const std::vector<int>& recNums, std::vector<Bal>& out) {
+    out.assign(recNums.size(), Bal());
+    if (recNums.empty()) return Status::GetSucceeded();
+    return Read("Name.Load", nullptr, [&](sqlite3* db) {
+        std::unordered_map<int, std::int64_t> wanted;
+        for (int id : recNums) wanted.emplace(id, 0);
+        std::unordered_map<int, int> parentOf;
+        {
+            Stmt links(db, "SELECT id, parent_id FROM customers WHERE parent_id <> 0");
+            while (links.Step()) parentOf[static_cast<int>(links.Int(0))] = static_cast<int>(links.Int(1));
+        }
+        Stmt sums(db, (std::string("SELECT customer_id, SUM(amount) FROM invoices WHERE ") + kOpenInvoice +
+                       " GROUP BY customer_id")
+                          .c_str());
+        // Each name's own open amount counts for it and every name above it.
+        while (sums.Step()) {
+            int at = static_cast<int>(sums.Int(0));
+            const std::int64_t amount = sums.Int(1);
+            for (int depth = 0; at != 0 && depth <= kMaxDepth; ++depth) {
+                auto w = wanted.find(at);
+                if (w != wanted.end()) w->second += amount;
+                auto up = parentOf.find(at);
+                at = up == parentOf.end() ? 0 : up->second;
+            }
+        }
+        for (std::size_t i = 0; i < recNums.size(); ++i) out[i].hundredths = wanted[recNums[i]];
+        return Status::GetSucceeded();
+    });
+}
+
 } // namespace Host
+

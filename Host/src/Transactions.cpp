@@ -1,5 +1,7 @@
 #include "Records/Transactions.h"
 
+#include "Records/BulkReads.h"
+
 #include <array>
 #include <map>
 #include <optional>
@@ -403,6 +405,54 @@ Status SetInvoiceModTime(unsigned long transactionId, DateAndTime modTime, DBMgr
             .Bind(2, static_cast<long long>(modTime))
             .Run();
         return sqlite3_changes(db) > 0 ? Status::GetSucceeded() : Missing();
+    });
+}
+
+} // namespace Host
+
+namespace Host {
+
+Util::Status ReadInvoices(const std::vector<unsigned long>& ascendingIds,
+                          const std::function<void(const InvoiceRead&)>& each) {
+    if (ascendingIds.empty()) return Status::GetSucceeded();
+    return Read("Trans.Read", nullptr, [&](sqlite3* db) {
+        const auto emit = [&](const Stmt& q) {
+            InvoiceRead row;
+            row.id = static_cast<unsigned long>(q.Int(0));
+            row.customer = static_cast<int>(q.Int(1));
+            row.txnDate = DayNumberToDate(static_cast<long>(q.Int(2)));
+            row.dueDate = DayNumberToDate(static_cast<long>(q.Int(3)));
+            row.amount.hundredths = q.Int(4);
+            row.paid = q.Int(5) != 0;
+            each(row);
+        };
+        constexpr const char* kColumns = "SELECT txn_id, customer_id, txn_date, due_date, amount, is_paid FROM invoices ";
+        // A few are looked up one by one; many are read in one walk of the
+        // table between the first and the last, which costs less than as
+        // many lookups once they are more than a small part of that range.
+        const unsigned long first = ascendingIds.front(), last = ascendingIds.back();
+        if (ascendingIds.size() < 64 || (last - first) / ascendingIds.size() > 64) {
+            Stmt q(db, (std::string(kColumns) + "WHERE txn_id = ?1").c_str());
+            unsigned long previous = 0;
+            for (std::size_t i = 0; i < ascendingIds.size(); ++i) {
+                if (i > 0 && ascendingIds[i] == previous) continue;
+                previous = ascendingIds[i];
+                if (previous > static_cast<unsigned long>(kMaxTransactionId)) break;
+                q.Reset();
+                q.Bind(1, static_cast<long long>(previous));
+                if (q.Step()) emit(q);
+            }
+            return Status::GetSucceeded();
+        }
+        Stmt q(db, (std::string(kColumns) + "WHERE txn_id BETWEEN ?1 AND ?2 ORDER BY txn_id").c_str());
+        q.Bind(1, static_cast<long long>(first)).Bind(2, static_cast<long long>(last));
+        std::size_t at = 0;
+        while (at < ascendingIds.size() && q.Step()) {
+            const auto id = static_cast<unsigned long>(q.Int(0));
+            while (at < ascendingIds.size() && ascendingIds[at] < id) ++at;
+            if (at < ascendingIds.size() && ascendingIds[at] == id) emit(q);
+        }
+        return Status::GetSucceeded();
     });
 }
 
