@@ -181,8 +181,14 @@ int main(int argc, char** argv) {
         }
         ctx.Open(init->parsed());
         if (init->parsed()) {
-            if (!companyName.empty()) DBPreferences::SetCompanyDBPreference("companyName", companyName);
-            if (!companyEmail.empty()) DBPreferences::SetCompanyDBPreference("companyEmail", companyEmail);
+            const auto keep = [](const char* key, const std::string& value) {
+                if (!value.empty() && DBPreferences::SetCompanyDBPreference(key, value).Failed()) {
+                    throw app::AppError(std::string("init: the company file was created, but ") + key +
+                                        " could not be stored in it");
+                }
+            };
+            keep("companyName", companyName);
+            keep("companyEmail", companyEmail);
             if (!ctx.json) std::cout << "created " << ctx.file << "\n";
             if (sample) app::FillSample(ctx);
             if (ctx.json) app::PrintJson({{"created", ctx.file}, {"sample", sample}});

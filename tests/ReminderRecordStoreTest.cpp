@@ -178,7 +178,7 @@ TEST_F(RecordStoreTest, FailingFaultPointsLeaveTheFileUnchanged) {
     update.SetName("After");
     EXPECT_TRUE(update.Update().Failed());
     Ctx().ArmFault("ReminderSet.Add", Host::FaultKind::Throw);
-    EXPECT_THROW(update.Add(), std::runtime_error);
+    EXPECT_THROW(static_cast<void>(update.Add()), std::runtime_error);
     Ctx().ArmFault("TargetUser.BatchInsert", Host::FaultKind::Fail);
     EXPECT_TRUE(IDBReminderTargetUser::BatchInsert({{1, 2}, {3, 2}}).Failed());
     Ctx().ArmFault("ReminderSet.BatchLoad", Host::FaultKind::Fail);

@@ -5,6 +5,7 @@
 #include "CompanyFile.h"
 #include "Host/HostContext.h"
 #include "Sql.h"
+#include "StoredPrefs.h"
 
 namespace {
 int IntPref(const char* key, int fallback) {
@@ -41,21 +42,38 @@ PrefsTag* PrefGetPrefHandle() {
     return &prefs;
 }
 
+namespace Host::StoredPrefs {
+
+Util::Status Read(sqlite3* db, const std::string& key, std::string& value) {
+    value.clear();
+    try {
+        Stmt read(db, "SELECT value FROM company_prefs WHERE key = ?1");
+        read.Bind(1, key);
+        if (!read.Step()) return Util::Status::NotFound();
+        value = read.Text(0);
+        return Util::Status::GetSucceeded();
+    } catch (const SqlError&) {
+        return Util::Status::GetFailed();
+    }
+}
+
+void Write(sqlite3* db, const std::string& key, const std::string& value) {
+    Stmt(db, "INSERT INTO company_prefs(key, value) VALUES(?1, ?2) "
+             "ON CONFLICT(key) DO UPDATE SET value = excluded.value")
+        .Bind(1, key)
+        .Bind(2, value)
+        .Run();
+}
+
+} // namespace Host::StoredPrefs
+
 namespace DBPreferences {
 
 Util::Status GetCompanyDBPreference(const std::string& key, std::string& value) {
     Host::CompanyFile* file = Host::HostContext::Get().File();
     if (!file) return Util::Status::Failure(Util::Status::kNoFile);
     if (Host::FaultFails("DBPreferences.Get")) return Util::Status::GetFailed();
-    try {
-        Host::Stmt read(file->Db(), "SELECT value FROM company_prefs WHERE key = ?1");
-        read.Bind(1, key);
-        if (!read.Step()) return Util::Status::Failure(Util::Status::kRecordNotFound);
-        value = read.Text(0);
-        return Util::Status::GetSucceeded();
-    } catch (const Host::SqlError&) {
-        return Util::Status::GetFailed();
-    }
+    return Host::StoredPrefs::Read(file->Db(), key, value);
 }
 
 Util::Status SetCompanyDBPreference(const std::string& key, const std::string& value) {
@@ -63,11 +81,7 @@ Util::Status SetCompanyDBPreference(const std::string& key, const std::string& v
     if (!file) return Util::Status::Failure(Util::Status::kNoFile);
     if (Host::FaultFails("DBPreferences.Set")) return Util::Status::GetFailed();
     try {
-        Host::Stmt(file->Db(), "INSERT INTO company_prefs(key, value) VALUES(?1, ?2) "
-                               "ON CONFLICT(key) DO UPDATE SET value = excluded.value")
-            .Bind(1, key)
-            .Bind(2, value)
-            .Run();
+        Host::StoredPrefs::Write(file->Db(), key, value);
         return Util::Status::GetSucceeded();
     } catch (const Host::SqlError&) {
         return Util::Status::GetFailed();

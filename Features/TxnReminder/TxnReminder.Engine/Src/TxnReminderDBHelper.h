@@ -112,7 +112,7 @@ public:
     };
 
 protected:
-    DBMgr::DMTransaction* GetTransaction() const { return m_dbTrans; }
+    DBMgr::DMTransaction* GetTransaction() const { return m_dbTrans.get(); }
 
     // The unit-of-work discipline every writing operation follows:
     //   if (!HasTransaction(TXNR_SITE, "... failed to get DMTransaction ", &status, TxnReminderStatus_NoTransaction))
@@ -158,7 +158,7 @@ protected:
     bool InsideSetSave() const { return m_setSaveDepth > 0; }
 
 private:
-    DBMgr::DMTransaction* m_dbTrans = nullptr;
+    std::unique_ptr<DBMgr::DMTransaction> m_dbTrans;
     int m_setSaveDepth = 0;
     bool m_membersAsListed = false;
 };

@@ -32,6 +32,12 @@ struct SystemFlags {
 // up the world the engine runs in: the company file, the clock, preferences,
 // remote configuration and switches, permissions, state flags, log sinks and
 // injected faults. Everything the host layer answers comes from here.
+//
+// The host is single-threaded: nothing in it (this context, the company
+// file's connection and statement cache, the record store, the allocator, the
+// factory registry, the message loop) takes a lock. A program that serves
+// from several threads, such as the web server, lets one thread at a time
+// into the engine and the host and must hold that one lock around every call.
 class HOST_API HostContext {
 public:
     static HostContext& Get();
