@@ -91,12 +91,13 @@ TEST_F(CompanyFileTest, PreferencesLiveInTheCompanyFile) {
     EXPECT_TRUE(DBPreferences::GetCompanyDBPreference(PrefKeys::kPromptTime, value).Succeeded());
     EXPECT_EQ(value, "14");
 
-    // A store that cannot be read answers the defaults; nothing is thrown.
+    // A store that cannot be read: the engine's getters answer the defaults
+    // and throw nothing; the application's read reports the damage.
     Host::Exec(Ctx().File()->Db(), "DROP TABLE company_prefs");
+    EXPECT_THROW(Ctx().GetPreference("k", "fallback"), Host::SqlError);
     EXPECT_NO_THROW({
         EXPECT_FALSE(prefs->GetPaymentReminderState());
         EXPECT_EQ(prefs->GetPaymentReminderPromptTime(), 9);
-        EXPECT_EQ(Ctx().GetPreference("k", "fallback"), "fallback");
         const Util::Status unreadable = DBPreferences::GetCompanyDBPreference("k", value);
         EXPECT_TRUE(unreadable.Failed());
         EXPECT_NE(unreadable.GetStatusCode(), Util::Status::kRecordNotFound);

@@ -259,13 +259,11 @@ void HostContext::SetPreference(const std::string& key, const std::string& value
     }
 }
 
-// An unreadable store answers the fallback: every caller has a sound default,
-// and a preference read sits where an exception would escape the engine.
 std::string HostContext::GetPreference(const std::string& key, const std::string& fallback) const {
     if (m_impl->file) {
         std::string value;
         const Util::Status read = StoredPrefs::Read(m_impl->file->Db(), key, value);
-        return read.Succeeded() && read.GetStatusCode() != Util::Status::kRecordNotFound ? value : fallback;
+        return read.GetStatusCode() != Util::Status::kRecordNotFound ? value : fallback;
     }
     auto it = m_impl->memoryPrefs.find(key);
     return it == m_impl->memoryPrefs.end() ? fallback : it->second;

@@ -11,8 +11,8 @@
 
 namespace Host::StoredPrefs {
 
-// Absent: succeeds with kRecordNotFound and empties `value`. A store that
-// cannot be read fails; nothing is thrown.
+// Absent: succeeds with kRecordNotFound and empties `value`. Throws SqlError
+// when the store cannot be read (a damaged file), for the caller to decide.
 Util::Status Read(sqlite3* db, const std::string& key, std::string& value);
 // Throws SqlError when the file cannot be written.
 void Write(sqlite3* db, const std::string& key, const std::string& value);

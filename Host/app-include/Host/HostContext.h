@@ -67,7 +67,9 @@ public:
     void AdvanceClock(long seconds);
 
     // --- preferences ----------------------------------------------------------
-    // Stored in the open company file; kept in memory when none is open.
+    // Stored in the open company file; kept in memory when none is open. A
+    // file that cannot be read throws (SqlError), so that damage is reported;
+    // the engine's own getters (PrefsTag, DBPreferences) never throw.
     void SetPreference(const std::string& key, const std::string& value);
     std::string GetPreference(const std::string& key, const std::string& fallback) const;
 
