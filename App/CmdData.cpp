@@ -56,22 +56,17 @@ long long CountRows(const char* table) {
 } // namespace
 
 bool ReadInvoice(unsigned long number, InvoiceView& out) {
-    TransTag* handle = NewTrans(1);
-    if (!handle) return false;
-    bool ok = false;
-    if (TransTag::ReadTrans(number, handle, 0, 0, 4, 0)) {
-        if (TargType* target = handle->GetTargetByIndex(0)) {
-            out.number = number;
-            out.customer = target->GetCustomerRecNum();
-            out.date = handle->GetTxnDate();
-            out.dueDate = target->GetDueDate();
-            out.amount = Bal2Double(target->GetAmount());
-            out.paid = target->GetPaid();
-            ok = true;
-        }
-    }
-    FreeTrans(handle);
-    return ok;
+    const TransHandle handle(NewTrans(1));
+    if (!handle || !TransTag::ReadTrans(number, handle.get(), 0, 0, 4, 0)) return false;
+    const TargType* target = handle->GetTargetByIndex(0);
+    if (!target) return false;
+    out.number = number;
+    out.customer = target->GetCustomerRecNum();
+    out.date = handle->GetTxnDate();
+    out.dueDate = target->GetDueDate();
+    out.amount = Bal2Double(target->GetAmount());
+    out.paid = target->GetPaid();
+    return true;
 }
 
 Addressee AddresseeOf(int customer) {
@@ -137,10 +132,16 @@ void ImportCustomers(const AppContext& ctx, const std::string& path) {
         data.terms = r->terms;
         const int id = static_cast<int>(r->id);
         if (CustomerExists(id)) {
+            // The import keeps the customer's "since" date; without it the
+            // update would overwrite that date with nothing.
             Host::CustomerData old;
-            Host::LoadCustomer(id, old);
-            data.since = old.since;
-            const Util::Status s = Host::UpdateCustomer(id, data, work.Get());
+            Util::Status s = Host::LoadCustomer(id, old);
+            if (s.Succeeded() && s.GetStatusCode() != Util::Status::kRecordNotFound) {
+                data.since = old.since;
+                s = Host::UpdateCustomer(id, data, work.Get());
+            } else if (s.Succeeded()) {
+                s = Util::Status::Failure(Util::Status::kRecordNotFound);
+            }
             if (!s.Succeeded()) {
                 throw AppError(path + ":" + std::to_string(r->line) + ": customer " + std::to_string(id) +
                                " was not updated: " + Why(s) + "; nothing was imported");
@@ -413,8 +414,13 @@ void Init(AppContext& ctx, const InitOptions& o) {
         throw AppError("init --email: not one e-mail address (" + why + "): '" + o.email + "'");
     }
     ctx.Open(true);
-    if (!o.name.empty()) DBPreferences::SetCompanyDBPreference("companyName", o.name);
-    if (!o.email.empty()) DBPreferences::SetCompanyDBPreference("companyEmail", o.email);
+    const auto keep = [](const char* key, const std::string& value) {
+        if (!value.empty() && DBPreferences::SetCompanyDBPreference(key, value).Failed()) {
+            throw AppError(std::string("init: the company file was created, but ") + key + " could not be stored in it");
+        }
+    };
+    keep("companyName", o.name);
+    keep("companyEmail", o.email);
     if (!ctx.json) std::cout << "created " << ctx.file << "\n";
     if (o.sample) FillSample(ctx);
     if (ctx.json) PrintJson({{"created", ctx.file}, {"sample", o.sample}});

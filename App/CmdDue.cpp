@@ -998,7 +998,9 @@ SendSummary SendDue(const AppContext& ctx, const SendOptions& options) {
     struct FoldOnExit {
         bool active;
         ~FoldOnExit() {
-            if (active) Host::Sendings::FoldLog();
+            // Unfolded writes stay safe in the log; a sender reaching the
+            // file by this name reads them from there, and the next fold takes them.
+            if (active) static_cast<void>(Host::Sendings::FoldLog());
         }
     } fold{severalNames};
 
@@ -1210,10 +1212,13 @@ void ShowHistory(const AppContext& ctx) {
 
 void Purge(const AppContext& ctx) {
     std::vector<DMReminderExecutionHistory::DBReminderExecutionHistory> before, after;
-    DMReminderExecutionHistory::IDBReminderExecutionHistory::BatchLoadByTxnView(4, before);
+    using History = DMReminderExecutionHistory::IDBReminderExecutionHistory;
+    if (History::BatchLoadByTxnView(4, before).Failed()) throw AppError("purge: the history could not be read");
     TxnReminderEngine engine(FormViewType_Invoice);
     if (!engine.PurgeOldReminderExecutionHistory()) throw AppError("purge: the old history could not be purged");
-    DMReminderExecutionHistory::IDBReminderExecutionHistory::BatchLoadByTxnView(4, after);
+    if (History::BatchLoadByTxnView(4, after).Failed()) {
+        throw AppError("purge: the old history was purged, but what is left could not be counted");
+    }
     if (ctx.json) {
         PrintJson({{"purged", before.size() - after.size()}, {"kept", after.size()}});
         return;

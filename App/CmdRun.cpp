@@ -77,10 +77,14 @@ std::string PromptModuleTrouble() {
 // its own day and does not wait for a date that was only simulated.
 class KeepScheduleState {
 public:
-    KeepScheduleState() { m_had = DBPreferences::GetCompanyDBPreference(kNextPromptPref, m_value).Succeeded(); }
+    KeepScheduleState() {
+        const Util::Status read = DBPreferences::GetCompanyDBPreference(kNextPromptPref, m_value);
+        m_had = read.Succeeded() && read.GetStatusCode() != Util::Status::kRecordNotFound;
+    }
     ~KeepScheduleState() {
         if (m_had) {
-            DBPreferences::SetCompanyDBPreference(kNextPromptPref, m_value);
+            // Not put back: the next real prompt stores a sound day again.
+            static_cast<void>(DBPreferences::SetCompanyDBPreference(kNextPromptPref, m_value));
         } else if (Host::CompanyFile* file = Host::HostContext::Get().File()) {
             try {
                 Host::Stmt(file->Db(), "DELETE FROM company_prefs WHERE key = ?1").Bind(1, kNextPromptPref).Run();

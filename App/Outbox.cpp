@@ -8,6 +8,8 @@
 #include <cerrno>
 #include <cstdio>
 #include <utility>
+#include <filesystem>
+#include <system_error>
 
 #include "Host/HostContext.h"
 
@@ -52,15 +54,17 @@ std::string Render(const std::string& text, const Placeholders& values) {
 }
 
 bool FileExists(const std::string& path) {
-    struct stat st {};
-    return ::stat(path.c_str(), &st) == 0;
+    std::error_code ignored;
+    return std::filesystem::exists(path, ignored);
 }
 
+// A path that exists as something other than a folder fails here, not at the
+// first message written into it.
 bool MakeDirectories(const std::string& dir) {
-    if (dir.empty() || FileExists(dir)) return true;
-    const std::size_t slash = dir.find_last_of('/');
-    if (slash != std::string::npos && slash > 0 && !MakeDirectories(dir.substr(0, slash))) return false;
-    return ::mkdir(dir.c_str(), 0777) == 0 || errno == EEXIST;
+    if (dir.empty()) return true;
+    std::error_code error;
+    std::filesystem::create_directories(dir, error);
+    return !error;
 }
 
 // Fault points before each step let the crash tests stop the process between

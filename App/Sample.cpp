@@ -202,11 +202,15 @@ void FillSample(const AppContext& ctx) {
 
     std::string name;
     if (!DBPreferences::GetCompanyDBPreference("companyName", name).Succeeded() || name.empty()) {
-        DBPreferences::SetCompanyDBPreference("companyName", "Lakeside Supply Co.");
+        if (DBPreferences::SetCompanyDBPreference("companyName", "Lakeside Supply Co.").Failed()) {
+            SampleFailed("the company name was not saved");
+        }
     }
     std::string from;
     if (!DBPreferences::GetCompanyDBPreference("companyEmail", from).Succeeded() || from.empty()) {
-        DBPreferences::SetCompanyDBPreference("companyEmail", "billing@lakesidesupply.test");
+        if (DBPreferences::SetCompanyDBPreference("companyEmail", "billing@lakesidesupply.test").Failed()) {
+            SampleFailed("the company e-mail address was not saved");
+        }
     }
     host.SetPreference(PrefKeys::kState, "1");
     host.SetPreference(PrefKeys::kPrompt, "1");

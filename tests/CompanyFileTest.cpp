@@ -74,12 +74,34 @@ TEST_F(CompanyFileTest, PreferencesLiveInTheCompanyFile) {
     EXPECT_EQ(prefs->GetPaymentReminderPromptTime(), 14);
     EXPECT_EQ(prefs->GetFiscalBegin(), 1);  // unreadable value: the default
 
-    std::string value;
-    EXPECT_FALSE(DBPreferences::GetCompanyDBPreference("absent", value).Succeeded());
+    // Absent reads as an absent record does: success with 6042, no value.
+    std::string value = "stale";
+    const Util::Status absent = DBPreferences::GetCompanyDBPreference("absent", value);
+    EXPECT_TRUE(absent.Succeeded());
+    EXPECT_EQ(absent.GetStatusCode(), Util::Status::kRecordNotFound);
+    EXPECT_EQ(value, "");
     EXPECT_TRUE(DBPreferences::SetCompanyDBPreference("k", "20260310").Succeeded());
     EXPECT_TRUE(DBPreferences::SetCompanyDBPreference("k", "20260311").Succeeded());
-    EXPECT_TRUE(DBPreferences::GetCompanyDBPreference("k", value).Succeeded());
+    const Util::Status found = DBPreferences::GetCompanyDBPreference("k", value);
+    EXPECT_TRUE(found.Succeeded());
+    EXPECT_EQ(found.GetStatusCode(), Util::Status::kOk);
     EXPECT_EQ(value, "20260311");
+    // One store: what either side writes, the other reads.
+    EXPECT_EQ(Ctx().GetPreference("k", ""), "20260311");
+    EXPECT_TRUE(DBPreferences::GetCompanyDBPreference(PrefKeys::kPromptTime, value).Succeeded());
+    EXPECT_EQ(value, "14");
+
+    // A store that cannot be read: the engine's getters answer the defaults
+    // and throw nothing; the application's read reports the damage.
+    Host::Exec(Ctx().File()->Db(), "DROP TABLE company_prefs");
+    EXPECT_THROW(Ctx().GetPreference("k", "fallback"), Host::SqlError);
+    EXPECT_NO_THROW({
+        EXPECT_FALSE(prefs->GetPaymentReminderState());
+        EXPECT_EQ(prefs->GetPaymentReminderPromptTime(), 9);
+        const Util::Status unreadable = DBPreferences::GetCompanyDBPreference("k", value);
+        EXPECT_TRUE(unreadable.Failed());
+        EXPECT_NE(unreadable.GetStatusCode(), Util::Status::kRecordNotFound);
+    });
 }
 
 TEST_F(CompanyFileTest, DamagedForeignAndNewerFilesAreRefusedUntouched) {

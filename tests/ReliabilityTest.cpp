@@ -306,7 +306,7 @@ TEST_F(ReliabilityTest, ABusyCompanyFileIsWaitedForThenRefusedNeverReportedDone)
     std::ofstream(csv) << "number,customer,date,due_date,amount,paid\n8000,1,2026-03-01,2026-03-31,10.00,0\n";
     sqlite3* db = nullptr;
     ASSERT_EQ(sqlite3_open(file.c_str(), &db), SQLITE_OK);
-    ASSERT_EQ(sqlite3_exec(db, "BEGIN IMMEDIATE; INSERT INTO preferences(key, value) VALUES('x', 'y')", nullptr, nullptr,
+    ASSERT_EQ(sqlite3_exec(db, "BEGIN IMMEDIATE; INSERT INTO company_prefs(key, value) VALUES('x', 'y')", nullptr, nullptr,
                            nullptr),
               SQLITE_OK);
     const Outcome r = Run(file, "import invoices " + csv, {"REMINDERS_BUSY_TIMEOUT_MS=200"});

@@ -9,6 +9,8 @@
 
 #include "CompanyFile.h"
 #include "HostFixture.h"
+#include "Host/HostContext.h"
+#include "Prefs/PrefsTag.h"
 #include "Records/Groups.h"
 #include "Schema.h"
 #include "Records/Names.h"
@@ -56,6 +58,55 @@ TEST_F(SchemaUpgradeTest, AFirstVersionFileGetsTheNewIndexesAndKeepsItsRows) {
     std::vector<int> hidden;
     ASSERT_TRUE(CName::GetHiddenRecNums(hidden).Succeeded());
     EXPECT_EQ(hidden, std::vector<int>{acme});
+}
+
+// Version 4 kept the user's preferences and the features' values in two
+// tables; the upgrade leaves one, with every value found where it was asked
+// for before.
+TEST_F(SchemaUpgradeTest, AVersionFourFileKeepsThePreferencesOfBothTables) {
+    struct Row {
+        const char* table;
+        const char* key;
+        const char* value;
+    };
+    const Row rows[] = {
+        {"preferences", "paymentReminderState", "1"},
+        {"preferences", "paymentReminderPromptTime", "14"},
+        {"preferences", "smtpHost", "mail.example.test"},
+        {"company_prefs", "invoiceReminderNextPromptLaunchDate", "20260402"},
+        {"company_prefs", "companyName", "Lakeside"},
+        // In both: the feature's value stays.
+        {"preferences", "shared", "user"},
+        {"company_prefs", "shared", "feature"},
+    };
+    const std::string path = Dir() + "/v4.db";
+    ASSERT_TRUE(Ctx().OpenCompanyFile(path, true).Succeeded());
+    sqlite3* db = Ctx().File()->Db();
+    Host::Exec(db, "CREATE TABLE preferences (key TEXT PRIMARY KEY, value TEXT NOT NULL); PRAGMA user_version=4");
+    for (const Row& row : rows) {
+        Host::Stmt(db, (std::string("INSERT INTO ") + row.table + "(key, value) VALUES(?1, ?2)").c_str())
+            .Bind(1, row.key)
+            .Bind(2, row.value)
+            .Run();
+    }
+    Ctx().CloseCompanyFile();
+
+    ASSERT_TRUE(Ctx().OpenCompanyFile(path).Succeeded()) << Ctx().LastOpenError();
+    EXPECT_EQ(QueryInt("PRAGMA user_version"), Host::Schema::kVersion);
+    EXPECT_EQ(QueryInt("SELECT count(*) FROM sqlite_master WHERE name = 'preferences'"), 0);
+    EXPECT_EQ(QueryInt("SELECT count(*) FROM company_prefs"), 6);
+    EXPECT_TRUE(PrefGetPrefHandle()->GetPaymentReminderState());
+    EXPECT_EQ(PrefGetPrefHandle()->GetPaymentReminderPromptTime(), 14);
+    for (const Row& row : rows) {
+        const bool overridden = std::string(row.key) == "shared" && std::string(row.table) == "preferences";
+        const std::string expected = overridden ? "feature" : row.value;
+        std::string value;
+        const Util::Status read = DBPreferences::GetCompanyDBPreference(row.key, value);
+        EXPECT_TRUE(read.Succeeded() && read.GetStatusCode() == Util::Status::kOk) << row.key;
+        EXPECT_EQ(value, expected) << row.key;
+        EXPECT_EQ(Ctx().GetPreference(row.key, ""), expected) << row.key;
+    }
+    EXPECT_EQ(QueryText("PRAGMA integrity_check"), "ok");
 }
 
 } // namespace

@@ -38,7 +38,7 @@ public:
     }
 
     bool HasHandle() const { return GetTransaction() != nullptr; }
-    void WriteWithoutCommit(const std::string& key) { Insert(key); }
+    bool WriteWithoutCommit(const std::string& key) { return Insert(key).Succeeded(); }
 
 private:
     Util::Status Insert(const std::string& key) {
@@ -161,7 +161,7 @@ TEST_F(StorageContractTest, NoTransactionFailedRollbackOrFailedCommitIsNotReport
 TEST_F(StorageContractTest, DestroyingAHelperReleasesItsTransaction) {
     {
         ProbeHelper helper;
-        helper.WriteWithoutCommit("a");
+        ASSERT_TRUE(helper.WriteWithoutCommit("a"));
     }
     // A transaction left behind would still own the file's open unit of work,
     // and the next helper's commit would not reach the file.

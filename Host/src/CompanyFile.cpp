@@ -93,15 +93,18 @@ std::vector<std::string> ExpectedTables() {
     return names;
 }
 
+bool HasTable(sqlite3* db, const std::string& table) {
+    Stmt present(db, "SELECT count(*) FROM sqlite_master WHERE type = 'table' AND name = ?1");
+    present.Bind(1, table);
+    return present.Step() && present.Int(0) != 0;
+}
+
 // A file of the current version that lacks a table was damaged or edited by
 // hand; every command would otherwise meet it as an empty list or a late
 // "no such table".
 void CheckTables(sqlite3* db, const std::string& path) {
-    Stmt present(db, "SELECT count(*) FROM sqlite_master WHERE type = 'table' AND name = ?1");
     for (const std::string& table : ExpectedTables()) {
-        present.Reset();
-        present.Bind(1, table);
-        if (!present.Step() || present.Int(0) == 0) {
+        if (!HasTable(db, table)) {
             Refuse(path, "damaged (table '" + table + "' is missing); restore it from a backup");
         }
     }
@@ -124,19 +127,18 @@ CompanyFile::CompanyFile(const std::string& path, bool create) : m_path(path) {
     if (exists) CheckHeader(path, st);
 
     const int flags = SQLITE_OPEN_READWRITE | (create ? SQLITE_OPEN_CREATE : 0) | SQLITE_OPEN_NOMUTEX;
-    if (sqlite3_open_v2(path.c_str(), &m_db, flags, nullptr) != SQLITE_OK) {
-        const std::string why = m_db ? sqlite3_errmsg(m_db) : "cannot open";
-        sqlite3_close(m_db);
-        m_db = nullptr;
-        Refuse(path, why);
-    }
-    sqlite3_extended_result_codes(m_db, 1);
-    sqlite3_busy_timeout(m_db, BusyTimeoutMs());
+    sqlite3* opened = nullptr;
+    const int rc = sqlite3_open_v2(path.c_str(), &opened, flags, nullptr);
+    m_db.reset(opened);  // SQLite hands back a handle to close even when the open fails
+    if (rc != SQLITE_OK) Refuse(path, opened ? sqlite3_errmsg(opened) : "cannot open");
+    sqlite3* db = m_db.get();
+    sqlite3_extended_result_codes(db, 1);
+    sqlite3_busy_timeout(db, BusyTimeoutMs());
     try {
         // The first read of the header tells a company file from anything else.
         int found = 0;
         {
-            Stmt version(m_db, "PRAGMA user_version");
+            Stmt version(db, "PRAGMA user_version");
             version.Step();
             found = static_cast<int>(version.Int(0));
         }
@@ -147,22 +149,20 @@ CompanyFile::CompanyFile(const std::string& path, bool create) : m_path(path) {
         if (exists && found == 0) {
             long long count = 0;
             {
-                Stmt tables(m_db, "SELECT count(*) FROM sqlite_master");
+                Stmt tables(db, "SELECT count(*) FROM sqlite_master");
                 tables.Step();
                 count = tables.Int(0);
             }
             if (count != 0) Refuse(path, "not a company file (unknown database)");
         }
-        Exec(m_db, "PRAGMA journal_mode=WAL");
-        Exec(m_db, "PRAGMA synchronous=FULL");
-        Exec(m_db, "PRAGMA foreign_keys=ON");
+        Exec(db, "PRAGMA journal_mode=WAL");
+        Exec(db, "PRAGMA synchronous=FULL");
+        Exec(db, "PRAGMA foreign_keys=ON");
         if (found < Schema::kVersion) Migrate(found);
-        CheckTables(m_db, path);
-        EnableStatementCache(m_db);
+        CheckTables(db, path);
+        EnableStatementCache(db);
     } catch (const SqlError& e) {
-        DropStatementCache(m_db);
-        sqlite3_close(m_db);
-        m_db = nullptr;
+        m_db.reset();
         const int primary = e.Code() & 0xFF;
         if (primary == SQLITE_NOTADB) Refuse(path, "not a company file (not a database)");
         if (primary == SQLITE_CORRUPT) Refuse(path, "damaged (database disk image is malformed)");
@@ -170,31 +170,30 @@ CompanyFile::CompanyFile(const std::string& path, bool create) : m_path(path) {
             Refuse(path, "busy (another program kept it locked past the wait); try again");
         }
         Refuse(path, e.what());
-    } catch (...) {
-        DropStatementCache(m_db);
-        sqlite3_close(m_db);
-        m_db = nullptr;
-        throw;
     }
+}
+
+void CompanyFile::Closer::operator()(sqlite3* db) const {
+    DropStatementCache(db);
+    sqlite3_close(db);
 }
 
 CompanyFile::~CompanyFile() {
-    if (m_owner) {
-        sqlite3_exec(m_db, "ROLLBACK", nullptr, nullptr, nullptr);
-    }
-    DropStatementCache(m_db);
-    sqlite3_close(m_db);
+    // A unit of work still open when the file goes is abandoned, never half kept.
+    if (m_owner) sqlite3_exec(m_db.get(), "ROLLBACK", nullptr, nullptr, nullptr);
 }
 
 void CompanyFile::Migrate(int from) {
-    Exec(m_db, "BEGIN IMMEDIATE");
+    sqlite3* db = m_db.get();
+    Exec(db, "BEGIN IMMEDIATE");
     try {
-        if (from == 1) Exec(m_db, Schema::kDropOutdatedSql);
-        for (const char* const* block = SchemaBlocks(); *block; ++block) Exec(m_db, *block);
-        Exec(m_db, ("PRAGMA user_version=" + std::to_string(Schema::kVersion)).c_str());
-        Exec(m_db, "COMMIT");
+        if (from == 1) Exec(db, Schema::kDropOutdatedSql);
+        for (const char* const* block = SchemaBlocks(); *block; ++block) Exec(db, *block);
+        if (HasTable(db, "preferences")) Exec(db, Schema::kMergePreferencesSql);
+        Exec(db, ("PRAGMA user_version=" + std::to_string(Schema::kVersion)).c_str());
+        Exec(db, "COMMIT");
     } catch (...) {
-        sqlite3_exec(m_db, "ROLLBACK", nullptr, nullptr, nullptr);
+        sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
         throw;
     }
 }
@@ -206,13 +205,13 @@ DBMgr::DMTransaction* CompanyFile::CreateTransaction(int, int) {
 
 void CompanyFile::Begin(const DBMgr::DMTransaction* owner) {
     if (m_owner) return;  // joins the unit of work already open on this file
-    Exec(m_db, "BEGIN IMMEDIATE");
+    Exec(m_db.get(), "BEGIN IMMEDIATE");
     m_owner = owner;
 }
 
 bool CompanyFile::Commit(const DBMgr::DMTransaction* owner) {
     if (m_owner != owner) return true;
-    Exec(m_db, "COMMIT");
+    Exec(m_db.get(), "COMMIT");
     m_owner = nullptr;
     return true;
 }
@@ -220,7 +219,7 @@ bool CompanyFile::Commit(const DBMgr::DMTransaction* owner) {
 bool CompanyFile::Rollback(const DBMgr::DMTransaction* owner) {
     if (m_owner != owner) return true;
     m_owner = nullptr;
-    return sqlite3_exec(m_db, "ROLLBACK", nullptr, nullptr, nullptr) == SQLITE_OK;
+    return sqlite3_exec(m_db.get(), "ROLLBACK", nullptr, nullptr, nullptr) == SQLITE_OK;
 }
 
 void CompanyFile::Forget(const DBMgr::DMTransaction* owner) {

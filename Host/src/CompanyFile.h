@@ -27,7 +27,7 @@ public:
     static std::shared_ptr<CompanyFile> CopyInMemory(const CompanyFile& source);
 
     void SetState(int state) { m_state = state; }
-    sqlite3* Db() const { return m_db; }
+    sqlite3* Db() const { return m_db.get(); }
     const std::string& Path() const { return m_path; }
 
     // Transaction ownership, for DMTransaction.
@@ -42,8 +42,14 @@ private:
     // Brings a file of schema version `from` (0 for a new file) up to date.
     void Migrate(int from);
 
+    // Closing drops the connection's cached statements first, which SQLite
+    // needs finalised before it lets the connection go.
+    struct Closer {
+        void operator()(sqlite3* db) const;
+    };
+
     std::string m_path;
-    sqlite3* m_db = nullptr;
+    std::unique_ptr<sqlite3, Closer> m_db;
     int m_state = 0;
     const DBMgr::DMTransaction* m_owner = nullptr;
 };

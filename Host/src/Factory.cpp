@@ -1,7 +1,6 @@
 #include "Util/Factory.h"
 
 #include <map>
-#include <mutex>
 #include <utility>
 
 namespace Util {
@@ -12,7 +11,6 @@ BasicDeferredFactory::~BasicDeferredFactory() = default;
 
 namespace {
 struct Registry {
-    std::mutex mutex;
     std::map<std::pair<std::string, std::string>, std::shared_ptr<BasicDeferredFactory>> factories;
 };
 Registry& TheRegistry() {
@@ -23,7 +21,6 @@ Registry& TheRegistry() {
 
 BasicDeferredFactory* FactoryRegistrar::GetFactory(const std::string& key, const std::string& module) {
     Registry& r = TheRegistry();
-    std::lock_guard<std::mutex> lock(r.mutex);
     auto it = r.factories.find({key, module});
     return it == r.factories.end() ? nullptr : it->second.get();
 }
@@ -31,13 +28,11 @@ BasicDeferredFactory* FactoryRegistrar::GetFactory(const std::string& key, const
 void FactoryRegistrar::Register(const std::string& key, const std::string& module,
                                 std::shared_ptr<BasicDeferredFactory> factory) {
     Registry& r = TheRegistry();
-    std::lock_guard<std::mutex> lock(r.mutex);
     r.factories[{key, module}] = std::move(factory);
 }
 
 void FactoryRegistrar::Unregister(const std::string& key, const std::string& module) {
     Registry& r = TheRegistry();
-    std::lock_guard<std::mutex> lock(r.mutex);
     r.factories.erase({key, module});
 }
 

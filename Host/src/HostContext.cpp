@@ -6,20 +6,19 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
 #include <map>
-#include <mutex>
 #include <stdexcept>
 #include <vector>
 
 #include "CompanyFile.h"
 #include "Host/MessageLoop.h"
 #include "Sql.h"
+#include "StoredPrefs.h"
 
 namespace Host {
 
@@ -166,7 +165,6 @@ struct HostContext::Impl {
     std::map<std::pair<int, int>, bool> permissions;
     SystemFlags flags;
 
-    std::mutex logMutex;
     std::map<int, LogSink> sinks;
     int nextSinkId = 1;
     bool echo = false;
@@ -176,7 +174,7 @@ struct HostContext::Impl {
     std::map<std::string, ArmedFault> faults;
     long faultHits = 0;
     long crashCountdown = 0;  // 0: off
-    std::atomic<long> busyCount{0};
+    long busyCount = 0;
 
     static std::string Key(const std::string& a, const std::string& b) { return a + '\x1f' + b; }
 };
@@ -198,7 +196,6 @@ Util::Status HostContext::OpenCompanyFile(const std::string& path, bool create) 
         m_impl->file->SetState(m_impl->pendingState);
         m_impl->lastOpenError.clear();
         auto log = std::make_unique<LogFile>(path + ".log");
-        std::lock_guard<std::mutex> lock(m_impl->logMutex);
         m_impl->logFile = log->IsOpen() ? std::move(log) : nullptr;
         return Util::Status::GetSucceeded();
     } catch (const std::exception& e) {
@@ -210,7 +207,6 @@ Util::Status HostContext::OpenCompanyFile(const std::string& path, bool create) 
 
 void HostContext::CloseCompanyFile() {
     m_impl->file.reset();
-    std::lock_guard<std::mutex> lock(m_impl->logMutex);
     m_impl->logFile.reset();
 }
 
@@ -248,7 +244,7 @@ int HostContext::FileManagerState() const { return m_impl->file ? m_impl->file->
 
 std::string HostContext::LastOpenError() const { return m_impl->lastOpenError; }
 
-long HostContext::BusyCount() const { return m_impl->busyCount.load(); }
+long HostContext::BusyCount() const { return m_impl->busyCount; }
 
 void HostContext::NoteBusy() { ++m_impl->busyCount; }
 
@@ -278,11 +274,7 @@ void HostContext::AdvanceClock(long seconds) {
 
 void HostContext::SetPreference(const std::string& key, const std::string& value) {
     if (m_impl->file) {
-        Stmt(m_impl->file->Db(), "INSERT INTO preferences(key, value) VALUES(?1, ?2) "
-                                 "ON CONFLICT(key) DO UPDATE SET value = excluded.value")
-            .Bind(1, key)
-            .Bind(2, value)
-            .Run();
+        StoredPrefs::Write(m_impl->file->Db(), key, value);
     } else {
         m_impl->memoryPrefs[key] = value;
     }
@@ -290,9 +282,9 @@ void HostContext::SetPreference(const std::string& key, const std::string& value
 
 std::string HostContext::GetPreference(const std::string& key, const std::string& fallback) const {
     if (m_impl->file) {
-        Stmt read(m_impl->file->Db(), "SELECT value FROM preferences WHERE key = ?1");
-        read.Bind(1, key);
-        return read.Step() ? read.Text(0) : fallback;
+        std::string value;
+        const Util::Status read = StoredPrefs::Read(m_impl->file->Db(), key, value);
+        return read.GetStatusCode() != Util::Status::kRecordNotFound ? value : fallback;
     }
     auto it = m_impl->memoryPrefs.find(key);
     return it == m_impl->memoryPrefs.end() ? fallback : it->second;
@@ -332,21 +324,18 @@ SystemFlags& HostContext::Flags() { return m_impl->flags; }
 // --- diagnostics ----------------------------------------------------------------
 
 int HostContext::AddLogSink(LogSink sink) {
-    std::lock_guard<std::mutex> lock(m_impl->logMutex);
     const int id = m_impl->nextSinkId++;
     m_impl->sinks[id] = std::move(sink);
     return id;
 }
 
 void HostContext::RemoveLogSink(int id) {
-    std::lock_guard<std::mutex> lock(m_impl->logMutex);
     m_impl->sinks.erase(id);
 }
 
 void HostContext::SetLogEcho(bool toStderrWithoutFile) { m_impl->echo = toStderrWithoutFile; }
 
 void HostContext::Log(const Util::LogRecord& r) {
-    std::lock_guard<std::mutex> lock(m_impl->logMutex);
     if (m_impl->logFile || m_impl->echo) {
         const DateAndTime now = Now();
         const DateType32 day = DateAndTimeToDate(now);
@@ -366,19 +355,16 @@ void HostContext::Log(const Util::LogRecord& r) {
 }
 
 void HostContext::FlushLog() {
-    std::lock_guard<std::mutex> lock(m_impl->logMutex);
     if (m_impl->logFile) m_impl->logFile->Flush();
 }
 
 int HostContext::AddTelemetrySink(TelemetrySink sink) {
-    std::lock_guard<std::mutex> lock(m_impl->logMutex);
     const int id = m_impl->nextSinkId++;
     m_impl->telemetrySinks[id] = std::move(sink);
     return id;
 }
 
 void HostContext::RemoveTelemetrySink(int id) {
-    std::lock_guard<std::mutex> lock(m_impl->logMutex);
     m_impl->telemetrySinks.erase(id);
 }
 
@@ -394,7 +380,6 @@ void HostContext::Track(int kind, const std::string& text) {
             // Telemetry never fails the operation that reports it.
         }
     }
-    std::lock_guard<std::mutex> lock(m_impl->logMutex);
     for (auto& [id, sink] : m_impl->telemetrySinks) sink(kind, text);
 }
 
@@ -444,7 +429,6 @@ void HostContext::Reset() {
     impl.permissions.clear();
     impl.flags = SystemFlags{};
     {
-        std::lock_guard<std::mutex> lock(impl.logMutex);
         impl.sinks.clear();
         impl.telemetrySinks.clear();
     }

@@ -17,7 +17,6 @@ void* MemoryManager::Allocate(std::size_t bytes) {
     if (Host::FaultFails("MemoryManager.Allocate")) return nullptr;
     void* block = std::malloc(bytes == 0 ? 1 : bytes);
     if (!block) return nullptr;
-    std::lock_guard<std::mutex> lock(m_mutex);
     m_live.emplace(block, bytes);
     m_liveBytes += bytes;
     return block;
@@ -25,7 +24,6 @@ void* MemoryManager::Allocate(std::size_t bytes) {
 
 void MemoryManager::Free(void* block) {
     if (!block) return;
-    std::lock_guard<std::mutex> lock(m_mutex);
     const auto it = m_live.find(block);
     if (it == m_live.end()) return;
     m_liveBytes -= it->second;
@@ -34,12 +32,10 @@ void MemoryManager::Free(void* block) {
 }
 
 std::size_t MemoryManager::LiveBlocks() const {
-    std::lock_guard<std::mutex> lock(m_mutex);
     return m_live.size();
 }
 
 std::size_t MemoryManager::LiveBytes() const {
-    std::lock_guard<std::mutex> lock(m_mutex);
     return m_liveBytes;
 }
 

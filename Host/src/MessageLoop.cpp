@@ -231,7 +231,11 @@ int OneTimeMessage(HINSTANCE, int id, int, int, int) {
     } else {
         std::cout << text << std::endl;
     }
-    DBPreferences::SetCompanyDBPreference(key, "1");
+    // Not remembering it only means the message shows once more next time.
+    if (DBPreferences::SetCompanyDBPreference(key, "1").Failed()) {
+        Util::Ops::MessageFunctor(Util::GetOps(), 4, 5, __FILE__, __LINE__, __func__, __PRETTY_FUNCTION__)(
+            "one-time message %d: could not record it as shown", id);
+    }
     return 1;
 }
 

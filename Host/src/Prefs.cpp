@@ -5,17 +5,28 @@
 #include "CompanyFile.h"
 #include "Host/HostContext.h"
 #include "Sql.h"
+#include "StoredPrefs.h"
 
 namespace {
+// The engine reads these where an exception has no one to catch it; an
+// unreadable store answers the built-in defaults (the application meets the
+// damage on its own reads and says so).
+std::string StoredText(const char* key) {
+    try {
+        return Host::HostContext::Get().GetPreference(key, "");
+    } catch (const Host::SqlError&) {
+        return std::string();
+    }
+}
 int IntPref(const char* key, int fallback) {
-    const std::string text = Host::HostContext::Get().GetPreference(key, "");
+    const std::string text = StoredText(key);
     if (text.empty()) return fallback;
     char* end = nullptr;
     const long v = std::strtol(text.c_str(), &end, 10);
     return (end && *end == '\0') ? static_cast<int>(v) : fallback;
 }
 bool BoolPref(const char* key, bool fallback) {
-    const std::string text = Host::HostContext::Get().GetPreference(key, "");
+    const std::string text = StoredText(key);
     if (text == "1" || text == "true" || text == "on") return true;
     if (text == "0" || text == "false" || text == "off") return false;
     return fallback;
@@ -41,6 +52,27 @@ PrefsTag* PrefGetPrefHandle() {
     return &prefs;
 }
 
+namespace Host::StoredPrefs {
+
+Util::Status Read(sqlite3* db, const std::string& key, std::string& value) {
+    value.clear();
+    Stmt read(db, "SELECT value FROM company_prefs WHERE key = ?1");
+    read.Bind(1, key);
+    if (!read.Step()) return Util::Status::NotFound();
+    value = read.Text(0);
+    return Util::Status::GetSucceeded();
+}
+
+void Write(sqlite3* db, const std::string& key, const std::string& value) {
+    Stmt(db, "INSERT INTO company_prefs(key, value) VALUES(?1, ?2) "
+             "ON CONFLICT(key) DO UPDATE SET value = excluded.value")
+        .Bind(1, key)
+        .Bind(2, value)
+        .Run();
+}
+
+} // namespace Host::StoredPrefs
+
 namespace DBPreferences {
 
 Util::Status GetCompanyDBPreference(const std::string& key, std::string& value) {
@@ -48,11 +80,7 @@ Util::Status GetCompanyDBPreference(const std::string& key, std::string& value) 
     if (!file) return Util::Status::Failure(Util::Status::kNoFile);
     if (Host::FaultFails("DBPreferences.Get")) return Util::Status::GetFailed();
     try {
-        Host::Stmt read(file->Db(), "SELECT value FROM company_prefs WHERE key = ?1");
-        read.Bind(1, key);
-        if (!read.Step()) return Util::Status::Failure(Util::Status::kRecordNotFound);
-        value = read.Text(0);
-        return Util::Status::GetSucceeded();
+        return Host::StoredPrefs::Read(file->Db(), key, value);
     } catch (const Host::SqlError&) {
         return Util::Status::GetFailed();
     }
@@ -63,11 +91,7 @@ Util::Status SetCompanyDBPreference(const std::string& key, const std::string& v
     if (!file) return Util::Status::Failure(Util::Status::kNoFile);
     if (Host::FaultFails("DBPreferences.Set")) return Util::Status::GetFailed();
     try {
-        Host::Stmt(file->Db(), "INSERT INTO company_prefs(key, value) VALUES(?1, ?2) "
-                               "ON CONFLICT(key) DO UPDATE SET value = excluded.value")
-            .Bind(1, key)
-            .Bind(2, value)
-            .Run();
+        Host::StoredPrefs::Write(file->Db(), key, value);
         return Util::Status::GetSucceeded();
     } catch (const Host::SqlError&) {
         return Util::Status::GetFailed();

@@ -89,6 +89,20 @@ Util::Status Read(const char* point, DBMgr::DMTransaction* txn, Body&& body) {
 }
 
 // Failure statuses used by the store.
+// Loads the one row `select` finds for the id bound to ?1, handing it to
+// `assign`. Absent: succeeds with kRecordNotFound and assigns nothing.
+template <class Assign>
+Util::Status LoadById(const char* point, DBMgr::DMTransaction* txn, const std::string& select, long id,
+                      Assign&& assign) {
+    return Read(point, txn, [&](sqlite3* db) {
+        Stmt q(db, select.c_str());
+        q.Bind(1, static_cast<std::int32_t>(id));
+        if (!q.Step()) return Util::Status::NotFound();
+        assign(q);
+        return Util::Status::GetSucceeded();
+    });
+}
+
 inline Util::Status Refused() { return Util::Status::Failure(Util::Status::kConstraintFailure); }
 inline Util::Status Missing() { return Util::Status::Failure(Util::Status::kRecordNotFound); }
 

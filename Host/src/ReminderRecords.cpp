@@ -9,6 +9,7 @@
 
 using Host::Records::FitsInt32;
 using Host::Records::Missing;
+using Host::Records::LoadById;
 using Host::Records::Read;
 using Host::Records::Write;
 using Host::Stmt;
@@ -96,13 +97,9 @@ Status IDBTransactionReminderSet::Update(DBMgr::DMTransaction* txn) {
 }
 
 Status IDBTransactionReminderSet::Load(long id, DBMgr::DMTransaction* txn) {
-    return Read("ReminderSet.Load", txn, [&](sqlite3* db) {
-        Stmt q(db, (std::string("SELECT ") + kColumns + " FROM reminder_sets WHERE id = ?1").c_str());
-        q.Bind(1, static_cast<std::int32_t>(id));
-        if (!q.Step()) return Status::NotFound();
-        m_rec = FromRow(q);
-        return Status::GetSucceeded();
-    });
+    return LoadById("ReminderSet.Load", txn,
+                    std::string("SELECT ") + kColumns + " FROM reminder_sets WHERE id = ?1", id,
+                    [&](const Stmt& q) { m_rec = FromRow(q); });
 }
 
 Status IDBTransactionReminderSet::Delete(long id, DBMgr::DMTransaction* txn) {
@@ -195,13 +192,8 @@ Status IDBTransactionReminderRule::Update(DBMgr::DMTransaction* txn) {
 }
 
 Status IDBTransactionReminderRule::Load(long id, DBMgr::DMTransaction* txn) {
-    return Read("ReminderRule.Load", txn, [&](sqlite3* db) {
-        Stmt q(db, (std::string(kSelect) + "WHERE id = ?1").c_str());
-        q.Bind(1, static_cast<std::int32_t>(id));
-        if (!q.Step()) return Status::NotFound();
-        m_rec = FromRow(q);
-        return Status::GetSucceeded();
-    });
+    return LoadById("ReminderRule.Load", txn, std::string(kSelect) + "WHERE id = ?1", id,
+                    [&](const Stmt& q) { m_rec = FromRow(q); });
 }
 
 Status IDBTransactionReminderRule::Delete(long id, DBMgr::DMTransaction* txn) {
@@ -300,13 +292,8 @@ Status IDBReminderTargetGroup::Update(DBMgr::DMTransaction* txn) {
 }
 
 Status IDBReminderTargetGroup::Load(long id, DBMgr::DMTransaction* txn) {
-    return Read("TargetGroup.Load", txn, [&](sqlite3* db) {
-        Stmt q(db, (std::string(kSelect) + "WHERE id = ?1").c_str());
-        q.Bind(1, static_cast<std::int32_t>(id));
-        if (!q.Step()) return Status::NotFound();
-        m_rec = FromRow(q);
-        return Status::GetSucceeded();
-    });
+    return LoadById("TargetGroup.Load", txn, std::string(kSelect) + "WHERE id = ?1", id,
+                    [&](const Stmt& q) { m_rec = FromRow(q); });
 }
 
 Status IDBReminderTargetGroup::Delete(long id, DBMgr::DMTransaction* txn) {

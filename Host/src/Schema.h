@@ -6,9 +6,10 @@
 
 namespace Host::Schema {
 
-constexpr int kVersion = 4;
+constexpr int kVersion = 5;
 
-// Preferences, company preferences and the default tracker's events.
+// Preferences (the user's and the features' alike) and the default
+// tracker's events.
 extern const char* const kCoreSql;
 // Reminder sets, rules, target groups and users, history, statement records.
 extern const char* const kReminderSql;
@@ -18,6 +19,8 @@ extern const char* const kDirectorySql;
 extern const char* const kSendingSql;
 // Delivery state of each outbox message.
 extern const char* const kDeliverySql;
+// Run on a file that still has the separate table of user preferences.
+extern const char* const kMergePreferencesSql;
 // Run first when a version-1 file is upgraded.
 extern const char* const kDropOutdatedSql;
 

@@ -1,7 +1,6 @@
 #include "Sql.h"
 
 #include <cstring>
-#include <mutex>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -21,7 +20,6 @@ struct StatementCache {
     // are not taken back.
     unsigned generation = 0;
 };
-std::mutex g_cacheMutex;
 std::unordered_map<sqlite3*, StatementCache> g_caches;
 
 void FinalizeIdle(StatementCache& cache) {
@@ -53,7 +51,6 @@ void NoteIfBusy(int code) {
 
 Stmt::Stmt(sqlite3* db, const char* sql) : m_db(db) {
     {
-        const std::lock_guard<std::mutex> lock(g_cacheMutex);
         const auto cache = g_caches.find(db);
         if (cache != g_caches.end()) {
             m_cached = true;
@@ -78,7 +75,6 @@ Stmt::~Stmt() {
         // Reset at once: an idle statement must hold no read of the file.
         sqlite3_reset(m_stmt);
         sqlite3_clear_bindings(m_stmt);
-        const std::lock_guard<std::mutex> lock(g_cacheMutex);
         const auto cache = g_caches.find(m_db);
         if (cache != g_caches.end() && cache->second.generation == m_generation) {
             std::vector<sqlite3_stmt*>& idle = cache->second.idle[sqlite3_sql(m_stmt)];
@@ -92,12 +88,10 @@ Stmt::~Stmt() {
 }
 
 void EnableStatementCache(sqlite3* db) {
-    const std::lock_guard<std::mutex> lock(g_cacheMutex);
     g_caches.emplace(db, StatementCache());
 }
 
 void DropStatementCache(sqlite3* db) {
-    const std::lock_guard<std::mutex> lock(g_cacheMutex);
     const auto cache = g_caches.find(db);
     if (cache == g_caches.end()) return;
     FinalizeIdle(cache->second);
@@ -162,7 +156,6 @@ bool Stmt::IsNull(int column) const { return sqlite3_column_type(m_stmt, column)
 
 void Exec(sqlite3* db, const char* sql) {
     if (!KeepsSchema(sql)) {
-        const std::lock_guard<std::mutex> lock(g_cacheMutex);
         const auto cache = g_caches.find(db);
         if (cache != g_caches.end()) FinalizeIdle(cache->second);
     }

@@ -7,6 +7,7 @@
 
 using Host::Records::FitsInt32;
 using Host::Records::Missing;
+using Host::Records::LoadById;
 using Host::Records::Read;
 using Host::Records::Write;
 using Host::Stmt;
@@ -113,13 +114,8 @@ Status IDBStmtReminderRule::Update(DBMgr::DMTransaction* txn) {
 }
 
 Status IDBStmtReminderRule::Load(long id, DBMgr::DMTransaction* txn) {
-    return Read("StmtRule.Load", txn, [&](sqlite3* db) {
-        Stmt q(db, (std::string(kSelect) + "WHERE id = ?1").c_str());
-        q.Bind(1, static_cast<std::int32_t>(id));
-        if (!q.Step()) return Status::NotFound();
-        m_rec = FromRow(q);
-        return Status::GetSucceeded();
-    });
+    return LoadById("StmtRule.Load", txn, std::string(kSelect) + "WHERE id = ?1", id,
+                    [&](const Stmt& q) { m_rec = FromRow(q); });
 }
 
 Status IDBStmtReminderRule::Delete(long ruleId, DBMgr::DMTransaction* txn) {

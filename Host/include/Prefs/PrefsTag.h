@@ -6,7 +6,7 @@
 #include "Util/Status.h"
 
 // The user's preferences as the host exposes them. Values live in the open
-// company file (table preferences) so that each company keeps its own; with
+// company file (table company_prefs) so that each company keeps its own; with
 // no file open the built-in defaults answer.
 class HOST_API PrefsTag {
 public:
@@ -36,7 +36,9 @@ constexpr const char* kAccountantCopy = "isAccntntCopy";
 constexpr const char* kFiscalBegin = "fiscalBegin";
 } // namespace PrefKeys
 
-// Values kept in the company file on behalf of a feature.
+// Values kept in the company file on behalf of a feature, in the same table as
+// the preferences above. An absent key succeeds with kRecordNotFound and an
+// empty value, as an absent record does; with no file open both fail (kNoFile).
 namespace DBPreferences {
 HOST_API Util::Status GetCompanyDBPreference(const std::string& key, std::string& value);
 HOST_API Util::Status SetCompanyDBPreference(const std::string& key, const std::string& value);

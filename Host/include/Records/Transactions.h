@@ -64,6 +64,12 @@ private:
 HOST_API TransTag* NewTrans(int kind);
 HOST_API void FreeTrans(TransTag* handle);
 
+// Holds a handle of NewTrans and gives it back with FreeTrans on every path.
+struct TransTagFree {
+    void operator()(TransTag* handle) const { FreeTrans(handle); }
+};
+using TransHandle = std::unique_ptr<TransTag, TransTagFree>;
+
 // --- the query engine ------------------------------------------------------------
 namespace DQE {
 

@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 #include "Date/DateType32.h"
@@ -64,6 +65,9 @@ public:
     static StmtEditTag* New();
     // Frees the request and its customer list block; null is ignored.
     static void Free(StmtEditTag* handle);
+    struct Deleter {
+        void operator()(StmtEditTag* handle) const { Free(handle); }
+    };
 
     StmtEditTag();
     ~StmtEditTag();
@@ -108,3 +112,6 @@ public:
 private:
     void* m_customerList = nullptr;
 };
+
+// Holds a request of StmtEditTag::New and frees it with StmtEditTag::Free.
+using StmtEditHandle = std::unique_ptr<StmtEditTag, StmtEditTag::Deleter>;

@@ -1,7 +1,6 @@
 #pragma once
 
 #include <cstddef>
-#include <mutex>
 #include <unordered_map>
 
 #include "Util/HostApi.h"
@@ -30,7 +29,6 @@ public:
     std::size_t LiveBytes() const;
 
 private:
-    mutable std::mutex m_mutex;
     std::unordered_map<void*, std::size_t> m_live;
     std::size_t m_liveBytes = 0;
 };

@@ -4,9 +4,10 @@
 
 namespace Util {
 
-// Result of a host storage call. A load that finds no record still succeeds,
+// Result of a host storage call; never to be dropped unread. A load or read
+// that finds no record still succeeds,
 // with the status code kRecordNotFound.
-class HOST_API Status {
+class [[nodiscard, gnu::visibility("default")]] Status {
 public:
     static constexpr int kOk = 0;
     static constexpr int kGeneralFailure = 1;

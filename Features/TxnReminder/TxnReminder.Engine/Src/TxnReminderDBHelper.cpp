@@ -43,15 +43,10 @@ std::size_t Utf8Chars(const std::string& text) {
 
 TxnReminderDBHelper::TxnReminderDBHelper() {
     DBMgr::IDBFileMgr* fileMgr = DBMgr::DBManager::GetActiveFileMgr();
-    if (fileMgr) m_dbTrans = fileMgr->CreateTransaction(0, 1);
+    if (fileMgr) m_dbTrans.reset(fileMgr->CreateTransaction(0, 1));
 }
 
-TxnReminderDBHelper::~TxnReminderDBHelper() {
-    if (m_dbTrans) {
-        delete m_dbTrans;
-        m_dbTrans = nullptr;
-    }
-}
+TxnReminderDBHelper::~TxnReminderDBHelper() = default;
 
 // ---------------------------------------------------------------------------
 // Shared storage operations. Those still marked "storage arrives with the

@@ -121,7 +121,7 @@ public:
     };
 
 protected:
-    DBMgr::DMTransaction* GetTransaction() const { return m_dbTrans; }
+    DBMgr::DMTransaction* GetTransaction() const { return m_dbTrans.get(); }
 
     // The unit-of-work discipline every writing operation follows:
     //   if (!HasTransaction(TXNR_SITE, "... failed to get DMTransaction ", &status, TxnReminderStatus_NoTransaction))
@@ -167,7 +167,7 @@ protected:
     bool InsideSetSave() const { return m_setSaveDepth > 0; }
 
 private:
-    DBMgr::DMTransaction* m_dbTrans = nullptr;
+    std::unique_ptr<DBMgr::DMTransaction> m_dbTrans;
     int m_setSaveDepth = 0;
     // Set only for the span of GetDLPTargetGroupAsListed.
     bool m_membersAsListed = false;

@@ -727,8 +727,8 @@ bool TxnReminderEngine::CanShowReminderForStmt(TxnReminderStatusCode& status,
                 rule.CreateStmtEditHandle(status, std::move(ready)), StmtEditTag::Free);
             if (status == TxnReminderStatus_StmtHandleFailed || !handle) break;
             const std::unique_ptr<AgingBalancesQuery> query(new AgingBalancesQuery());
-            query->Execute(handle.get());
-            if (query->CanShowReminder()) {
+            // A query that fails shows nothing for this rule; the next may still.
+            if (query->Execute(handle.get()).Succeeded() && query->CanShowReminder()) {
                 result = true;
                 break;
             }

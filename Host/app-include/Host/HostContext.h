@@ -32,6 +32,12 @@ struct SystemFlags {
 // up the world the engine runs in: the company file, the clock, preferences,
 // remote configuration and switches, permissions, state flags, log sinks and
 // injected faults. Everything the host layer answers comes from here.
+//
+// The host is single-threaded: nothing in it (this context, the company
+// file's connection and statement cache, the record store, the allocator, the
+// factory registry, the message loop) takes a lock. A program that serves
+// from several threads, such as the web server, lets one thread at a time
+// into the engine and the host and must hold that one lock around every call.
 class HOST_API HostContext {
 public:
     static HostContext& Get();
@@ -66,7 +72,9 @@ public:
     void AdvanceClock(long seconds);
 
     // --- preferences ----------------------------------------------------------
-    // Stored in the open company file; kept in memory when none is open.
+    // Stored in the open company file; kept in memory when none is open. A
+    // file that cannot be read throws (SqlError), so that damage is reported;
+    // the engine's own getters (PrefsTag, DBPreferences) never throw.
     void SetPreference(const std::string& key, const std::string& value);
     std::string GetPreference(const std::string& key, const std::string& fallback) const;
 
