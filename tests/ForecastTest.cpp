@@ -58,7 +58,7 @@ void WriteIntoLog(const std::string& path) {
     sqlite3* db = nullptr;
     ASSERT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
     sqlite3_db_config(db, SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr);
-    ASSERT_EQ(sqlite3_exec(db, "INSERT INTO preferences(key, value) VALUES('note', 'in the log only')", nullptr,
+    ASSERT_EQ(sqlite3_exec(db, "INSERT INTO company_prefs(key, value) VALUES('note', 'in the log only')", nullptr,
                            nullptr, nullptr),
               SQLITE_OK);
     sqlite3_close(db);
