@@ -141,30 +141,20 @@ struct CompiledText {
 CompiledText Compile(const std::string& text) {
     CompiledText out;
     std::string literal;
-    std::size_t pos = 0;
-    while (pos < text.size()) {
-        const std::size_t open = text.find("{{", pos);
-        if (open == std::string::npos) break;
-        const std::size_t close = text.find("}}", open + 2);
-        if (close == std::string::npos) break;
-        literal.append(text, pos, open - pos);
-        std::string key = text.substr(open + 2, close - open - 2);
-        while (!key.empty() && key.front() == ' ') key.erase(0, 1);
-        while (!key.empty() && key.back() == ' ') key.pop_back();
-        const std::string raw = text.substr(open, close + 2 - open);
-        Key known = Key::None;
-        for (std::size_t k = 0; k < std::size(kKeyNames); ++k) {
-            if (key == kKeyNames[k]) known = static_cast<Key>(k);
-        }
-        if (known == Key::None) {
-            literal += raw;
-        } else {
-            out.pieces.push_back({std::move(literal), known, raw});
-            literal.clear();
-        }
-        pos = close + 2;
-    }
-    literal.append(text, pos, std::string::npos);
+    ScanPlaceholders(
+        text, [&](const char* s, std::size_t n) { literal.append(s, n); },
+        [&](const std::string& key, const std::string& raw) {
+            Key known = Key::None;
+            for (std::size_t k = 0; k < std::size(kKeyNames); ++k) {
+                if (key == kKeyNames[k]) known = static_cast<Key>(k);
+            }
+            if (known == Key::None) {
+                literal += raw;
+            } else {
+                out.pieces.push_back({std::move(literal), known, raw});
+                literal.clear();
+            }
+        });
     out.tail = std::move(literal);
     return out;
 }

@@ -442,14 +442,7 @@ void RegisterForecastCommands(CLI::App& cli, AppContext& ctx) {
         Guarded(ctx, [&] {
             const DateType32 from = StartDay(*args);
             const std::string& path = args->setFile;
-            const boost::property_tree::ptree root = FromJson(ReadLimitedFile(path, 16u << 20), path);
-            std::vector<boost::property_tree::ptree> trees;
-            if (auto many = root.get_child_optional("sets")) {
-                for (const auto& child : *many) trees.push_back(child.second);
-            } else {
-                trees.push_back(root);
-            }
-            if (trees.empty()) throw AppError(path + ": no reminder set in the file");
+            const std::vector<boost::property_tree::ptree> trees = ReadSetTrees(path);
             const Forecast stored = ForecastOnCopy(ctx, from, args->days);
             const Forecast edited = ForecastOnFreshCopy(ctx, from, args->days, [&] { SaveSetTrees(trees, path); });
             ShowDiff(ctx, stored, edited);

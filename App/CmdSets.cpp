@@ -159,8 +159,8 @@ void SetsExport(const AppContext&, long id) {
     PrintJson({{"sets", array}});
 }
 
-void SetsImport(const AppContext& ctx, const std::string& path) {
-    boost::property_tree::ptree root = FromJson(ReadLimitedFile(path, 16u << 20), path);
+std::vector<boost::property_tree::ptree> ReadSetTrees(const std::string& path) {
+    const boost::property_tree::ptree root = FromJson(ReadLimitedFile(path, 16u << 20), path);
     // One set, or {"sets": [...]}.
     std::vector<boost::property_tree::ptree> trees;
     if (auto many = root.get_child_optional("sets")) {
@@ -169,6 +169,11 @@ void SetsImport(const AppContext& ctx, const std::string& path) {
         trees.push_back(root);
     }
     if (trees.empty()) throw AppError(path + ": no reminder set in the file");
+    return trees;
+}
+
+void SetsImport(const AppContext& ctx, const std::string& path) {
+    const std::vector<boost::property_tree::ptree> trees = ReadSetTrees(path);
     nlohmann::ordered_json saved = nlohmann::ordered_json::array();
     for (auto& set : SaveSetTrees(trees, path)) {
         if (ctx.json) {

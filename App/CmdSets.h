@@ -34,6 +34,9 @@ void DeleteSet(long id);
 
 void SetsList(const AppContext& ctx);
 void SetsExport(const AppContext& ctx, long id);  // id 0: every set
+// The reminder set trees of a JSON file as `sets import` takes it: one set,
+// or {"sets": [...]}. Throws AppError naming the file.
+std::vector<boost::property_tree::ptree> ReadSetTrees(const std::string& path);
 void SetsImport(const AppContext& ctx, const std::string& path);
 void SetsDelete(const AppContext& ctx, long id);
 void RulesDelete(const AppContext& ctx, const std::vector<long>& ids);

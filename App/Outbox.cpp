@@ -32,24 +32,32 @@ bool WriteAll(int fd, const char* data, std::size_t size) {
 }
 } // namespace
 
-std::string Render(const std::string& text, const Placeholders& values) {
-    std::string out;
+void ScanPlaceholders(const std::string& text, const std::function<void(const char*, std::size_t)>& literal,
+                      const std::function<void(const std::string& key, const std::string& raw)>& placeholder) {
     std::size_t pos = 0;
     while (pos < text.size()) {
         const std::size_t open = text.find("{{", pos);
         if (open == std::string::npos) break;
         const std::size_t close = text.find("}}", open + 2);
         if (close == std::string::npos) break;
-        out.append(text, pos, open - pos);
+        literal(text.data() + pos, open - pos);
         std::string key = text.substr(open + 2, close - open - 2);
         while (!key.empty() && key.front() == ' ') key.erase(0, 1);
         while (!key.empty() && key.back() == ' ') key.pop_back();
-        auto it = values.find(key);
-        if (it != values.end()) out += it->second;
-        else out.append(text, open, close + 2 - open);
+        placeholder(key, text.substr(open, close + 2 - open));
         pos = close + 2;
     }
-    out.append(text, pos, std::string::npos);
+    if (pos < text.size()) literal(text.data() + pos, text.size() - pos);
+}
+
+std::string Render(const std::string& text, const Placeholders& values) {
+    std::string out;
+    ScanPlaceholders(
+        text, [&](const char* s, std::size_t n) { out.append(s, n); },
+        [&](const std::string& key, const std::string& raw) {
+            auto it = values.find(key);
+            out += it != values.end() ? it->second : raw;
+        });
     return out;
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -13,6 +14,11 @@ using Placeholders = std::map<std::string, std::string>;
 // Replaces every {{key}} that has a value; unknown keys stay as written so a
 // misspelt placeholder is visible in the message rather than silently empty.
 std::string Render(const std::string& text, const Placeholders& values);
+
+// Walks a template: `literal` gets each stretch of plain text, `placeholder`
+// each {{ key }} with its key trimmed and the placeholder as written.
+void ScanPlaceholders(const std::string& text, const std::function<void(const char*, std::size_t)>& literal,
+                      const std::function<void(const std::string& key, const std::string& raw)>& placeholder);
 
 // Writes `content` to dir/name so that the file either does not exist or is
 // complete: a temporary file, flushed to disk, then renamed into place.
