@@ -101,6 +101,7 @@ std::string Shown(const PrefEntry& p) {
 std::vector<PrefRow> LoadPrefs() {
     std::vector<PrefRow> rows;
     for (const auto& p : kPrefs) rows.push_back({p.name, Shown(p), p.help});
+    for (const auto& row : SmtpPrefRows(true)) rows.push_back({row.name, row.value, row.help});
     return rows;
 }
 
@@ -119,7 +120,6 @@ void PrefsShow(const AppContext& ctx) {
 }
 
 void PrefsSet(const AppContext& ctx, const std::string& name, const std::string& rawValue) {
-    if (SetSmtpPref(name, rawValue)) return;
     const std::string shown = SetPref(name, rawValue);
     if (ctx.json) {
         PrintJson({{name, shown}});
@@ -129,6 +129,11 @@ void PrefsSet(const AppContext& ctx, const std::string& name, const std::string&
 }
 
 std::string SetPref(const std::string& name, const std::string& rawValue) {
+    if (SetSmtpPref(name, rawValue)) {
+        for (const auto& row : SmtpPrefRows()) {
+            if (row.name == name) return row.value;
+        }
+    }
     const std::string value = Lower(rawValue);
     const PrefEntry* pref = nullptr;
     for (const auto& p : kPrefs) {

@@ -176,18 +176,18 @@ long long Backoff(int attempts) {
 std::string Plural(int n, const char* noun) { return std::to_string(n) + " " + noun + (n == 1 ? "" : "s"); }
 } // namespace
 
-std::vector<SmtpPrefRow> SmtpPrefRows() {
+std::vector<SmtpPrefRow> SmtpPrefRows(bool asStored) {
     const std::string url = Pref(kUrlKey);
     const std::string rate = Pref(kRateKey, "0");
     return {
-        {"smtp-url", url.empty() ? "(not set)" : url,
+        {"smtp-url", url.empty() && !asStored ? "(not set)" : url,
          "smtp://host:port or smtps://host:port: deliver the outbox there ('': keep it)"},
         {"smtp-user", Pref(kUserKey), "login name at the mail server (the password: $REMINDERS_SMTP_PASSWORD)"},
         {"smtp-starttls", Pref(kStartTlsKey, "required"), "required|optional|off: encryption of smtp:// connections"},
         {"smtp-password-file", Pref(kPasswordFileKey), "file holding the password, readable by its owner only"},
         {"smtp-retry-limit", std::to_string(IntPref(kRetryLimitKey, kDefaultRetryLimit)),
          "1..100: tries of a temporarily refused message before it counts as failed"},
-        {"smtp-rate", rate == "0" ? "0 (no limit)" : rate, "0..100000: messages per minute at most"},
+        {"smtp-rate", rate == "0" && !asStored ? "0 (no limit)" : rate, "0..100000: messages per minute at most"},
     };
 }
 
@@ -240,9 +240,6 @@ bool SetSmtpPref(const std::string& name, const std::string& value) {
         return false;
     }
     host.SetPreference(key, stored);
-    for (const auto& row : SmtpPrefRows()) {
-        if (row.name == name) std::cout << name << " = " << row.value << "\n";
-    }
     return true;
 }
 

@@ -9,13 +9,16 @@
 
 namespace app {
 
-// The preferences that set up mail delivery: name, value as shown, meaning.
-// The password is never among them.
+// The preferences that set up mail delivery: name, value, meaning. The
+// password is never among them. `asStored` gives values that SetSmtpPref
+// takes back unchanged (a form edits those); otherwise they are worded for
+// reading ("(not set)").
 struct SmtpPrefRow {
     std::string name, value, help;
 };
-std::vector<SmtpPrefRow> SmtpPrefRows();
-// Sets one of them; false when `name` is not a mail preference.
+std::vector<SmtpPrefRow> SmtpPrefRows(bool asStored = false);
+// Sets one of them; false when `name` is not a mail preference. Throws
+// AppError on a value it refuses.
 bool SetSmtpPref(const std::string& name, const std::string& value);
 
 // True when smtp-url is set: then sending goes on to deliver.
