@@ -2,7 +2,6 @@
 
 #include <dirent.h>
 #include <fcntl.h>
-#include <gmime/gmime.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -13,12 +12,12 @@
 #include <cstring>
 #include <ctime>
 #include <iostream>
-#include <mutex>
 #include <sstream>
 #include <thread>
 
 #include "DeliveryRecords.h"
 #include "FileLock.h"
+#include "Message.h"
 #include "Host/HostContext.h"
 #include "Sql.h"
 
@@ -104,33 +103,6 @@ std::string LocalTime(long long seconds) {
     char text[32];
     std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &tm);
     return text;
-}
-
-void InitMime() {
-    static std::once_flag once;
-    std::call_once(once, [] { g_mime_init(); });
-}
-
-// A bare address fit for MAIL FROM / RCPT TO: nothing that could end the
-// command or open another.
-bool UsableAddress(const std::string& a) {
-    return a.find('@') != std::string::npos && std::none_of(a.begin(), a.end(), [](unsigned char c) {
-               return c <= 0x20 || c == '<' || c == '>' || c == 0x7F;
-           });
-}
-
-void CollectAddresses(InternetAddressList* list, std::vector<std::string>& out) {
-    if (!list) return;
-    const int n = internet_address_list_length(list);
-    for (int i = 0; i < n; ++i) {
-        InternetAddress* a = internet_address_list_get_address(list, i);
-        if (INTERNET_ADDRESS_IS_MAILBOX(a)) {
-            const char* addr = internet_address_mailbox_get_addr(INTERNET_ADDRESS_MAILBOX(a));
-            if (addr && UsableAddress(addr)) out.emplace_back(addr);
-        } else if (INTERNET_ADDRESS_IS_GROUP(a)) {
-            CollectAddresses(internet_address_group_get_members(INTERNET_ADDRESS_GROUP(a)), out);
-        }
-    }
 }
 
 std::string OutboxOf(const AppContext& ctx, const std::string& outbox) {
@@ -270,25 +242,6 @@ SmtpSettings LoadSmtpSettings() {
         throw AppError("smtp-user is set but there is no password: set $REMINDERS_SMTP_PASSWORD or smtp-password-file");
     }
     return s;
-}
-
-Envelope ReadEnvelope(const std::string& content) {
-    InitMime();
-    Envelope env;
-    GMimeStream* stream = g_mime_stream_mem_new_with_buffer(content.data(), content.size());
-    GMimeParser* parser = g_mime_parser_new_with_stream(stream);
-    g_object_unref(stream);
-    GMimeMessage* message = g_mime_parser_construct_message(parser, nullptr);
-    g_object_unref(parser);
-    if (!message) return env;
-    std::vector<std::string> from;
-    CollectAddresses(g_mime_message_get_from(message), from);
-    if (from.size() == 1) env.from = from.front();
-    CollectAddresses(g_mime_message_get_addresses(message, GMIME_ADDRESS_TYPE_TO), env.to);
-    CollectAddresses(g_mime_message_get_addresses(message, GMIME_ADDRESS_TYPE_CC), env.to);
-    if (const char* id = g_mime_message_get_message_id(message)) env.messageId = id;
-    g_object_unref(message);
-    return env;
 }
 
 DeliverSummary Deliver(const AppContext& ctx, const DeliverOptions& options) {

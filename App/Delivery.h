@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "AppContext.h"
+#include "Message.h"
 #include "Smtp.h"
 
 namespace app {
@@ -27,15 +28,6 @@ bool SmtpConfigured();
 // The settings with the password from $REMINDERS_SMTP_PASSWORD or from
 // smtp-password-file (refused when others may read it). Throws AppError.
 SmtpSettings LoadSmtpSettings();
-
-// Sender and recipients of a stored message, from its From: and To: (and
-// Cc:) headers, with its Message-ID. Empty fields when unreadable.
-struct Envelope {
-    std::string from;
-    std::vector<std::string> to;
-    std::string messageId;
-};
-Envelope ReadEnvelope(const std::string& content);
 
 struct DeliverOptions {
     std::string outbox;    // empty: "outbox" beside the company file

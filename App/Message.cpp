@@ -2,9 +2,11 @@
 
 #include <gmime/gmime.h>
 
+#include <algorithm>
 #include <cctype>
 #include <ctime>
 #include <memory>
+#include <vector>
 
 #include "AppContext.h"
 
@@ -59,6 +61,28 @@ void InitOnce() {
         return true;
     }();
     (void)done;
+}
+
+// A bare address fit for MAIL FROM / RCPT TO: nothing that could end the
+// command or open another.
+bool UsableAddress(const std::string& a) {
+    return a.find('@') != std::string::npos && std::none_of(a.begin(), a.end(), [](unsigned char c) {
+               return c <= 0x20 || c == '<' || c == '>' || c == 0x7F;
+           });
+}
+
+void CollectAddresses(InternetAddressList* list, std::vector<std::string>& out) {
+    if (!list) return;
+    const int n = internet_address_list_length(list);
+    for (int i = 0; i < n; ++i) {
+        InternetAddress* a = internet_address_list_get_address(list, i);
+        if (INTERNET_ADDRESS_IS_MAILBOX(a)) {
+            const char* addr = internet_address_mailbox_get_addr(INTERNET_ADDRESS_MAILBOX(a));
+            if (addr && UsableAddress(addr)) out.emplace_back(addr);
+        } else if (INTERNET_ADDRESS_IS_GROUP(a)) {
+            CollectAddresses(internet_address_group_get_members(INTERNET_ADDRESS_GROUP(a)), out);
+        }
+    }
 }
 
 // The host clock counts local wall time; a Date header needs the instant and
@@ -201,6 +225,25 @@ std::string CompanyKeyOf(const std::string& text) {
     while (!value.empty() && value.front() == ' ') value.erase(0, 1);
     while (!value.empty() && value.back() == ' ') value.pop_back();
     return value;
+}
+
+Envelope ReadEnvelope(const std::string& content) {
+    InitOnce();
+    Envelope env;
+    GMimeStream* stream = g_mime_stream_mem_new_with_buffer(content.data(), content.size());
+    GMimeParser* parser = g_mime_parser_new_with_stream(stream);
+    g_object_unref(stream);
+    GMimeMessage* message = g_mime_parser_construct_message(parser, nullptr);
+    g_object_unref(parser);
+    if (!message) return env;
+    std::vector<std::string> from;
+    CollectAddresses(g_mime_message_get_from(message), from);
+    if (from.size() == 1) env.from = from.front();
+    CollectAddresses(g_mime_message_get_addresses(message, GMIME_ADDRESS_TYPE_TO), env.to);
+    CollectAddresses(g_mime_message_get_addresses(message, GMIME_ADDRESS_TYPE_CC), env.to);
+    if (const char* id = g_mime_message_get_message_id(message)) env.messageId = id;
+    g_object_unref(message);
+    return env;
 }
 
 } // namespace app

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 namespace app {
 
@@ -28,5 +29,14 @@ std::string BuildMessage(const MailMessage& message);
 
 // The company key a message text carries, or empty.
 std::string CompanyKeyOf(const std::string& messageText);
+
+// Sender and recipients of a stored message, from its From: and To: (and
+// Cc:) headers, with its Message-ID. Empty fields when unreadable.
+struct Envelope {
+    std::string from;
+    std::vector<std::string> to;
+    std::string messageId;
+};
+Envelope ReadEnvelope(const std::string& content);
 
 } // namespace app
