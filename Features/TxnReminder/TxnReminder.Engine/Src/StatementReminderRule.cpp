@@ -286,7 +286,8 @@ bool StatementReminderRule::SetPtree(const boost::property_tree::ptree& tree) {
 
 StmtEditTag* StatementReminderRule::CreateStmtEditHandle(TxnReminderStatusCode& status,
                                                          std::vector<int> customerIds) const {
-    StmtEditTag* handle = StmtEditTag::New();
+    // Held until it is complete: the caller owns only a finished request.
+    StmtEditHandle handle(StmtEditTag::New());
     void* block = nullptr;
     if (handle && customerIds.size() <= kMaxStatementCustomers) {
         block = Util::GetMemoryManager()->Allocate(StmtEditTag::kCustomerListHeaderBytes +
@@ -295,7 +296,6 @@ StmtEditTag* StatementReminderRule::CreateStmtEditHandle(TxnReminderStatusCode& 
     // A request without its customer list would print for nobody, or for
     // everybody: it is not handed out.
     if (!handle || !block) {
-        StmtEditTag::Free(handle);
         status = TxnReminderStatus_StmtHandleFailed;
         TXNR_FAILURE("TxnReminderEngine:GetStmtData: not able to create new StmtEditHandle");
         return nullptr;
@@ -335,5 +335,5 @@ StmtEditTag* StatementReminderRule::CreateStmtEditHandle(TxnReminderStatusCode& 
     handle->m_itemDetails = m_ruleCriteria.GetIsItemDetailsIncluded();
     handle->m_dueDate = m_ruleCriteria.GetIsDueDateIncluded();
     handle->m_memo = m_ruleCriteria.GetIsMemoIncluded();
-    return handle;
+    return handle.release();
 }
