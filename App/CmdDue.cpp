@@ -968,6 +968,42 @@ private:
 };
 } // namespace
 
+struct DueDay::Impl {
+    DueTable table;
+    std::string company;
+    RecordedKeys none;  // the selection already leaves out what is recorded
+};
+
+DueDay::DueDay(const AppContext& ctx) : m_impl(new Impl{CollectTable(false), CompanyName(ctx), {}}) {}
+DueDay::~DueDay() = default;
+
+std::size_t DueDay::Size() const { return m_impl->table.rows.size(); }
+
+DueDay::Line DueDay::At(std::size_t i) const {
+    const DueTable& due = m_impl->table;
+    const DueRow& row = due.rows.at(i);
+    Line line;
+    line.statement = row.statement;
+    line.transactionId = row.statement ? 0 : row.record.GetTransactionId();
+    line.invoice = due.InvoiceNumber(row);
+    line.customerId = row.customer;
+    line.ruleId = row.record.GetRuleId();
+    line.templateId = row.record.GetTemplateId();
+    line.customer = due.To(row).name;
+    line.email = due.To(row).email;
+    line.ruleText = due.Texts(row).ruleText;
+    Fill(due.Texts(row).subjectParts, due, row, m_impl->company, line.subject);
+    AppendDueJson(due, row, line.subject, line.json);
+    return line;
+}
+
+void DueDay::RecordSent(const std::vector<std::size_t>& rows) {
+    Recorder recorder(m_impl->table, m_impl->none);
+    for (bool ok : recorder.Record(rows)) {
+        if (!ok) throw AppError("a reminder could not be recorded as sent");
+    }
+}
+
 SendSummary SendDue(const AppContext& ctx, const SendOptions& options) {
     const std::string companyFile = Host::HostContext::Get().CompanyFilePath();
     const std::string resolved = SendLock::Resolve(companyFile);

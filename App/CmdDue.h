@@ -1,5 +1,6 @@
 #pragma once
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -47,6 +48,39 @@ struct DueList {
 DueList CollectDue(bool fastMode);
 
 void ShowDue(const AppContext& ctx, bool fastMode);
+
+// One day's due list for a caller that looks at each reminder and may then
+// record some as sent exactly as `send` records them: the forecast. Made as
+// `due` makes its listing, without a copy of the texts per reminder.
+class DueDay {
+public:
+    struct Line {
+        bool statement = false;
+        unsigned long transactionId = 0;  // invoices; 0 for statements
+        unsigned long invoice = 0;        // invoices whose record was found
+        int customerId = 0;
+        unsigned long ruleId = 0;
+        long templateId = 0;
+        std::string customer, email, ruleText;
+        std::string subject;  // rendered
+        std::string json;     // the reminder as `due --json` lists it
+    };
+
+    explicit DueDay(const AppContext& ctx);
+    ~DueDay();
+    DueDay(const DueDay&) = delete;
+    DueDay& operator=(const DueDay&) = delete;
+
+    std::size_t Size() const;
+    Line At(std::size_t i) const;
+    // Records these reminders as sent, in one unit of work; throws AppError
+    // when any is not taken.
+    void RecordSent(const std::vector<std::size_t>& rows);
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> m_impl;
+};
 
 // A due item's name in the outbox: stable across runs, one per reminder.
 std::string DueItemKey(const DueItem& item);

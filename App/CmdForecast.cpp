@@ -14,8 +14,6 @@
 #include "Host/HostContext.h"
 #include "Message.h"
 #include "Prefs/PrefsTag.h"
-#include "ReminderSendings.h"
-#include "TxnReminderEngine.h"
 #include "TxnReminderTimerUtil.h"
 
 namespace app {
@@ -39,46 +37,6 @@ std::map<std::pair<bool, unsigned long>, SetOfRule> SetsByRule() {
     return out;
 }
 
-Json DueJson(const DueItem& item, const std::string& subject) {
-    Json o;
-    o["txnType"] = static_cast<int>(item.record.GetTxnType());
-    o["transactionId"] = item.record.GetTransactionId();
-    o["customerId"] = item.record.GetCustomerId();
-    o["ruleId"] = item.record.GetRuleId();
-    o["templateId"] = item.record.GetTemplateId();
-    o["invoice"] = item.statement ? Json(nullptr) : Json(item.invoice.number);
-    o["customer"] = item.to.name;
-    o["email"] = JsonEmail(item.to.email);
-    o["dueDate"] = item.statement ? Json(nullptr) : Json(FormatIsoDate(item.invoice.dueDate));
-    o["daysFromDue"] = item.statement ? Json(nullptr) : Json(item.daysFromDue);
-    o["rule"] = item.ruleText;
-    o["subject"] = subject;
-    o["overlappingSets"] = item.overlappingSets;
-    return o;
-}
-
-// Records a reminder as `send` does once its message is written: the
-// history row with the day it went out, or the statement's status.
-void RecordSent(const DueItem& item, TxnReminderEngine& invoices, TxnReminderEngine& statements) {
-    bool saved = false;
-    if (!item.statement) {
-        DBMgr::IDBFileMgr* mgr = DBMgr::DBManager::GetActiveFileMgr();
-        std::unique_ptr<DBMgr::DMTransaction> txn(mgr ? mgr->CreateTransaction(0, 1) : nullptr);
-        if (txn) txn->BeginWrite();
-        saved = txn &&
-                invoices.SaveReminderExecutionHistory(item.record.GetTransactionId(), item.record.GetRuleId(),
-                                                      TxnReminderExecutionStatus_Sent) &&
-                Host::Sendings::Record(FormViewType_Invoice, item.record.GetTransactionId(), item.record.GetRuleId(),
-                                       GetSystemDate(), txn.get())
-                    .Succeeded() &&
-                txn->Commit();
-    } else {
-        saved = statements.AddStatementReminderExecutionStatus(item.record.GetRuleId(), item.customer,
-                                                               ReminderExecutionStatus_Sent);
-    }
-    if (!saved) throw AppError("forecast: the copy in memory did not take a reminder as sent; no forecast");
-}
-
 Forecast ForecastOnOpenCopy(const AppContext& ctx, const DateType32& from, int days) {
     Forecast f;
     f.from = from;
@@ -93,8 +51,6 @@ Forecast ForecastOnOpenCopy(const AppContext& ctx, const DateType32& from, int d
     const int promptHour = std::clamp(prefs->GetPaymentReminderPromptTime(), 0, 23);
     const auto setOf = SetsByRule();
     auto& host = Host::HostContext::Get();
-    TxnReminderEngine invoices(FormViewType_Invoice);
-    TxnReminderEngine statements(FormViewType_Statement);
     std::string why;
     for (int d = 0; d < days; ++d) {
         ForecastDay day;
@@ -103,39 +59,34 @@ Forecast ForecastOnOpenCopy(const AppContext& ctx, const DateType32& from, int d
         // The timer fires on the stored next prompt day, or at once when
         // that day has passed.
         day.prompt = day.date.Compare(TxnReminderTimerUtil::GetNextLaunchDateFromPrefDb()) >= 0;
-        const DueList due = CollectDue(false);
-        for (const DueItem& item : due.items) {
+        DueDay due(ctx);
+        std::vector<std::size_t> sendable;
+        day.items.reserve(due.Size());
+        for (std::size_t i = 0; i < due.Size(); ++i) {
+            DueDay::Line line = due.At(i);
             ForecastItem fi;
-            fi.statement = item.statement;
-            fi.transactionId = item.statement ? 0 : item.record.GetTransactionId();
-            fi.customerId = item.customer;
-            fi.customer = item.to.name;
-            fi.ruleId = item.record.GetRuleId();
-            fi.templateId = item.record.GetTemplateId();
-            const auto set = setOf.find({item.statement, fi.ruleId});
+            fi.statement = line.statement;
+            fi.transactionId = line.transactionId;
+            fi.invoice = line.invoice;
+            fi.customerId = line.customerId;
+            fi.customer = std::move(line.customer);
+            fi.ruleId = line.ruleId;
+            fi.templateId = line.templateId;
+            const auto set = setOf.find({line.statement, fi.ruleId});
             if (set != setOf.end()) {
                 fi.setId = set->second.id;
                 fi.setName = set->second.name;
             }
-            fi.subject = RenderDue(ctx, item).subject;
-            fi.sendable = !item.to.email.empty() && IsPlausibleMailbox(item.to.email, why);
-            fi.due = DueJson(item, fi.subject);
-            fi.due["sent"] = day.prompt && fi.sendable;
+            fi.ruleText = std::move(line.ruleText);
+            fi.subject = std::move(line.subject);
+            fi.sendable = !line.email.empty() && IsPlausibleMailbox(line.email, why);
+            fi.dueJson = std::move(line.json);
+            if (fi.sendable) sendable.push_back(i);
             day.items.push_back(std::move(fi));
         }
         if (day.prompt) {
             host.FixClock(day.date, promptHour, 0, 0);
-            // One unit of work for the day: each record joins it.
-            DBMgr::IDBFileMgr* mgr = DBMgr::DBManager::GetActiveFileMgr();
-            std::unique_ptr<DBMgr::DMTransaction> dayTxn(mgr ? mgr->CreateTransaction(0, 1) : nullptr);
-            if (!dayTxn) throw AppError("forecast: the copy in memory cannot start a transaction");
-            dayTxn->BeginWrite();
-            for (const DueItem& item : due.items) {
-                if (!item.to.email.empty() && IsPlausibleMailbox(item.to.email, why)) {
-                    RecordSent(item, invoices, statements);
-                }
-            }
-            if (!dayTxn->Commit()) throw AppError("forecast: the copy in memory did not take the day's records");
+            due.RecordSent(sendable);
             TxnReminderTimerUtil::SetNextLaunchDateToPrefDb();
         }
         f.days.push_back(std::move(day));
@@ -165,7 +116,11 @@ struct Tally {
 
 Json DayJson(const ForecastDay& day, const DateType32& nextPrompt) {
     Json items = Json::array();
-    for (const auto& i : day.items) items.push_back(i.due);
+    for (const auto& i : day.items) {
+        Json item = Json::parse(i.dueJson);
+        item["sent"] = day.prompt && i.sendable;
+        items.push_back(std::move(item));
+    }
     return {{"date", FormatIsoDate(day.date)},
             {"prompt", day.prompt},
             {"nextPrompt", day.prompt || !nextPrompt.IsValid() ? Json(nullptr) : Json(FormatIsoDate(nextPrompt))},
@@ -235,9 +190,9 @@ void ShowForecast(const AppContext& ctx, const Forecast& f) {
         if (day.items.empty()) continue;
         Table table({"  invoice", "customer", "rule", "subject"});
         for (const auto& item : day.items) {
-            table.Add({"  " + (item.statement ? std::string("statement") : item.due["invoice"].dump()),
+            table.Add({"  " + (item.statement ? std::string("statement") : std::to_string(item.invoice)),
                        item.customer + (item.sendable ? "" : " (no usable e-mail: skipped)"),
-                       item.due["rule"].get<std::string>(), item.subject});
+                       item.ruleText, item.subject});
         }
         std::cout << table.Render();
     }
@@ -328,9 +283,8 @@ void Compare(const std::vector<Placed>& before, const std::vector<Placed>& after
 Json PlacedJson(const Placed* p) {
     if (!p) return nullptr;
     Json o = {{"date", FormatIsoDate(p->date)}};
-    for (const auto& [key, value] : p->item->due.items()) {
-        if (key != "sent") o[key] = value;
-    }
+    const Json listed = Json::parse(p->item->dueJson);
+    for (const auto& [key, value] : listed.items()) o[key] = value;
     return o;
 }
 
@@ -370,9 +324,9 @@ void ShowDiff(const AppContext& ctx, const Forecast& stored, const Forecast& edi
     }
     auto what = [](const Placed* p) {
         const ForecastItem& i = *p->item;
-        return (i.statement ? std::string("statement") : "invoice " + i.due["invoice"].dump()) + " (" + i.customer + ")";
+        return (i.statement ? std::string("statement") : "invoice " + std::to_string(i.invoice)) + " (" + i.customer + ")";
     };
-    auto how = [](const Placed* p) { return p->item->due["rule"].get<std::string>() + ": " + p->item->subject; };
+    auto how = [](const Placed* p) { return p->item->ruleText + ": " + p->item->subject; };
     Table table({"change", "reminder", "before", "after"});
     for (const auto& c : changes) {
         const Placed* any = c.before ? c.before : c.after;

@@ -15,6 +15,7 @@ namespace app {
 struct ForecastItem {
     bool statement = false;
     unsigned long transactionId = 0;  // invoices; 0 for statements
+    unsigned long invoice = 0;        // invoices whose record was found
     int customerId = 0;
     std::string customer;
     unsigned long ruleId = 0;
@@ -22,8 +23,9 @@ struct ForecastItem {
     long setId = 0;
     std::string setName;
     std::string subject;  // rendered
+    std::string ruleText;
     bool sendable = true;  // false: no usable address, so send would skip it
-    nlohmann::ordered_json due;  // as `due --json` lists it
+    std::string dueJson;   // as `due --json` lists it
 };
 
 struct ForecastDay {
