@@ -351,10 +351,10 @@ TEST_F(SetStorageTest, TemplateSavedOnItsOwnIsCommitted) {
 
     // Deleting one: a throw has a status of its own; an absent one is no failure.
     Ctx().ArmFault("MessageTemplate.DeleteTemplate", FaultKind::Throw);
-    EXPECT_FALSE(helper.DeleteRuleTemplate(m_status, 3));
+    EXPECT_FALSE(helper.DeleteRuleTemplate(m_status, 4711));
     EXPECT_EQ(m_status, TxnReminderStatus_Exception);
     EXPECT_TRUE(HasLine(4, 5, "TxnReminder: Exception in TxnReminderDBHelper::DeleteRuleTemplate"));
-    EXPECT_TRUE(helper.DeleteRuleTemplate(m_status, 3));
+    EXPECT_TRUE(helper.DeleteRuleTemplate(m_status, 4711));
     EXPECT_EQ(m_status, TxnReminderStatus_Success);
 }
 
