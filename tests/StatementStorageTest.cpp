@@ -306,36 +306,16 @@ TEST_F(StatementStorageTest, ExecutionStatusFailuresAreLoggedAndRolledBack) {
 
 // --- deleting -------------------------------------------------------------------------
 
-TEST_F(StatementStorageTest, DeletingASetRemovesItsRulesAndStatuses) {
-    TxnReminderSet set = Saved();
-    TxnReminderSet kept = Saved("Kept");
-    AddStatus(set.GetStatementReminderRules()[0].GetRuleId(), 5);
-    AddStatus(set.GetStatementReminderRules()[1].GetRuleId(), 5);
-    AddStatus(kept.GetStatementReminderRules()[0].GetRuleId(), 5);
-
-    TxnReminderEngine engine(FormViewType_Statement);
-    m_events.clear();
-    ASSERT_TRUE(engine.DeleteReminderSet(m_status, set.GetRuleSetId()));
-    EXPECT_EQ(m_status, TxnReminderStatus_Success);
-    EXPECT_TRUE(Logged(0, 6, {"TxnReminder::Entering StatementReminderDBHelper StatementReminderDBHelper::DeleteReminderSet",
-                              "TxnReminder::Exiting StatementReminderDBHelper StatementReminderDBHelper::DeleteReminderSet"}));
-    EXPECT_EQ(Events(), std::vector<std::string>{"EventSource=InvoicePaymentReminders,EventId=ScheduleDeleted, ReminderType=101"});
-    ReopenFile();
-    EXPECT_EQ(Counts(), "1/2/1");
-
-    // A set without rules: only its record goes.
-    TxnReminderEngine reopened(FormViewType_Statement);
-    TxnReminderSet empty = StatementSet("Empty", m_groupId, {});
-    ASSERT_TRUE(reopened.AddOrUpdateReminderSet(m_status, empty));
-    ASSERT_TRUE(reopened.DeleteReminderSet(m_status, empty.GetRuleSetId()));
-    EXPECT_EQ(Counts(), "1/2/1");
-}
-
-TEST_F(StatementStorageTest, FailedStatusRuleOrSetDeletionInASetDeletionIsRolledBack) {
+// A failed step anywhere in a set's deletion leaves its rules and statuses;
+// a whole one takes them and leaves the other set's.
+TEST_F(StatementStorageTest, SetDeletionTakesItsRulesAndStatusesOrNothing) {
     const unsigned long setId = Saved().GetRuleSetId();
+    const TxnReminderSet kept = Saved("Kept");
     const unsigned long first = QueryInt("SELECT MIN(id) FROM stmt_reminder_rules");
     AddStatus(first, 5);
     AddStatus(first, 6);
+    AddStatus(first + 1, 5);
+    AddStatus(kept.GetStatementReminderRules()[0].GetRuleId(), 5);
     const auto failed = [](const char* point, const std::string& what) {
         return FaultRow{point, TxnReminderStatus_DeleteFailed,
                         {kHelper + what + " - failed to delete", kHelper + what + " Rollback api returned false"},
@@ -353,7 +333,7 @@ TEST_F(StatementStorageTest, FailedStatusRuleOrSetDeletionInASetDeletionIsRolled
         Arm(row);
         m_status = TxnReminderStatus_Success;
         EXPECT_TRUE(FailedAs(row, helper.DeleteReminderSet(m_status, setId), m_status));
-        EXPECT_EQ(Counts(), "1/2/2");
+        EXPECT_EQ(Counts(), "2/4/4");
     }
     // A throwing write part-way leaves nothing either; the helper's next unit
     // of work commits only its own writes.
@@ -362,7 +342,24 @@ TEST_F(StatementStorageTest, FailedStatusRuleOrSetDeletionInASetDeletionIsRolled
     ASSERT_TRUE(helper.AddReminderExecutionDetails(first + 100, 5, ReminderExecutionStatus_Sent));
     ReopenFile();
     EXPECT_EQ(StatusRows(first), 2);
-    EXPECT_EQ(Counts(), "1/2/3");
+    EXPECT_EQ(Counts(), "2/4/5");
+
+    TxnReminderEngine engine(FormViewType_Statement);
+    m_events.clear();
+    ASSERT_TRUE(engine.DeleteReminderSet(m_status, setId));
+    EXPECT_EQ(m_status, TxnReminderStatus_Success);
+    EXPECT_TRUE(Logged(0, 6, {"TxnReminder::Entering StatementReminderDBHelper StatementReminderDBHelper::DeleteReminderSet",
+                              "TxnReminder::Exiting StatementReminderDBHelper StatementReminderDBHelper::DeleteReminderSet"}));
+    EXPECT_EQ(Events(), std::vector<std::string>{"EventSource=InvoicePaymentReminders,EventId=ScheduleDeleted, ReminderType=101"});
+    ReopenFile();
+    EXPECT_EQ(Counts(), "1/2/2");  // the other set's, and the status of no rule
+
+    // A set without rules: only its record goes.
+    TxnReminderEngine reopened(FormViewType_Statement);
+    TxnReminderSet empty = StatementSet("Empty", m_groupId, {});
+    ASSERT_TRUE(reopened.AddOrUpdateReminderSet(m_status, empty));
+    ASSERT_TRUE(reopened.DeleteReminderSet(m_status, empty.GetRuleSetId()));
+    EXPECT_EQ(Counts(), "1/2/2");
 }
 
 TEST_F(StatementStorageTest, DeletingOneRuleTakesItsStatusesInOneUnit) {

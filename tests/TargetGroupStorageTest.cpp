@@ -128,30 +128,13 @@ TEST_F(TargetGroupStorageTest, ExceptionInsideTheUnitOfWorkDoesNotLeakIntoTheNex
     EXPECT_EQ(QueryInt("SELECT COUNT(*) FROM reminder_history"), 1);
 }
 
-TEST_F(TargetGroupStorageTest, DeletionRefusesAGroupItsViewStillUses) {
-    const long used = AddOldGroup("used", {1, 2});
-    const long statementOnly = AddOldGroup("statements", {3});
+// A failed step rolls back the member rows deleted before it, even when the
+// helper commits later; a group its own view's sets still use is kept.
+TEST_F(TargetGroupStorageTest, DeletionsRollBackAndSpareAGroupTheViewStillUses) {
+    const long group = AddOldGroup("statements", {1, 2});
+    const long used = AddOldGroup("used", {3});
+    AddReminderSet("statements", FormViewType_Statement, group);
     AddReminderSet("invoices", FormViewType_Invoice, used);
-    AddReminderSet("statements", FormViewType_Statement, statementOnly);
-
-    TxnReminderEngine engine(FormViewType_Invoice);
-    TxnReminderStatusCode status = TxnReminderStatus_Reset;
-    EXPECT_FALSE(engine.DeleteTargetGroup(status, used));
-    EXPECT_EQ(status, TxnReminderStatus_GroupMissingOrInUse);
-    EXPECT_TRUE(HasLine(0, 6,
-                        kHelper + "DeleteTargetGroup - BatchLoadByTargetGroup - Unable to "
-                        "delete target group as it has associated reminder sets"));
-    EXPECT_EQ(Members(used), 2);
-
-    EXPECT_TRUE(engine.DeleteTargetGroup(status, statementOnly));
-    EXPECT_EQ(status, TxnReminderStatus_Success);
-    EXPECT_EQ(Members(statementOnly), 0);
-    EXPECT_EQ(Groups(), 1);
-    EXPECT_EQ(m_events.back(), std::make_pair(242, std::string("EventSource=InvoicePaymentReminders,EventId=TargetGroupDeleted")));
-}
-
-TEST_F(TargetGroupStorageTest, FailedDeletionsRollBackAndReportTheirStatus) {
-    const long group = AddOldGroup("g", {1, 2});
     InvoiceReminderDBHelper helper;
     const std::string prefix = kHelper + "DeleteTargetGroup - ";
     const FaultRow rows[] = {
@@ -168,9 +151,23 @@ TEST_F(TargetGroupStorageTest, FailedDeletionsRollBackAndReportTheirStatus) {
         TxnReminderStatusCode status = TxnReminderStatus_Reset;
         EXPECT_TRUE(FailedAs(row, helper.DeleteTargetGroup(status, FormViewType_Invoice, group), status));
         CommitSomethingElse(helper);
-        EXPECT_EQ(Members(group), 2) << "the member rows deleted before the failure came back";
-        EXPECT_EQ(Groups(), 1);
+        EXPECT_EQ(Members(group), 2);
+        EXPECT_EQ(Groups(), 2);
     }
+
+    TxnReminderEngine engine(FormViewType_Invoice);
+    TxnReminderStatusCode status = TxnReminderStatus_Reset;
+    EXPECT_FALSE(engine.DeleteTargetGroup(status, used));
+    EXPECT_EQ(status, TxnReminderStatus_GroupMissingOrInUse);
+    EXPECT_TRUE(HasLine(0, 6,
+                        kHelper + "DeleteTargetGroup - BatchLoadByTargetGroup - Unable to "
+                        "delete target group as it has associated reminder sets"));
+    EXPECT_EQ(Members(used), 1);
+    EXPECT_TRUE(engine.DeleteTargetGroup(status, group));  // only statement sets use it
+    EXPECT_EQ(status, TxnReminderStatus_Success);
+    EXPECT_EQ(Members(group), 0);
+    EXPECT_EQ(Groups(), 1);
+    EXPECT_EQ(m_events.back(), std::make_pair(242, std::string("EventSource=InvoicePaymentReminders,EventId=TargetGroupDeleted")));
 }
 
 TEST_F(TargetGroupStorageTest, OwnTableGroupLoadsWithMembersAndRejectsWhatItCannotHold) {

@@ -1,6 +1,8 @@
 // Target groups as the screens send them, and target users as the screens
 // receive them.
 
+#include <tuple>
+
 #include "ConfigTreeSupport.h"
 #include "TxnReminderTargetGroup.h"
 #include "TxnReminderTargetUser.h"
@@ -47,15 +49,15 @@ TEST_F(TargetGroupTreeTest, ReadsAnEditAndAppendsItsIds) {
     EXPECT_TRUE(Failures().empty());
 }
 
+// The type keeps the low sixteen bits of a prefix number; a failed read keeps the type before.
 TEST_F(TargetGroupTreeTest, TypeKeepsTheLowSixteenBits) {
     TxnReminderTargetGroup g;
-    ASSERT_TRUE(g.SetPtree(GroupTree("70000")));
-    EXPECT_EQ(g.GetTargetGroupType(), 4464);
-    ASSERT_TRUE(g.SetPtree(GroupTree(" 40000 x")));
-    EXPECT_EQ(g.GetTargetGroupType(), -25536);
-    EXPECT_FALSE(g.SetPtree(GroupTree("none")));
-    EXPECT_FALSE(g.SetPtree(GroupTree("4294967296")));
-    EXPECT_EQ(g.GetTargetGroupType(), -25536);
+    const std::tuple<const char*, bool, int> rows[] = {
+        {"70000", true, 4464}, {" 40000 x", true, -25536}, {"none", false, -25536}, {"4294967296", false, -25536}};
+    for (const auto& [text, read, type] : rows) {
+        EXPECT_EQ(g.SetPtree(GroupTree(text)), read) << text;
+        EXPECT_EQ(g.GetTargetGroupType(), type) << text;
+    }
     EXPECT_EQ(Failures(), (std::vector<std::string>{kGroupFailure, kGroupFailure}));
 }
 
@@ -102,10 +104,11 @@ TEST_F(TargetGroupTreeTest, WrittenTreeCarriesNoTypeSoItDoesNotReadBack) {
 
 class TargetUserTreeTest : public ConfigTreeTest {
 protected:
-    long MonthsFor(long secondsAgo) {
+    // `high` lands above the moment's 32 bits.
+    long MonthsFor(long secondsAgo, long high = 0) {
         const DateAndTime now = GetMXSystemTime();
         TxnReminderTargetUser user;
-        user.SetTargetAgeAsYear(static_cast<long>(now - secondsAgo));
+        user.SetTargetAgeAsYear(static_cast<long>(now - secondsAgo) + high);
         Tree t;
         user.GetPtree(t);
         return t.get<long>("monthsascustomer");
@@ -120,14 +123,8 @@ TEST_F(TargetUserTreeTest, MonthsAsCustomerCountThirtyDayMonthsAndYearsOfTwelve)
         {364 * day, 12},    {365 * day, 12},    {400 * day, 13}, {730 * day, 24},  {3 * 365 * day + 95 * day, 39},
     };
     for (const auto& c : cases) EXPECT_EQ(MonthsFor(c.first), c.second) << c.first / day << " days";
-
     // The moment is a 32-bit value: a wider one keeps its low 32 bits.
-    const DateAndTime now = GetMXSystemTime();
-    TxnReminderTargetUser user;
-    user.SetTargetAgeAsYear(static_cast<long>(now - 400 * day) + (1L << 32));
-    Tree t;
-    user.GetPtree(t);
-    EXPECT_EQ(t.get<long>("monthsascustomer"), 13);
+    EXPECT_EQ(MonthsFor(400 * day, 1L << 32), 13);
 }
 
 TEST_F(TargetUserTreeTest, WritesTheScreensKeysAndReadsThemBack) {
