@@ -173,29 +173,21 @@ TEST_F(DailyCycleTest, PromptWhileTheHostIsNotReadyEndsTheCycle) {
     EXPECT_EQ(Host::ArmedTimerCount(), 0);
 }
 
-// Two weeks of a schedule: the timer fires at the prompt hour of the first
-// day (nothing stored yet) and of the scheduled days only. The daily and
-// weekly schedules run with reminders due in the cycle scenarios.
-class DailyCycleScheduleTest : public DailyCycleTest {
-protected:
-    void RunTwoWeeksFrom(const DateType32& start) {
-        Ctx().FixClock(start, 8, 0, 0);
-        TxnReminderTimerUtil::StartTimer();
-        Host::AdvanceAndRun(14 * 86400);
-        EXPECT_EQ(Host::ArmedTimerCount(), 1);
-        EXPECT_FALSE(HasLine("TxnReminder:: Exception occured in StartTimer API"));
-    }
-};
-
-TEST_F(DailyCycleScheduleTest, MonthlyFiresOnceOnTheLastDayOfAShortMonth) {
+// The timer fires at the prompt hour of the first day (nothing stored yet)
+// and of the scheduled days only; the cycle scenarios run each schedule with
+// reminders due.
+TEST_F(DailyCycleTest, MonthlyFiresOnceOnTheLastDayOfAShortMonth) {
     Ctx().SetPreference(PrefKeys::kScheduleType, "3");
     Ctx().SetPreference(PrefKeys::kMonthDate, "31");
-    RunTwoWeeksFrom(Date(2026, 4, 25));
+    Ctx().FixClock(Date(2026, 4, 25), 8, 0, 0);
+    TxnReminderTimerUtil::StartTimer();
+    Host::AdvanceAndRun(14 * 86400);
     EXPECT_EQ(m_fired, (std::vector<DateAndTime>{At(Date(2026, 4, 25), 9), At(Date(2026, 4, 30), 9)}));
     EXPECT_EQ(TimerDue(), At(Date(2026, 5, 31), 9));
+    EXPECT_FALSE(HasLine("TxnReminder:: Exception occured in StartTimer API"));
 }
 
-TEST_F(DailyCycleScheduleTest, LateFirstStartWaitsTheInitialDelay) {
+TEST_F(DailyCycleTest, LateFirstStartWaitsTheInitialDelay) {
     Ctx().FixClock(Date(2026, 3, 10), 11, 0, 0);
     TxnReminderTimerUtil::StartTimer();
     EXPECT_EQ(TimerDue(), At(Date(2026, 3, 10), 11, 10));
@@ -245,26 +237,29 @@ TEST_F(DailyCycleTest, EachAnswerTakesItsActionThenItsEventThenItsLine) {
     EXPECT_TRUE(HasLine(0, 6, kLaunching));
 }
 
-TEST_F(DailyCycleTest, MissingModuleIsLoggedAndNothingElseHappens) {
-    Host::SetModuleFolder(Dir());
-    InvoiceReminderPromptTestAccess::LaunchPrompt();
-    EXPECT_TRUE(HasLine(4, 5, "TxnReminder::TxnReminderPrompt: Unable to fetch featuresbridge instance"));
-    EXPECT_TRUE(m_trace.empty());
-
-    ClearLog();
-    Host::SetModuleFolder(REMINDERS_MODULE_DIR);
-    Ctx().ArmFault("LoadLibraryA", Host::FaultKind::Fail);
-    InvoiceReminderPromptTestAccess::LaunchPrompt();
-    EXPECT_TRUE(HasLine(4, 5, "TxnReminder::TxnReminderPrompt: Unable to fetch featuresbridge instance"));
-}
-
-TEST_F(DailyCycleTest, ModuleWithoutThePromptIsReleasedSilently) {
-    Host::SetModuleFolder(REMINDERS_NOEXPORT_MODULE_DIR);
+// A module missing or refused is logged; one without the prompt is released
+// without a word. Either way nothing else happens.
+TEST_F(DailyCycleTest, PromptModuleThatCannotPromptDoesNothing) {
+    const char* const noModule = "TxnReminder::TxnReminderPrompt: Unable to fetch featuresbridge instance";
+    const struct {
+        std::string folder;
+        const char* fault;
+        const char* line;
+    } rows[] = {{Dir(), nullptr, noModule},
+                {REMINDERS_MODULE_DIR, "LoadLibraryA", noModule},
+                {REMINDERS_NOEXPORT_MODULE_DIR, nullptr, nullptr}};
     ::setenv("REMINDERS_PROMPT_ANSWER", "send", 1);
-    InvoiceReminderPromptTestAccess::LaunchPrompt();
-    EXPECT_TRUE(m_log.empty());
-    EXPECT_TRUE(m_trace.empty());
-    EXPECT_FALSE(ModuleStillLoaded(REMINDERS_NOEXPORT_MODULE_DIR));
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.folder);
+        ClearLog();
+        Host::SetModuleFolder(row.folder);
+        if (row.fault) Ctx().ArmFault(row.fault, Host::FaultKind::Fail);
+        InvoiceReminderPromptTestAccess::LaunchPrompt();
+        EXPECT_EQ(Messages(), row.line ? std::vector<std::string>{row.line} : std::vector<std::string>{});
+        EXPECT_TRUE(!row.line || HasLine(4, 5, row.line));
+        EXPECT_TRUE(m_trace.empty());
+        EXPECT_FALSE(ModuleStillLoaded(row.folder.c_str()));
+    }
 }
 
 TEST_F(DailyCycleTest, FailureAfterTheAnswerReleasesTheModuleAndPropagates) {
