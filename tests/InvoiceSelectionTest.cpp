@@ -33,7 +33,7 @@ protected:
     DateType32 Today() const { return GetSystemDate(); }
 };
 
-TEST_F(InvoiceSelectionTest, NothingToSelectStillSucceedsAndKeepsTheCallersEntries) {
+TEST_F(InvoiceSelectionTest, NothingToSelectStillSucceedsAndAnActiveRuleNeedsAnActiveSet) {
     const int acme = AddName("Acme", 0, "acme@x.test");
     const long group = AddPermissionGroup("Main", {acme});
     AddOpenInvoice(acme, DateSub(Today(), 40));
@@ -57,6 +57,15 @@ TEST_F(InvoiceSelectionTest, NothingToSelectStillSucceedsAndKeepsTheCallersEntri
     EXPECT_TRUE(s.records.empty());
     EXPECT_TRUE(HasLine(0, 6, "TxnReminder: Empty rule list present, hence skipping"));
     EXPECT_EQ(CountLines("TxnReminder::Entering TxnReminderEngine::GetDLPTargetGroup"), 0);
+    EXPECT_FALSE(engine.IsAtLeastOneReminderRuleActive());
+    EXPECT_TRUE(HasLine(0, 6, "TxnReminder::Exiting TxnReminderEngine::IsAtLeastOneReminderRuleActive"));
+
+    SaveSet(FormViewType_Invoice, "On", group, {After(3)});
+    EXPECT_TRUE(engine.IsAtLeastOneReminderRuleActive());
+    EXPECT_TRUE(HasLine(0, 6,
+                        "TxnReminder::Exiting TxnReminderEngine::IsAtLeastOneReminderRuleActive : Found the active rule"));
+    Ctx().ArmFault("ReminderSet.BatchLoad", Host::FaultKind::Fail);
+    EXPECT_FALSE(engine.IsAtLeastOneReminderRuleActive());
 }
 
 TEST_F(InvoiceSelectionTest, FastModeStopsAtTheFirstReminderWhateverItsAddress) {
@@ -143,26 +152,6 @@ TEST_F(InvoiceSelectionTest, AStatementEngineAnswersWithTheStatementSelection) {
     EXPECT_EQ(s.records[0].GetCustomerId(), acme);
     EXPECT_EQ(s.records[0].GetRuleId(), set.GetStatementReminderRules()[0].GetRuleId());
     EXPECT_TRUE(HasLine(0, 6, "TxnReminder::Exiting TxnReminderEngine::PrepareReminderListToSendForStmt"));
-}
-
-TEST_F(InvoiceSelectionTest, AnActiveRuleNeedsAnActiveSet) {
-    const int acme = AddName("Acme", 0, "acme@x.test");
-    const long group = AddPermissionGroup("Main", {acme});
-    SaveSet(FormViewType_Invoice, "Off", group, {After(1)}, {}, false);
-    SaveSet(FormViewType_Invoice, "Empty", group, {});
-    TxnReminderEngine engine(FormViewType_Invoice);
-    ClearLog();
-    EXPECT_FALSE(engine.IsAtLeastOneReminderRuleActive());
-    EXPECT_TRUE(HasLine(0, 6, "TxnReminder::Exiting TxnReminderEngine::IsAtLeastOneReminderRuleActive"));
-
-    SaveSet(FormViewType_Invoice, "On", group, {After(3)});
-    ClearLog();
-    EXPECT_TRUE(engine.IsAtLeastOneReminderRuleActive());
-    EXPECT_TRUE(HasLine(0, 6,
-                        "TxnReminder::Exiting TxnReminderEngine::IsAtLeastOneReminderRuleActive : Found the active rule"));
-
-    Ctx().ArmFault("ReminderSet.BatchLoad", Host::FaultKind::Fail);
-    EXPECT_FALSE(engine.IsAtLeastOneReminderRuleActive());
 }
 
 } // namespace
