@@ -95,7 +95,7 @@ TEST_F(InvoiceSelectionTest, FastModeStopsAtTheFirstReminderWhateverItsAddress) 
     EXPECT_TRUE(HasLine(0, 6, "TxnReminder::Entering TxnReminderEngine::PrepareReminderListToSend"));
     EXPECT_TRUE(HasLine(0, 6, "TxnReminder::Exiting TxnReminderEngine::PrepareReminderListToSend"));
     // The trace line's form is the telemetry suite's.
-    const auto trace = LinesWith("TxnReminderEngine::PrepareReminderListToSend execution time=");
+    const auto trace = LinesWith(R"(Src\TxnReminderEngine - TxnReminderEngine::PrepareReminderListToSend execution time=)");
     EXPECT_EQ(trace.size(), 1u);
 }
 
