@@ -90,65 +90,51 @@ protected:
 
 // --- the start message ---------------------------------------------------------
 
-TEST_F(DailyCycleTest, StartIsSkippedWhenThePromptSwitchIsOff) {
-    Ctx().SetFeatureSwitch("PaymentReminders", "show_prompt_dialog", false);
-    PostStart();
-    EXPECT_TRUE(HasLine(0, 6, "TxnReminder::StartInvoiceReminderTimer: Feature not enabled"));
-    EXPECT_EQ(Host::ArmedTimerCount(), 0);
-}
-
-TEST_F(DailyCycleTest, StartIsSkippedWhileTheHostIsNotReady) {
-    Ctx().Flags().closing = true;
-    PostStart();
-    EXPECT_TRUE(HasLine(0, 6, kHostNotReady));
-    EXPECT_FALSE(HasLine(kSkipping));
-    EXPECT_EQ(Host::ArmedTimerCount(), 0);
-}
-
-TEST_F(DailyCycleTest, StartIsSkippedByThePreferences) {
-    const std::pair<const char*, const char*> skips[] = {
-        {PrefKeys::kState, "0"},
-        {PrefKeys::kPrompt, "0"},
-        {PrefKeys::kIsSample, "1"},
-        {PrefKeys::kAccountantCopy, "2"},
-    };
-    for (const auto& [key, value] : skips) {
-        ClearLog();
-        Ctx().SetPreference(PrefKeys::kState, "1");
-        Ctx().SetPreference(PrefKeys::kPrompt, "1");
-        Ctx().SetPreference(PrefKeys::kIsSample, "0");
-        Ctx().SetPreference(PrefKeys::kAccountantCopy, "0");
-        Ctx().SetPreference(key, value);
-        PostStart();
-        EXPECT_TRUE(HasLine(0, 6, kSkipping)) << key;
-        EXPECT_FALSE(HasLine("TxnReminder::Entering TxnReminderEngine::HasSendReminderPermission")) << key;
-        EXPECT_EQ(Host::ArmedTimerCount(), 0) << key;
-    }
-}
-
-TEST_F(DailyCycleTest, StartWithoutAnyRightStopsSilently) {
-    Ctx().SetPermission(1, 2, false);
-    Ctx().SetPermission(7, 3, false);
-    PostStart();
-    EXPECT_TRUE(HasLine("TxnReminder:: No permission to send reminder email for invoices"));
-    EXPECT_TRUE(HasLine("TxnReminder:: No permission to send reminder email for statement"));
-    EXPECT_FALSE(HasLine(kNoActiveRules));
-    EXPECT_EQ(Host::ArmedTimerCount(), 0);
-}
-
-TEST_F(DailyCycleTest, StartWithoutActiveRulesConsultsBothViewsAndSkips) {
-    PostStart();
-    EXPECT_EQ(CountLines("TxnReminder::Entering TxnReminderEngine::HasSendReminderPermission"), 2);
-    EXPECT_TRUE(HasLine(0, 6, kNoActiveRules));
-    EXPECT_FALSE(HasLine("TxnReminder::TxnReminderTimer: ProcessMsg ::Timer trigger checks passed. Initiating timer"));
-    EXPECT_EQ(Host::ArmedTimerCount(), 0);
-
+// Each start that must not arm the timer, with the lines that say why and
+// those of checks it must not reach.
+struct SkippedStart {
+    const char* name;
+    void (*arrange)(Host::HostContext&);
+    std::vector<const char*> present, absent;
+};
+const char* const kPermissionAsked = "TxnReminder::Entering TxnReminderEngine::HasSendReminderPermission";
+const SkippedStart kSkippedStarts[] = {
+    {"PromptSwitchOff", [](Host::HostContext& c) { c.SetFeatureSwitch("PaymentReminders", "show_prompt_dialog", false); },
+     {"TxnReminder::StartInvoiceReminderTimer: Feature not enabled"}, {kPermissionAsked}},
+    {"HostNotReady", [](Host::HostContext& c) { c.Flags().closing = true; }, {kHostNotReady}, {kSkipping}},
+    {"StateOff", [](Host::HostContext& c) { c.SetPreference(PrefKeys::kState, "0"); }, {kSkipping}, {kPermissionAsked}},
+    {"PromptOff", [](Host::HostContext& c) { c.SetPreference(PrefKeys::kPrompt, "0"); }, {kSkipping}, {kPermissionAsked}},
+    {"SampleFile", [](Host::HostContext& c) { c.SetPreference(PrefKeys::kIsSample, "1"); }, {kSkipping},
+     {kPermissionAsked}},
+    {"AccountantCopy", [](Host::HostContext& c) { c.SetPreference(PrefKeys::kAccountantCopy, "2"); }, {kSkipping},
+     {kPermissionAsked}},
+    // Without any right it stops silently.
+    {"NoRight",
+     [](Host::HostContext& c) {
+         c.SetPermission(1, 2, false);
+         c.SetPermission(7, 3, false);
+     },
+     {"TxnReminder:: No permission to send reminder email for invoices",
+      "TxnReminder:: No permission to send reminder email for statement"},
+     {kNoActiveRules}},
+    {"NoActiveRule", [](Host::HostContext&) {}, {kNoActiveRules},
+     {"TxnReminder::TxnReminderTimer: ProcessMsg ::Timer trigger checks passed. Initiating timer"}},
     // The invoice side denied: the statement side alone still decides.
-    ClearLog();
-    Ctx().SetPermission(1, 3, false);
+    {"InvoiceRightDenied", [](Host::HostContext& c) { c.SetPermission(1, 3, false); }, {kNoActiveRules}, {}},
+};
+
+class DailyCycleStartTest : public DailyCycleTest, public ::testing::WithParamInterface<SkippedStart> {};
+
+TEST_P(DailyCycleStartTest, StartIsSkipped) {
+    GetParam().arrange(Ctx());
     PostStart();
-    EXPECT_TRUE(HasLine(0, 6, kNoActiveRules));
+    for (const char* line : GetParam().present) EXPECT_TRUE(HasLine(0, 6, line)) << line;
+    for (const char* line : GetParam().absent) EXPECT_FALSE(HasLine(line)) << line;
+    EXPECT_EQ(Host::ArmedTimerCount(), 0);
 }
+
+INSTANTIATE_TEST_SUITE_P(Skips, DailyCycleStartTest, ::testing::ValuesIn(kSkippedStarts),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(DailyCycleTest, FailedStartCheckLeavesAnArmedTimerAlone) {
     TxnReminderTimerUtil::StartTimer();
