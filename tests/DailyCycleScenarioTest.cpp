@@ -10,31 +10,21 @@
 #include <map>
 #include <stdexcept>
 
-#include "Host/MessageLoop.h"
 #include "CompanyBuilder.h"
+#include "Host/MessageLoop.h"
 #include "HostFixture.h"
-#include "ReminderSetBuilders.h"
 #include "Prefs/PrefsTag.h"
-#include "Records/Groups.h"
-#include "Records/Names.h"
-#include "Records/Transactions.h"
-#include "TxnReminderEngine.h"
-#include "TxnReminderSet.h"
+#include "SelectionBuilder.h"
 #include "TxnReminderTimer.h"
 
-using testsupport::Date;
-using testsupport::HostFixture;
+using namespace testsupport;
 
 namespace {
 const char* const kLaunching = "TxnReminder::InvoiceReminderPrompt::ProcessMsg: Launching prompt";
 const char* const kEventPrefix = "EventSource=InvoicePaymentReminders,EventId=";
+const char* const kNoModule = "TxnReminder::TxnReminderPrompt: Unable to fetch featuresbridge instance";
 
-DateAndTime At(const DateType32& day, int hour) { return MakeDateAndTime(day, hour, 0, 0); }
-
-struct Invoice {
-    unsigned long txnId;
-    DateType32 due;
-};
+DateAndTime At(const DateType32& day, int hour = 9) { return MakeDateAndTime(day, hour, 0, 0); }
 } // namespace
 
 class DailyCycleScenarioTest : public HostFixture {
@@ -57,57 +47,34 @@ protected:
         Host::RegisterCommand("mxw:send_txnreminders", [this](const CArguments& args) {
             m_commands.push_back(args.GetBool("sendWithoutPreview"));
             if (m_commandThrows) throw std::runtime_error("send screen failed");
-            RecordSentReminders();
+            TxnReminderEngine engine(FormViewType_Invoice);
+            for (const auto& [txnId, due] : m_invoices) {
+                for (const auto& [days, ruleId] : m_ruleIdByDays) {
+                    if (DateAdd(due, days) > GetSystemDate()) continue;
+                    EXPECT_TRUE(engine.SaveReminderExecutionHistory(txnId, ruleId, TxnReminderExecutionStatus_Sent));
+                }
+            }
         });
-
-        Host::CustomerData customer;
-        customer.name = "Harbour Supplies";
-        customer.email = "accounts@harbour.test";
-        ASSERT_TRUE(Host::AddCustomer(customer, m_customer).Succeeded());
-        ASSERT_TRUE(Host::CreateCustomerGroup("Slow payers", "", {m_customer}, m_groupId).Succeeded());
+        m_customer = AddName("Harbour Supplies", 0, "accounts@harbour.test");
     }
     void TearDown() override {
         ::unsetenv("REMINDERS_PROMPT_ANSWER");
         HostFixture::TearDown();
     }
 
-    void AddOverdueInvoice(const DateType32& due) { m_invoices.push_back({testsupport::AddOpenInvoice(m_customer, due), due}); }
-
-    // One active invoice set for the group with "so many days after the due
-    // date" rules, saved through the engine as the setup screens save it.
-    void AddReminderSet(const std::vector<int>& daysAfterDue) {
+    // An active set of "so many days after the due date" rules, the invoices,
+    // and the start message the host posts: its checks pass, the timer is armed.
+    void Start(const std::vector<int>& daysAfterDue, const std::vector<DateType32>& dues) {
         std::vector<TxnReminderRule> rules;
-        for (int days : daysAfterDue) rules.push_back(testsupport::InvoiceRule(days, 2, "Payment reminder", "Overdue."));
-        TxnReminderSet set = testsupport::InvoiceSet("Friendly nudges", m_groupId, rules);
-        TxnReminderEngine engine(FormViewType_Invoice);
-        TxnReminderStatusCode status = TxnReminderStatus_Reset;
-        ASSERT_TRUE(engine.AddOrUpdateReminderSet(status, set)) << status;
-
-        std::vector<TxnReminderSet> sets;
-        ASSERT_TRUE(engine.GetAllReminderSets(status, sets)) << status;
-        ASSERT_EQ(sets.size(), 1u);
-        for (auto rule : sets[0].GetReminderRules()) {
+        for (int days : daysAfterDue) rules.push_back(After(days));
+        const TxnReminderSet set = SaveSet(FormViewType_Invoice, "Friendly nudges",
+                                           AddPermissionGroup("Slow payers", {m_customer}), rules);
+        for (const TxnReminderRule& rule : set.GetReminderRules())
             m_ruleIdByDays[rule.GetRuleCriteria().GetDays()] = rule.GetRuleId();
-        }
         ASSERT_EQ(m_ruleIdByDays.size(), daysAfterDue.size());
-    }
+        for (const DateType32& due : dues) m_invoices.emplace_back(AddOpenInvoice(m_customer, due), due);
 
-    void RecordSentReminders() {
-        TxnReminderEngine engine(FormViewType_Invoice);
-        const DateType32 today = GetSystemDate();
-        for (const Invoice& invoice : m_invoices) {
-            for (const auto& [days, ruleId] : m_ruleIdByDays) {
-                if (DateAdd(invoice.due, days) <= today) {
-                    EXPECT_TRUE(engine.SaveReminderExecutionHistory(invoice.txnId, ruleId,
-                                                                    TxnReminderExecutionStatus_Sent));
-                }
-            }
-        }
-    }
-
-    // The host posts the start message; the checks pass and the timer is armed.
-    void Start(const DateType32& day) {
-        Ctx().FixClock(day, 8, 0, 0);
+        Ctx().FixClock(Date(2026, 3, 10), 8, 0, 0);
         new TxnReminderTimer();
         Host::ProcessPendingMessages();
         EXPECT_TRUE(HasLine(0, 6, "TxnReminder::TxnReminderTimer: ProcessMsg ::Timer trigger checks passed. "
@@ -116,116 +83,103 @@ protected:
     }
     // One day of the cycle, with the user's answer should the prompt appear;
     // after it the timer is armed again.
-    void RunDay(const char* answer) {
-        ::setenv("REMINDERS_PROMPT_ANSWER", answer, 1);
+    void RunDay(const std::string& answer) {
+        ::setenv("REMINDERS_PROMPT_ANSWER", answer.c_str(), 1);
         Host::AdvanceAndRun(86400);
         EXPECT_EQ(Host::ArmedTimerCount(), 1) << "on " << GetSystemDate();
     }
     std::vector<std::string> PromptEvents() const {
         std::vector<std::string> out;
         for (const auto& [kind, text] : m_events) {
-            if (text.rfind(kEventPrefix, 0) == 0 && text.find("ButtonClicked") != std::string::npos) {
+            if (text.rfind(kEventPrefix, 0) == 0 && text.find("ButtonClicked") != std::string::npos)
                 out.push_back(text.substr(std::string(kEventPrefix).size()));
-            }
         }
         return out;
     }
 
     int m_customer = 0;
-    long m_groupId = 0;
-    std::vector<Invoice> m_invoices;
+    std::vector<std::pair<unsigned long, DateType32>> m_invoices;
     std::map<int, unsigned long> m_ruleIdByDays;
-    std::vector<DateAndTime> m_fired;
-    std::vector<DateAndTime> m_prompted;
+    std::vector<DateAndTime> m_fired, m_prompted;
     std::vector<bool> m_commands;
     std::vector<int> m_laterMessages;
     bool m_commandThrows = false;
 };
 
-TEST_F(DailyCycleScenarioTest, DailyPromptComesOnlyWhenAReminderIsDue) {
-    AddReminderSet({5, 12});
-    AddOverdueInvoice(Date(2026, 3, 1));  // 5 days after: 6 March; 12 days after: 13 March
-    Start(Date(2026, 3, 10));
+// Each schedule from Tuesday 10 March: the timer fires on the scheduled days
+// only (and the first), and the prompt shows only when something new is due.
+struct ScheduleRow {
+    const char *name, *type, *weekDay, *monthDate;
+    std::vector<int> ruleDays;
+    std::vector<DateType32> dues;
+    std::string answers;  // one a day: l(ater), r(eview) or s(end)
+    std::vector<DateType32> fired, prompted;  // at the prompt hour
+    std::vector<bool> commands;  // sendWithoutPreview of each
+    std::vector<std::string> events;
+    const char* nextDay;
+};
 
-    RunDay("later");   // 10 March: due, left for later
-    RunDay("review");  // 11 March: still due; reviewed and sent
-    RunDay("send");    // 12 March: nothing new
-    RunDay("send");    // 13 March: the 12-day reminder; sent at once
-    for (int d = 0; d < 10; ++d) RunDay("send");
-
-    std::vector<DateAndTime> everyDay;
-    for (int d = 0; d < 14; ++d) everyDay.push_back(At(DateAdd(Date(2026, 3, 10), d), 9));
-    EXPECT_EQ(m_fired, everyDay);
-    EXPECT_EQ(m_prompted, (std::vector<DateAndTime>{At(Date(2026, 3, 10), 9), At(Date(2026, 3, 11), 9),
-                                                    At(Date(2026, 3, 13), 9)}));
-    EXPECT_EQ(m_commands, (std::vector<bool>{false, true}));
-    EXPECT_EQ(m_laterMessages, std::vector<int>{2641});
-    EXPECT_EQ(PromptEvents(),
-              (std::vector<std::string>{"LaterButtonClicked", "ReviewButtonClicked", "SendNowButtonClicked"}));
-    EXPECT_TRUE(HasLine(0, 6, "TxnReminder::InvoiceReminderPrompt::ProcessMsg: Close Button Clicked"));
-    EXPECT_TRUE(HasLine(0, 6, "TxnReminder::InvoiceReminderPrompt::ProcessMsg: Review button Clicked"));
-    EXPECT_TRUE(HasLine(0, 6, "TxnReminder::InvoiceReminderPrompt::ProcessMsg: Send Now button Clicked"));
+std::vector<DateType32> Days(int from, int to) {
+    std::vector<DateType32> days;
+    for (int d = from; d <= to; ++d) days.push_back(Date(2026, 3, d));
+    return days;
 }
 
-TEST_F(DailyCycleScenarioTest, WeeklyPromptComesOnTheWeekDayOnly) {
-    Ctx().SetPreference(PrefKeys::kScheduleType, "2");
-    Ctx().SetPreference(PrefKeys::kWeekDay, "5");  // Thursday
-    AddReminderSet({5});
-    AddOverdueInvoice(Date(2026, 3, 1));   // due since 6 March
-    AddOverdueInvoice(Date(2026, 3, 14));  // due from 19 March
-    Start(Date(2026, 3, 10));              // a Tuesday
-
-    RunDay("later");                           // Tuesday 10: the first prompt
-    RunDay("send");                            // Wednesday 11: no timer
-    RunDay("send");                            // Thursday 12: sent
-    for (int d = 0; d < 6; ++d) RunDay("send");  // 13 to 18
-    RunDay("review");                          // Thursday 19: the second invoice
-    for (int d = 0; d < 4; ++d) RunDay("send");
-
-    const std::vector<DateAndTime> prompts{At(Date(2026, 3, 10), 9), At(Date(2026, 3, 12), 9),
-                                           At(Date(2026, 3, 19), 9)};
-    EXPECT_EQ(m_fired, prompts);
-    EXPECT_EQ(m_prompted, prompts);
-    EXPECT_EQ(m_commands, (std::vector<bool>{true, false}));
-    EXPECT_EQ(PromptEvents(),
-              (std::vector<std::string>{"LaterButtonClicked", "SendNowButtonClicked", "ReviewButtonClicked"}));
-}
-
-TEST_F(DailyCycleScenarioTest, MonthlyPromptComesOnTheMonthDate) {
-    Ctx().SetPreference(PrefKeys::kScheduleType, "3");
-    Ctx().SetPreference(PrefKeys::kMonthDate, "20");
-    AddReminderSet({5});
-    AddOverdueInvoice(Date(2026, 3, 1));
-    Start(Date(2026, 3, 10));
-    for (int d = 0; d < 14; ++d) RunDay("later");
-
-    const std::vector<DateAndTime> prompts{At(Date(2026, 3, 10), 9), At(Date(2026, 3, 20), 9)};
-    EXPECT_EQ(m_fired, prompts);
-    EXPECT_EQ(m_prompted, prompts);
-    EXPECT_TRUE(m_commands.empty());
-    // The host shows its message once per company file; the choice is
+const ScheduleRow kSchedules[] = {
+    // Due on 6 and 13 March: left for later, reviewed the next day, then
+    // nothing new until the 12-day reminder, sent at once.
+    {"Daily", "1", "2", "1", {5, 12}, {Date(2026, 3, 1)}, "lrssssssssssss", Days(10, 23),
+     {Date(2026, 3, 10), Date(2026, 3, 11), Date(2026, 3, 13)}, {false, true},
+     {"LaterButtonClicked", "ReviewButtonClicked", "SendNowButtonClicked"}, "20260324"},
+    // Thursdays; the second invoice falls due on 19 March.
+    {"Weekly", "2", "5", "1", {5}, {Date(2026, 3, 1), Date(2026, 3, 14)}, "lssssssssrssss",
+     {Date(2026, 3, 10), Date(2026, 3, 12), Date(2026, 3, 19)},
+     {Date(2026, 3, 10), Date(2026, 3, 12), Date(2026, 3, 19)}, {true, false},
+     {"LaterButtonClicked", "SendNowButtonClicked", "ReviewButtonClicked"}, "20260326"},
+    // The 20th; the host's message shows once per company file, the choice is
     // counted each time.
+    {"Monthly", "3", "2", "20", {5}, {Date(2026, 3, 1)}, "llllllllllllll", {Date(2026, 3, 10), Date(2026, 3, 20)},
+     {Date(2026, 3, 10), Date(2026, 3, 20)}, {}, {"LaterButtonClicked", "LaterButtonClicked"}, "20260420"},
+};
+
+class DailyCycleScheduleTest : public DailyCycleScenarioTest, public ::testing::WithParamInterface<ScheduleRow> {};
+
+TEST_P(DailyCycleScheduleTest, PromptComesOnScheduledDaysOnlyWhenAReminderIsDue) {
+    const ScheduleRow& row = GetParam();
+    Ctx().SetPreference(PrefKeys::kScheduleType, row.type);
+    Ctx().SetPreference(PrefKeys::kWeekDay, row.weekDay);
+    Ctx().SetPreference(PrefKeys::kMonthDate, row.monthDate);
+    Start(row.ruleDays, row.dues);
+    for (char answer : row.answers) RunDay(std::string(1, answer));
+    const auto at9 = [](const std::vector<DateType32>& days) {
+        std::vector<DateAndTime> out;
+        for (const DateType32& d : days) out.push_back(At(d));
+        return out;
+    };
+    EXPECT_EQ(m_fired, at9(row.fired));
+    EXPECT_EQ(m_prompted, at9(row.prompted));
+    EXPECT_EQ(m_commands, row.commands);
     EXPECT_EQ(m_laterMessages, std::vector<int>{2641});
-    EXPECT_EQ(PromptEvents(), (std::vector<std::string>{"LaterButtonClicked", "LaterButtonClicked"}));
-    EXPECT_EQ(testsupport::QueryText(
-                  "SELECT value FROM company_prefs WHERE key = 'invoiceReminderNextPromptLaunchDate'"),
-              "20260420");
+    EXPECT_EQ(PromptEvents(), row.events);
+    EXPECT_EQ(QueryText("SELECT value FROM company_prefs WHERE key = 'invoiceReminderNextPromptLaunchDate'"),
+              row.nextDay);
 }
+
+INSTANTIATE_TEST_SUITE_P(Schedules, DailyCycleScheduleTest, ::testing::ValuesIn(kSchedules),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(DailyCycleScenarioTest, PromptModuleTroubleStillRearmsTheTimer) {
-    AddReminderSet({5});
-    AddOverdueInvoice(Date(2026, 3, 1));
-    Start(Date(2026, 3, 10));
+    Start({5}, {Date(2026, 3, 1)});
 
     Host::SetModuleFolder(Dir());  // 10 March: no module
     RunDay("send");
-    EXPECT_TRUE(HasLine(4, 5, "TxnReminder::TxnReminderPrompt: Unable to fetch featuresbridge instance"));
+    EXPECT_TRUE(HasLine(4, 5, kNoModule));
 
     Host::SetModuleFolder(REMINDERS_NOEXPORT_MODULE_DIR);  // 11 March: module without the prompt
     ClearLog();
     RunDay("send");
     EXPECT_FALSE(HasLine(kLaunching));
-    EXPECT_FALSE(HasLine("TxnReminder::TxnReminderPrompt: Unable to fetch featuresbridge instance"));
+    EXPECT_FALSE(HasLine(kNoModule));
 
     Host::SetModuleFolder(REMINDERS_MODULE_DIR);  // 12 March: an answer the prompt does not offer
     RunDay("3");
@@ -243,9 +197,7 @@ TEST_F(DailyCycleScenarioTest, PromptModuleTroubleStillRearmsTheTimer) {
 }
 
 TEST_F(DailyCycleScenarioTest, CloseNotificationStopsARunningCycle) {
-    AddReminderSet({5});
-    AddOverdueInvoice(Date(2026, 3, 1));
-    Start(Date(2026, 3, 10));
+    Start({5}, {Date(2026, 3, 1)});
     RunDay("later");
     ASSERT_EQ(m_prompted.size(), 1u);
     Host::NotifyCloseSystem();

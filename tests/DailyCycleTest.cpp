@@ -90,65 +90,51 @@ protected:
 
 // --- the start message ---------------------------------------------------------
 
-TEST_F(DailyCycleTest, StartIsSkippedWhenThePromptSwitchIsOff) {
-    Ctx().SetFeatureSwitch("PaymentReminders", "show_prompt_dialog", false);
-    PostStart();
-    EXPECT_TRUE(HasLine(0, 6, "TxnReminder::StartInvoiceReminderTimer: Feature not enabled"));
-    EXPECT_EQ(Host::ArmedTimerCount(), 0);
-}
-
-TEST_F(DailyCycleTest, StartIsSkippedWhileTheHostIsNotReady) {
-    Ctx().Flags().closing = true;
-    PostStart();
-    EXPECT_TRUE(HasLine(0, 6, kHostNotReady));
-    EXPECT_FALSE(HasLine(kSkipping));
-    EXPECT_EQ(Host::ArmedTimerCount(), 0);
-}
-
-TEST_F(DailyCycleTest, StartIsSkippedByThePreferences) {
-    const std::pair<const char*, const char*> skips[] = {
-        {PrefKeys::kState, "0"},
-        {PrefKeys::kPrompt, "0"},
-        {PrefKeys::kIsSample, "1"},
-        {PrefKeys::kAccountantCopy, "2"},
-    };
-    for (const auto& [key, value] : skips) {
-        ClearLog();
-        Ctx().SetPreference(PrefKeys::kState, "1");
-        Ctx().SetPreference(PrefKeys::kPrompt, "1");
-        Ctx().SetPreference(PrefKeys::kIsSample, "0");
-        Ctx().SetPreference(PrefKeys::kAccountantCopy, "0");
-        Ctx().SetPreference(key, value);
-        PostStart();
-        EXPECT_TRUE(HasLine(0, 6, kSkipping)) << key;
-        EXPECT_FALSE(HasLine("TxnReminder::Entering TxnReminderEngine::HasSendReminderPermission")) << key;
-        EXPECT_EQ(Host::ArmedTimerCount(), 0) << key;
-    }
-}
-
-TEST_F(DailyCycleTest, StartWithoutAnyRightStopsSilently) {
-    Ctx().SetPermission(1, 2, false);
-    Ctx().SetPermission(7, 3, false);
-    PostStart();
-    EXPECT_TRUE(HasLine("TxnReminder:: No permission to send reminder email for invoices"));
-    EXPECT_TRUE(HasLine("TxnReminder:: No permission to send reminder email for statement"));
-    EXPECT_FALSE(HasLine(kNoActiveRules));
-    EXPECT_EQ(Host::ArmedTimerCount(), 0);
-}
-
-TEST_F(DailyCycleTest, StartWithoutActiveRulesConsultsBothViewsAndSkips) {
-    PostStart();
-    EXPECT_EQ(CountLines("TxnReminder::Entering TxnReminderEngine::HasSendReminderPermission"), 2);
-    EXPECT_TRUE(HasLine(0, 6, kNoActiveRules));
-    EXPECT_FALSE(HasLine("TxnReminder::TxnReminderTimer: ProcessMsg ::Timer trigger checks passed. Initiating timer"));
-    EXPECT_EQ(Host::ArmedTimerCount(), 0);
-
+// Each start that must not arm the timer, with the lines that say why and
+// those of checks it must not reach.
+struct SkippedStart {
+    const char* name;
+    void (*arrange)(Host::HostContext&);
+    std::vector<const char*> present, absent;
+};
+const char* const kPermissionAsked = "TxnReminder::Entering TxnReminderEngine::HasSendReminderPermission";
+const SkippedStart kSkippedStarts[] = {
+    {"PromptSwitchOff", [](Host::HostContext& c) { c.SetFeatureSwitch("PaymentReminders", "show_prompt_dialog", false); },
+     {"TxnReminder::StartInvoiceReminderTimer: Feature not enabled"}, {kPermissionAsked}},
+    {"HostNotReady", [](Host::HostContext& c) { c.Flags().closing = true; }, {kHostNotReady}, {kSkipping}},
+    {"StateOff", [](Host::HostContext& c) { c.SetPreference(PrefKeys::kState, "0"); }, {kSkipping}, {kPermissionAsked}},
+    {"PromptOff", [](Host::HostContext& c) { c.SetPreference(PrefKeys::kPrompt, "0"); }, {kSkipping}, {kPermissionAsked}},
+    {"SampleFile", [](Host::HostContext& c) { c.SetPreference(PrefKeys::kIsSample, "1"); }, {kSkipping},
+     {kPermissionAsked}},
+    {"AccountantCopy", [](Host::HostContext& c) { c.SetPreference(PrefKeys::kAccountantCopy, "2"); }, {kSkipping},
+     {kPermissionAsked}},
+    // Without any right it stops silently.
+    {"NoRight",
+     [](Host::HostContext& c) {
+         c.SetPermission(1, 2, false);
+         c.SetPermission(7, 3, false);
+     },
+     {"TxnReminder:: No permission to send reminder email for invoices",
+      "TxnReminder:: No permission to send reminder email for statement"},
+     {kNoActiveRules}},
+    {"NoActiveRule", [](Host::HostContext&) {}, {kNoActiveRules},
+     {"TxnReminder::TxnReminderTimer: ProcessMsg ::Timer trigger checks passed. Initiating timer"}},
     // The invoice side denied: the statement side alone still decides.
-    ClearLog();
-    Ctx().SetPermission(1, 3, false);
+    {"InvoiceRightDenied", [](Host::HostContext& c) { c.SetPermission(1, 3, false); }, {kNoActiveRules}, {}},
+};
+
+class DailyCycleStartTest : public DailyCycleTest, public ::testing::WithParamInterface<SkippedStart> {};
+
+TEST_P(DailyCycleStartTest, StartIsSkipped) {
+    GetParam().arrange(Ctx());
     PostStart();
-    EXPECT_TRUE(HasLine(0, 6, kNoActiveRules));
+    for (const char* line : GetParam().present) EXPECT_TRUE(HasLine(0, 6, line)) << line;
+    for (const char* line : GetParam().absent) EXPECT_FALSE(HasLine(line)) << line;
+    EXPECT_EQ(Host::ArmedTimerCount(), 0);
 }
+
+INSTANTIATE_TEST_SUITE_P(Skips, DailyCycleStartTest, ::testing::ValuesIn(kSkippedStarts),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(DailyCycleTest, FailedStartCheckLeavesAnArmedTimerAlone) {
     TxnReminderTimerUtil::StartTimer();
@@ -173,29 +159,21 @@ TEST_F(DailyCycleTest, PromptWhileTheHostIsNotReadyEndsTheCycle) {
     EXPECT_EQ(Host::ArmedTimerCount(), 0);
 }
 
-// Two weeks of a schedule: the timer fires at the prompt hour of the first
-// day (nothing stored yet) and of the scheduled days only. The daily and
-// weekly schedules run with reminders due in the cycle scenarios.
-class DailyCycleScheduleTest : public DailyCycleTest {
-protected:
-    void RunTwoWeeksFrom(const DateType32& start) {
-        Ctx().FixClock(start, 8, 0, 0);
-        TxnReminderTimerUtil::StartTimer();
-        Host::AdvanceAndRun(14 * 86400);
-        EXPECT_EQ(Host::ArmedTimerCount(), 1);
-        EXPECT_FALSE(HasLine("TxnReminder:: Exception occured in StartTimer API"));
-    }
-};
-
-TEST_F(DailyCycleScheduleTest, MonthlyFiresOnceOnTheLastDayOfAShortMonth) {
+// The timer fires at the prompt hour of the first day (nothing stored yet)
+// and of the scheduled days only; the cycle scenarios run each schedule with
+// reminders due.
+TEST_F(DailyCycleTest, MonthlyFiresOnceOnTheLastDayOfAShortMonth) {
     Ctx().SetPreference(PrefKeys::kScheduleType, "3");
     Ctx().SetPreference(PrefKeys::kMonthDate, "31");
-    RunTwoWeeksFrom(Date(2026, 4, 25));
+    Ctx().FixClock(Date(2026, 4, 25), 8, 0, 0);
+    TxnReminderTimerUtil::StartTimer();
+    Host::AdvanceAndRun(14 * 86400);
     EXPECT_EQ(m_fired, (std::vector<DateAndTime>{At(Date(2026, 4, 25), 9), At(Date(2026, 4, 30), 9)}));
     EXPECT_EQ(TimerDue(), At(Date(2026, 5, 31), 9));
+    EXPECT_FALSE(HasLine("TxnReminder:: Exception occured in StartTimer API"));
 }
 
-TEST_F(DailyCycleScheduleTest, LateFirstStartWaitsTheInitialDelay) {
+TEST_F(DailyCycleTest, LateFirstStartWaitsTheInitialDelay) {
     Ctx().FixClock(Date(2026, 3, 10), 11, 0, 0);
     TxnReminderTimerUtil::StartTimer();
     EXPECT_EQ(TimerDue(), At(Date(2026, 3, 10), 11, 10));
@@ -245,26 +223,29 @@ TEST_F(DailyCycleTest, EachAnswerTakesItsActionThenItsEventThenItsLine) {
     EXPECT_TRUE(HasLine(0, 6, kLaunching));
 }
 
-TEST_F(DailyCycleTest, MissingModuleIsLoggedAndNothingElseHappens) {
-    Host::SetModuleFolder(Dir());
-    InvoiceReminderPromptTestAccess::LaunchPrompt();
-    EXPECT_TRUE(HasLine(4, 5, "TxnReminder::TxnReminderPrompt: Unable to fetch featuresbridge instance"));
-    EXPECT_TRUE(m_trace.empty());
-
-    ClearLog();
-    Host::SetModuleFolder(REMINDERS_MODULE_DIR);
-    Ctx().ArmFault("LoadLibraryA", Host::FaultKind::Fail);
-    InvoiceReminderPromptTestAccess::LaunchPrompt();
-    EXPECT_TRUE(HasLine(4, 5, "TxnReminder::TxnReminderPrompt: Unable to fetch featuresbridge instance"));
-}
-
-TEST_F(DailyCycleTest, ModuleWithoutThePromptIsReleasedSilently) {
-    Host::SetModuleFolder(REMINDERS_NOEXPORT_MODULE_DIR);
+// A module missing or refused is logged; one without the prompt is released
+// without a word. Either way nothing else happens.
+TEST_F(DailyCycleTest, PromptModuleThatCannotPromptDoesNothing) {
+    const char* const noModule = "TxnReminder::TxnReminderPrompt: Unable to fetch featuresbridge instance";
+    const struct {
+        std::string folder;
+        const char* fault;
+        const char* line;
+    } rows[] = {{Dir(), nullptr, noModule},
+                {REMINDERS_MODULE_DIR, "LoadLibraryA", noModule},
+                {REMINDERS_NOEXPORT_MODULE_DIR, nullptr, nullptr}};
     ::setenv("REMINDERS_PROMPT_ANSWER", "send", 1);
-    InvoiceReminderPromptTestAccess::LaunchPrompt();
-    EXPECT_TRUE(m_log.empty());
-    EXPECT_TRUE(m_trace.empty());
-    EXPECT_FALSE(ModuleStillLoaded(REMINDERS_NOEXPORT_MODULE_DIR));
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.folder);
+        ClearLog();
+        Host::SetModuleFolder(row.folder);
+        if (row.fault) Ctx().ArmFault(row.fault, Host::FaultKind::Fail);
+        InvoiceReminderPromptTestAccess::LaunchPrompt();
+        EXPECT_EQ(Messages(), row.line ? std::vector<std::string>{row.line} : std::vector<std::string>{});
+        EXPECT_TRUE(!row.line || HasLine(4, 5, row.line));
+        EXPECT_TRUE(m_trace.empty());
+        EXPECT_FALSE(ModuleStillLoaded(row.folder.c_str()));
+    }
 }
 
 TEST_F(DailyCycleTest, FailureAfterTheAnswerReleasesTheModuleAndPropagates) {
