@@ -3,21 +3,14 @@
 // reminder, never sends one twice and never harms the file.
 
 #include <fcntl.h>
-#include <signal.h>
 #include <sqlite3.h>
 #include <sys/file.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
-#include <boost/property_tree/json_parser.hpp>
 #include <chrono>
-#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <functional>
-#include <set>
-#include <sstream>
 #include <thread>
 
 #include "CommandRunner.h"
@@ -385,38 +378,4 @@ TEST_F(ReliabilityTest, DamagedOrForeignCompanyFilesAreRefusedUntouched) {
             EXPECT_FALSE(fs::exists(dir + "/outbox"));
         }
     }
-}
-
-TEST_F(ReliabilityTest, DeniedSendPermissionsSendNothingOfThatKindAndSaySo) {
-    const std::string pristine = MakeSample();
-    const std::string file = CopyCompany(pristine, "denied");
-    const Outcome set = Run(file, "prefs set send-invoice-reminders deny");
-    ASSERT_EQ(set.exit, 0) << set.err;
-    EXPECT_EQ(set.out, "send-invoice-reminders = deny\n");
-    EXPECT_NE(Run(file, "prefs show").out.find("send-invoice-reminders  deny"), std::string::npos);
-
-    const Outcome sent = Run(file, "send");
-    ASSERT_EQ(sent.exit, 0) << sent.err;
-    EXPECT_NE(sent.out.find("invoice reminders: not permitted (prefs send-invoice-reminders is deny, or the feature is "
-                            "off); none selected\n"),
-              std::string::npos)
-        << sent.out;
-    for (const auto& [name, text] : Outbox(file)) EXPECT_EQ(name.rfind("invoice-", 0), std::string::npos) << name;
-    EXPECT_EQ(testsupport::Sql(file, "SELECT count(*) FROM reminder_history"), "0\n");
-
-    ASSERT_EQ(Run(file, "prefs set send-statements deny").exit, 0);
-    const Outcome run = Run(file, "run --simulate 3 --answer send");
-    EXPECT_EQ(run.exit, 1);
-    EXPECT_EQ(run.err, "reminders: run: sending is not permitted, neither invoice reminders nor statements (prefs "
-                       "send-invoice-reminders and send-statements are deny); nothing to do\n");
-    const auto before = Outbox(file);
-    EXPECT_EQ(Run(file, "send").exit, 0);
-    EXPECT_EQ(Outbox(file), before);
-
-    // Allowed again: the invoice reminders go out.
-    ASSERT_EQ(Run(file, "prefs set send-invoice-reminders allow").exit, 0);
-    ASSERT_EQ(Run(file, "send").exit, 0);
-    EXPECT_NE(testsupport::Sql(file, "SELECT count(*) FROM reminder_history"), "0\n");
-    EXPECT_EQ(Run(file, "prefs set send-statements maybe").err,
-              "reminders: prefs set send-statements: expected allow or deny, got 'maybe'\n");
 }
