@@ -1,6 +1,6 @@
-// The built `reminders` command: its JSON output, the host's switches, the
-// daily cycle's prompt module and schedule state, and company files that are
-// damaged or input that must be refused.
+// The built `reminders` command: its JSON output, the host's switches and
+// send permissions, the daily cycle's prompt module and schedule state, and
+// company files that are damaged or input that must be refused.
 
 #include <filesystem>
 #include <functional>
@@ -134,15 +134,17 @@ TEST_F(AppCommandsTest, JsonOutputHasOneShapeEmptyOrFullWithOptionsAfterTheSubco
     EXPECT_EQ(sample->Run("groups --json list").exit, 0);
 }
 
-TEST_F(AppCommandsTest, HostSwitchesAndPermissionsStopWhatTheyCoverAndSaySo) {
+TEST_F(AppCommandsTest, HostSwitchesPermissionsAndAMissingPromptStopWhatTheyCoverAndSaySo) {
     enum Sends { kNothing, kStatementsOnly, kAll };
     struct Case {
         std::vector<const char*> prefs;
         const char* command;
         int exit;
-        const char* says;  // on standard error, or standard output when exit is 0
+        std::string says;  // on standard error, or standard output when exit is 0
         Sends sends;
+        std::string env = "";
     };
+    const std::string noPrompt = "reminders: run: the prompt module ";
     const char* const invoicesDenied = "send-invoice-reminders deny";
     const Case cases[] = {
         {{"feature off"}, "send", 1, "payment reminders are switched off on this host (prefs feature is off)", kNothing},
@@ -171,43 +173,28 @@ TEST_F(AppCommandsTest, HostSwitchesAndPermissionsStopWhatTheyCoverAndSaySo) {
         {{invoicesDenied, "send-invoice-reminders allow"}, "send", 0, "sent ", kAll},
         {{}, "prefs set send-statements maybe", 1,
          "reminders: prefs set send-statements: expected allow or deny, got 'maybe'\n", kNothing},
+        // Why no prompt can be shown.
+        {{}, "run --simulate 3 --answer send", 1,
+         noPrompt + "could not be loaded from /nonexistent-module-folder/libFeaturesBridge.so (", kNothing,
+         "REMINDERS_MODULE_DIR=/nonexistent-module-folder"},
+        {{}, "run --simulate 3 --answer send", 1,
+         noPrompt + REMINDERS_NOEXPORT_MODULE_DIR + "/libFeaturesBridge.so has no LaunchTxnReminderPrompt", kNothing,
+         "REMINDERS_MODULE_DIR='" REMINDERS_NOEXPORT_MODULE_DIR "'"},
     };
     for (const auto& c : cases) {
         const auto company = SampleCopy();
-        std::string label = c.command;
+        std::string label = c.env + " " + c.command;
         for (const char* p : c.prefs) {
             label += std::string(" / ") + p;
             const CommandResult set = company->Run(std::string("prefs set ") + p);
             ASSERT_EQ(set.exit, 0) << p << ": " << set.err;
         }
-        const CommandResult r = company->Run(c.command);
+        const CommandResult r = company->Run(c.command, "2026-03-10", c.env);
         EXPECT_EQ(r.exit, c.exit) << label << ": " << r.err << r.out;
         EXPECT_NE((c.exit == 0 ? r.out : r.err).find(c.says), std::string::npos) << label << ": " << r.err << r.out;
         EXPECT_EQ(company->Sql("SELECT count(*) FROM reminder_history") != "0\n", c.sends == kAll) << label;
         EXPECT_EQ(company->OutboxFiles("invoice-") > 0, c.sends == kAll) << label;
         EXPECT_EQ(company->OutboxFiles() > 0, c.sends != kNothing) << label;
-    }
-}
-
-TEST_F(AppCommandsTest, RunSaysWhyNoPromptCanBeShown) {
-    struct Case {
-        std::string moduleDir;
-        std::string says;
-    };
-    const Case cases[] = {
-        {"/nonexistent-module-folder", "reminders: run: the prompt module could not be loaded from "
-                                       "/nonexistent-module-folder/libFeaturesBridge.so ("},
-        {REMINDERS_NOEXPORT_MODULE_DIR, std::string("reminders: run: the prompt module ") +
-                                            REMINDERS_NOEXPORT_MODULE_DIR +
-                                            "/libFeaturesBridge.so has no LaunchTxnReminderPrompt"},
-    };
-    const auto company = SampleCopy();
-    for (const auto& c : cases) {
-        const CommandResult r =
-            company->Run("run --simulate 3 --answer send", "2026-03-10", "REMINDERS_MODULE_DIR='" + c.moduleDir + "'");
-        EXPECT_EQ(r.exit, 1) << r.out;
-        EXPECT_EQ(r.err.substr(0, c.says.size()), c.says) << r.err;
-        EXPECT_EQ(company->Sql("SELECT count(*) FROM reminder_history"), "0\n");
     }
 }
 
