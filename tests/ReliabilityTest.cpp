@@ -54,8 +54,10 @@ protected:
         return dir + "/company.db";
     }
 
+    // The sample company, made once per case.
     std::string MakeSample() const {
         const std::string dir = m_dir + "/pristine";
+        if (fs::exists(dir + "/company.db")) return dir + "/company.db";
         fs::create_directories(dir);
         const Outcome init = Run(dir + "/company.db", "init --sample");
         EXPECT_EQ(init.exit, 0) << init.err;
