@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <nlohmann/json.hpp>
 #include <set>
+#include <tuple>
 
 #include "CommandRunner.h"
 #include "Csv.h"
@@ -100,18 +101,12 @@ TEST_F(AppEndToEndTest, SampleDueListMatchesTheRulesAndSendingRecordsItOnce) {
     EXPECT_EQ(m_run.OutboxFiles(), withEmail);
     EXPECT_EQ(Json("history")["history"].size(), withEmail - statements);
 
-    // A rendered message: placeholders filled, headers in place.
-    bool checked = false;
+    // Rendered messages: placeholders filled, headers in place.
     for (const auto& e : fs::directory_iterator(m_run.Dir() + "/outbox")) {
-        if (e.path().filename().string().rfind("invoice-", 0) != 0) continue;
         const std::string text = app::ReadWholeFile(e.path());
-        EXPECT_NE(text.find("\r\nSubject: "), std::string::npos);
-        EXPECT_NE(text.find("\r\nTo: "), std::string::npos);
-        EXPECT_EQ(text.find("{{"), std::string::npos) << text;
-        checked = true;
-        break;
+        EXPECT_TRUE(text.find("\r\nSubject: ") != std::string::npos && text.find("\r\nTo: ") != std::string::npos &&
+                    text.find("{{") == std::string::npos) << text;
     }
-    EXPECT_TRUE(checked);
 
     // The same day again: nothing left to send.
     const CommandResult again = Run("send");
@@ -120,21 +115,7 @@ TEST_F(AppEndToEndTest, SampleDueListMatchesTheRulesAndSendingRecordsItOnce) {
     EXPECT_EQ(m_run.OutboxFiles(), withEmail);
 }
 
-TEST_F(AppEndToEndTest, AnEditedAndImportedSetChangesWhatIsDue) {
-    ASSERT_EQ(Run("init --sample").exit, 0);
-    const std::size_t before = Json("due").size();
-    ASSERT_GT(before, 0u);
-    json set = json::parse(Run("sets export 1").out);
-    set["status"] = "false";  // switch the invoice set off
-    Write("set.json", set.dump());
-    const CommandResult imported = Run("sets import " + Path("set.json"));
-    ASSERT_EQ(imported.exit, 0) << imported.err;
-    const json dueAfter = Json("due");
-    for (const auto& item : dueAfter) EXPECT_EQ(item["txnType"], 101);
-    EXPECT_LT(dueAfter.size(), before);
-}
-
-TEST_F(AppEndToEndTest, MalformedInputIsRefusedAndLeavesTheFileAsItWas) {
+TEST_F(AppEndToEndTest, MalformedInputChangesNothingAndAWellFormedSetChangesWhatIsDue) {
     ASSERT_EQ(Run("init --sample").exit, 0);
     const std::string before = Snapshot();
     const std::string fine = R"({"id": 0, "status": "true", "name": "Fine", "targetGroupId": 1, "targetGroupName": "",
@@ -168,6 +149,16 @@ TEST_F(AppEndToEndTest, MalformedInputIsRefusedAndLeavesTheFileAsItWas) {
     }
     EXPECT_EQ(Snapshot(), before);
     EXPECT_EQ(Run("no-such-command").exit, 2);
+
+    // A well-formed edit does change what is due: the invoice set switched off.
+    const std::size_t due = Json("due").size();
+    json set = json::parse(Run("sets export 1").out);
+    set["status"] = "false";
+    Write("set.json", set.dump());
+    ASSERT_EQ(Run("sets import " + Path("set.json")).exit, 0);
+    const json dueAfter = Json("due");
+    for (const auto& item : dueAfter) EXPECT_EQ(item["txnType"], 101);
+    EXPECT_LT(dueAfter.size(), due);
 }
 
 TEST_F(AppEndToEndTest, SimulatedMonthSendsEachDueReminderExactlyOnce) {
@@ -213,19 +204,10 @@ TEST_F(AppEndToEndTest, OverlappingGroupsGiveAnInvoiceOneReminderADayAndAreNamed
 
     // Each day's sends: every invoice at most once that day, however often.
     for (const char* day : {"2026-03-10", "2026-03-11", "2026-03-20"}) {
-        std::size_t sent = 0;
-        for (int round = 0; round < 3; ++round) {
-            const std::size_t now = Json("send", day)["invoiceReminders"].get<std::size_t>();
-            if (round > 0) {
-                EXPECT_EQ(now, 0u) << day << " round " << round;
-            }
-            sent += now;
-        }
-        EXPECT_GT(sent, 0u) << day;
-        if (std::string(day) == "2026-03-10") {
-            EXPECT_NE(Run("due", day).out.find("had a reminder today already"), std::string::npos);
-        }
+        EXPECT_GT(Json("send", day)["invoiceReminders"].get<std::size_t>(), 0u) << day;
+        for (int round = 1; round < 3; ++round) EXPECT_EQ(Json("send", day)["invoiceReminders"], 0) << day << " " << round;
     }
+    EXPECT_NE(Run("due", "2026-03-20").out.find("had a reminder today already"), std::string::npos);
     EXPECT_EQ(Run("run --simulate 1 --answer send", "2026-03-20").exit, 0);
     EXPECT_EQ(m_run.Sql("SELECT sent_on, txn_id, count(*) FROM reminder_sendings GROUP BY 1, 2 HAVING count(*) > 1"),
               "");
@@ -233,81 +215,45 @@ TEST_F(AppEndToEndTest, OverlappingGroupsGiveAnInvoiceOneReminderADayAndAreNamed
     EXPECT_EQ(m_run.OutboxFiles("invoice-"), Json("history", "2026-03-20")["history"].size());
 }
 
+// What each item of the listing holds is checked where the listing is
+// printed; here, that an empty company gives empty lists, not nothing.
 TEST_F(AppEndToEndTest, DueAndSendJsonHaveOneShapeEmptyOrFull) {
-    const std::string sample = m_run.File();
-    const std::string empty = m_run.Dir() + "/empty.db";
+    const std::string sample = m_run.File(), empty = m_run.Dir() + "/empty.db";
     ASSERT_EQ(Run("init --sample").exit, 0);
     m_run.UseFile(empty);
     ASSERT_EQ(Run("init").exit, 0);
-    struct Case {
-        std::string file, args;
-        bool expectItems;
-    };
-    const std::vector<Case> cases = {
+    const std::tuple<std::string, std::string, bool> cases[] = {
         {empty, "due", false},  {sample, "due", true},  {empty, "send --dry-run", false},
         {sample, "send --dry-run", true}, {empty, "send", false}, {sample, "send", true}, {sample, "send", false},
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.file + " " + c.args);
-        m_run.UseFile(c.file);
-        const CommandResult r = Run("--json " + c.args);
-        ASSERT_EQ(r.exit, 0) << r.err;
-        json out;
-        ASSERT_NO_THROW(out = json::parse(r.out)) << r.out;
-        const json& list = c.args == "due" ? out : out["messages"];
-        ASSERT_TRUE(list.is_array()) << r.out;
-        EXPECT_EQ(!list.empty(), c.expectItems) << r.out;
-        if (c.args != "due") {
-            for (const char* key : {"invoiceReminders", "statements", "alreadyWritten", "skippedNoEmail", "failed"}) {
-                EXPECT_TRUE(out[key].is_number_integer()) << key;
-            }
-            EXPECT_TRUE(out["skipped"].is_array());
-            EXPECT_TRUE(out["notes"].is_array());
-            continue;
+    for (const auto& [file, args, items] : cases) {
+        SCOPED_TRACE(file + " " + args);
+        m_run.UseFile(file);
+        const json out = Json(args);
+        const json& list = args == "due" ? out : out["messages"];
+        ASSERT_TRUE(list.is_array()) << out;
+        EXPECT_EQ(!list.empty(), items) << out;
+        if (args == "due") continue;
+        for (const char* key : {"invoiceReminders", "statements", "alreadyWritten", "skippedNoEmail", "failed"}) {
+            EXPECT_TRUE(out[key].is_number_integer()) << key;
         }
-        bool sawNoEmail = false;
-        for (const auto& item : list) {
-            EXPECT_TRUE(item["email"].is_null() || item["email"].get<std::string>().find('@') != std::string::npos);
-            sawNoEmail = sawNoEmail || item["email"].is_null();
-            EXPECT_TRUE(item["overlappingSets"].is_array());
-            const bool statement = item["txnType"] == 101;
-            EXPECT_EQ(item["invoice"].is_null(), statement);
-            EXPECT_EQ(item["dueDate"].is_null(), statement);
-        }
-        EXPECT_EQ(sawNoEmail, c.expectItems);  // the sample has customers without an address
+        EXPECT_TRUE(out["skipped"].is_array() && out["notes"].is_array()) << out;
     }
 }
 
-// Which texts are one mailbox is decided in one place (its own table of
-// cases); here, that both ways in refuse them and store nothing.
-TEST_F(AppEndToEndTest, AddressesThatAreNotOneMailboxAreRefusedWhereTheyEnter) {
-    struct Case {
-        std::string csvField;  // as written in the file
-        std::string why;
-        bool viaInit;  // also given to `init --email`
+// Which texts are one mailbox is decided in one place, with its own table
+// of cases, and the customer importer is checked on its own; here, the
+// company's own address given to `init` is refused before a file is made.
+TEST_F(AppEndToEndTest, AnInitAddressThatIsNotOneMailboxMakesNoFile) {
+    const std::pair<std::string, std::string> cases[] = {
+        {"a@b@c", "more than one '@'"},
+        {"'bob@x.test, eve@evil.test'", "holds a blank"},
+        {std::string(1010, 'a') + "@x.test", "longer than 254 characters"},
     };
-    const std::vector<Case> cases = {
-        {"a@b@c", "more than one '@'", true},
-        {"\"bob@x.test, eve@evil.test\"", "holds a blank", true},
-        {std::string(1010, 'a') + "@x.test", "longer than 254 characters", true},
-        {"\"ok@x.test\r\nBcc: e@evil.test\"", "holds a line break", false},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.csvField.substr(0, 40));
-        Write("customers.csv", "id,name,parent,email,type,terms,hidden\n900,Someone,,ok@x.test,,,0\n901,Other,,"
-                                   + c.csvField + ",,,0\n");
-        fs::remove(m_run.File());
-        ASSERT_EQ(Run("init").exit, 0);
-        const CommandResult imported = Run("import customers " + Path("customers.csv"));
-        EXPECT_EQ(imported.exit, 1);
-        EXPECT_NE(imported.err.find("email: not one e-mail address (" + c.why), std::string::npos) << imported.err;
-        EXPECT_EQ(Json("customers")["customers"].size(), 0u);
-        if (!c.viaInit) continue;
-        fs::remove(m_run.File());
-        const std::string quoted = c.csvField.find('"') == std::string::npos ? "'" + c.csvField + "'" : c.csvField;
-        const CommandResult init = Run("init --email " + quoted);
-        EXPECT_EQ(init.exit, 1);
-        EXPECT_NE(init.err.find("init --email: not one e-mail address (" + c.why), std::string::npos) << init.err;
+    for (const auto& [address, why] : cases) {
+        const CommandResult init = Run("init --email " + address);
+        EXPECT_EQ(init.exit, 1) << address;
+        EXPECT_NE(init.err.find("init --email: not one e-mail address (" + why), std::string::npos) << init.err;
         EXPECT_FALSE(fs::exists(m_run.File()));
     }
 }

@@ -10,50 +10,45 @@
 
 using testsupport::Date;
 
-TEST(DateType32Test, ArithmeticAcrossMonthYearAndLeapDays) {
-    EXPECT_EQ(DateAdd(Date(2024, 2, 28), 1), Date(2024, 2, 29));
-    EXPECT_EQ(DateAdd(Date(2023, 2, 28), 1), Date(2023, 3, 1));
-    EXPECT_EQ(DateAdd(Date(2025, 12, 31), 1), Date(2026, 1, 1));
-    EXPECT_EQ(DateSub(Date(2026, 1, 1), 1), Date(2025, 12, 31));
-    EXPECT_EQ(DateAdd(Date(2026, 3, 10), -40), Date(2026, 1, 29));
-    EXPECT_EQ(DateMinusDate(Date(2026, 3, 1), Date(2026, 2, 1)), 28);
-    EXPECT_EQ(DateMinusDate(Date(2024, 3, 1), Date(2024, 2, 1)), 29);
-    EXPECT_EQ(DateMinusDate(Date(2000, 1, 1), Date(2001, 1, 1)), -366);
-    EXPECT_TRUE(IsLeapYear(2000));
+TEST(DateType32Test, ArithmeticWeekDaysOrderAndTextAcrossMonthYearAndLeapDays) {
+    struct Step {
+        DateType32 from;
+        int days;
+        DateType32 to;
+    };
+    const Step steps[] = {
+        {Date(2024, 2, 28), 1, Date(2024, 2, 29)},  {Date(2023, 2, 28), 1, Date(2023, 3, 1)},
+        {Date(1900, 2, 28), 1, Date(1900, 3, 1)},   {Date(2000, 2, 28), 1, Date(2000, 2, 29)},
+        {Date(2025, 12, 31), 1, Date(2026, 1, 1)},  {Date(2026, 3, 10), -40, Date(2026, 1, 29)},
+        {Date(2001, 1, 1), -366, Date(2000, 1, 1)}, {Date(2024, 2, 1), 29, Date(2024, 3, 1)},
+    };
+    for (const Step& s : steps) {
+        EXPECT_EQ(DateAdd(s.from, s.days), s.to) << s.from << " + " << s.days;
+        EXPECT_EQ(DateMinusDate(s.to, s.from), s.days) << s.to << " - " << s.from;
+        EXPECT_EQ(s.to.Compare(s.from) > 0, s.days > 0) << s.to;
+        EXPECT_EQ(s.to.GetValue() > s.from.GetValue(), s.days > 0) << s.to;
+    }
     EXPECT_FALSE(IsLeapYear(1900));
-    EXPECT_TRUE(IsLeapYear(2024));
-    EXPECT_FALSE(IsLeapYear(2026));
-}
+    EXPECT_TRUE(IsLeapYear(2000));
 
-TEST(DateType32Test, DayOfWeekStartsSundayAtOne) {
-    EXPECT_EQ(DayOfWeek(Date(2026, 12, 6)), 1);  // a Sunday
-    EXPECT_EQ(DayOfWeek(Date(2026, 12, 7)), 2);
-    EXPECT_EQ(DayOfWeek(Date(2026, 12, 12)), 7);
-    EXPECT_EQ(DayOfWeek(Date(1969, 12, 31)), 4);  // before the epoch too
+    // Sunday is 1, also before the epoch.
+    EXPECT_EQ(DayOfWeek(Date(2026, 12, 6)), 1);
+    EXPECT_EQ(DayOfWeek(Date(1969, 12, 31)), 4);
     for (int i = 0; i < 800; ++i) {
         const DateType32 d = DateAdd(Date(2024, 1, 1), i);
-        EXPECT_EQ(DayOfWeek(DateAdd(d, 7)), DayOfWeek(d));
-        EXPECT_EQ(DayOfWeek(DateAdd(d, 1)), DayOfWeek(d) % 7 + 1);
+        EXPECT_EQ(DayOfWeek(DateAdd(d, 1)), DayOfWeek(d) % 7 + 1) << d;
     }
-}
 
-TEST(DateType32Test, ComparesAsPackedUnsignedAndKeepsRawFields) {
-    EXPECT_LT(Date(2025, 12, 31).Compare(Date(2026, 1, 1)), 0);
-    EXPECT_GT(Date(2026, 1, 2).Compare(Date(2026, 1, 1)), 0);
-    EXPECT_EQ(Date(2026, 1, 1).Compare(Date(2026, 1, 1)), 0);
-    EXPECT_LT(Date(2026, 1, 1).GetValue(), Date(2026, 1, 2).GetValue());
+    // Fields are kept as set, even when they make no date.
     DateType32 odd;
     odd.SetYear(2024);
     odd.SetMonth(13);
     odd.SetDay(0);
     EXPECT_EQ(odd.GetMonth(), 13);
-    EXPECT_EQ(odd.GetDay(), 0);
     EXPECT_FALSE(odd.IsValid());
     odd.SetZero();
     EXPECT_TRUE(odd.IsZero());
-}
 
-TEST(DateType32Test, StreamFormReadsBackAndRejectsGarbage) {
     for (const DateType32 d : {Date(2026, 3, 5), Date(999, 1, 1), DateType32()}) {
         std::stringstream s;
         s << d;
@@ -62,7 +57,7 @@ TEST(DateType32Test, StreamFormReadsBackAndRejectsGarbage) {
         EXPECT_FALSE(s.fail()) << s.str();
         EXPECT_EQ(back, d) << s.str();
     }
-    std::stringstream out;
+    std::ostringstream out;
     out << Date(2026, 3, 5);
     EXPECT_EQ(out.str(), "2026-03-05");
     for (const char* bad : {"2026/03/05", "yesterday", "2026-03", ""}) {
@@ -89,14 +84,9 @@ TEST(HostClockTest, FixedClockDrivesTodayLocalTimeAndAdvance) {
     ctx.Reset();
 }
 
-TEST(HostStringTest, CopiesShareTextAndEmptyIsEmpty) {
-    Util::TString a("Net 30");
-    Util::TString b = a;
-    EXPECT_TRUE(b.SharesTextWith(a));
-    EXPECT_EQ(b, Util::TString(std::string("Net 30")));
-    EXPECT_TRUE(Util::TString("").empty());
-    Util::TString c(std::string("x\0y", 3));
-    EXPECT_EQ(c.length(), 3u);
+TEST(HostStringTest, TextWithANulByteKeepsItsLength) {
+    EXPECT_EQ(Util::TString(std::string("x\0y", 3)).length(), 3u);
+    EXPECT_EQ(Util::TString("Net 30"), Util::TString(std::string("Net 30")));
 }
 
 namespace {
@@ -114,9 +104,7 @@ TEST(AutoPtrTest, CopyTransfersOwnershipAndAssignmentReleasesOnce) {
         Util::AutoPtr<Counted> b(a);
         EXPECT_EQ(a.Get(), b.Get());
         EXPECT_FALSE(a.Owns());
-        EXPECT_TRUE(b.Owns());
         a = a;  // self-assignment changes nothing
-        EXPECT_EQ(deaths, 0);
         Util::AutoPtr<Counted> c(new Counted(&deaths));
         c = b;  // c's own object goes, exactly once
         EXPECT_EQ(deaths, 1);
@@ -126,11 +114,14 @@ TEST(AutoPtrTest, CopyTransfersOwnershipAndAssignmentReleasesOnce) {
 }
 
 TEST(LoggingTest, QualifiedNamesAndFormattedLinesReachSinks) {
-    EXPECT_EQ(Util::QualifiedFunctionName("void TxnReminderTimerUtil::StartTimer()"), "TxnReminderTimerUtil::StartTimer");
-    EXPECT_EQ(Util::QualifiedFunctionName("bool Ns::TxnReminderEngine::DeleteReminderSet(TxnReminderStatusCode&, long unsigned int)"),
-              "TxnReminderEngine::DeleteReminderSet");
-    EXPECT_EQ(Util::QualifiedFunctionName("static std::vector<int> A::B(std::map<int, int>)"), "A::B");
-    EXPECT_EQ(Util::QualifiedFunctionName("int main()"), "main");
+    const std::pair<const char*, const char*> names[] = {
+        {"void TxnReminderTimerUtil::StartTimer()", "TxnReminderTimerUtil::StartTimer"},
+        {"bool Ns::TxnReminderEngine::DeleteReminderSet(TxnReminderStatusCode&, long unsigned int)",
+         "TxnReminderEngine::DeleteReminderSet"},
+        {"static std::vector<int> A::B(std::map<int, int>)", "A::B"},
+        {"int main()", "main"},
+    };
+    for (const auto& [pretty, qualified] : names) EXPECT_EQ(Util::QualifiedFunctionName(pretty), qualified);
 
     auto& ctx = Host::HostContext::Get();
     ctx.Reset();
@@ -141,11 +132,11 @@ TEST(LoggingTest, QualifiedNamesAndFormattedLinesReachSinks) {
     EXPECT_EQ(lines[0].message, "x=7 y");
     EXPECT_EQ(lines[0].level, 4);
     EXPECT_EQ(lines[0].eventType, 5);
-    EXPECT_EQ(lines[0].file, "File");
     EXPECT_EQ(lines[0].function, "C::F");
     ctx.Reset();
 }
 
+// The crash tests of the command pick their points from this count.
 TEST(FaultInjectionTest, NthHitFailsThrowsOrCounts) {
     auto& ctx = Host::HostContext::Get();
     ctx.Reset();

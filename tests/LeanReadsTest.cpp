@@ -2,12 +2,8 @@
 // plain SQL order and the single lookups give, also over rows a damaged or
 // hand-edited file may hold.
 
-#include <gtest/gtest.h>
-
 #include <random>
-#include <string>
 #include <unordered_set>
-#include <vector>
 
 #include "CompanyFile.h"
 #include "HostFixture.h"
@@ -51,10 +47,7 @@ TEST_F(LeanReadsTest, HistoryComesInTransactionThenIdOrderWhateverTheTableHolds)
         const long long txn = random() % 4 == 0 ? 4000000000LL + random() % 5 : random() % 40;
         const int view = random() % 10 == 0 ? 101 : 4;
         Host::Stmt(Db(), "INSERT INTO reminder_history (txn_id, txn_view, rule_id, status) VALUES (?1, ?2, ?3, 1)")
-            .Bind(1, txn)
-            .Bind(2, view)
-            .Bind(3, i)
-            .Run();
+            .Bind(1, txn).Bind(2, view).Bind(3, i).Run();
     }
     const std::vector<int> expected = SqlHistoryOrder();
     ASSERT_GT(expected.size(), 250u);
@@ -62,8 +55,7 @@ TEST_F(LeanReadsTest, HistoryComesInTransactionThenIdOrderWhateverTheTableHolds)
 
     // A transaction id stored as text sorts after every number in SQL; the
     // load keeps that order rather than reading the text as a number.
-    Host::Exec(Db(), "INSERT INTO reminder_history (txn_id, txn_view, rule_id, status) VALUES ('7x', 4, 1, 1)");
-    Host::Exec(Db(), "INSERT INTO reminder_history (txn_id, txn_view, rule_id, status) VALUES (3, 4, 2, 1)");
+    Host::Exec(Db(), "INSERT INTO reminder_history (txn_id, txn_view, rule_id, status) VALUES ('7x', 4, 1, 1), (3, 4, 2, 1)");
     const std::vector<int> withText = SqlHistoryOrder();
     ASSERT_EQ(withText.size(), expected.size() + 2);
     EXPECT_EQ(LoadedHistoryOrder(), withText);
@@ -71,22 +63,14 @@ TEST_F(LeanReadsTest, HistoryComesInTransactionThenIdOrderWhateverTheTableHolds)
 
 TEST_F(LeanReadsTest, GroupMemberTextsAreNumbersOnlyWhenWholeAndWithin32Bits) {
     Host::Exec(Db(), "INSERT INTO entity_groups (id, name) VALUES (5, 'G')");
-    const char* const values[] = {"12",          "-0",         "007",    "2147483647", "-2147483648", "2147483648",
-                                  "-2147483649", "99999999999", "12a",   "",           "-",           " 5",
-                                  "+6",          "123456789012", "-00042"};
-    for (const char* value : values) {
+    // The last is named twice: once in the set, twice in the list.
+    for (const char* value : {"12", "-0", "007", "2147483647", "-2147483648", "2147483648", "-2147483649", "99999999999",
+                              "12a", "", "-", " 5", "+6", "123456789012", "-00042", "7"}) {
         Host::Stmt(Db(), "INSERT INTO entity_group_rules (group_id, attribute, value) VALUES (5, ?1, ?2)")
-            .Bind(1, kCustomerRecNumAttribute)
-            .Bind(2, std::string(value))
-            .Run();
+            .Bind(1, kCustomerRecNumAttribute).Bind(2, std::string(value)).Run();
     }
     // Another attribute's rule is not a member.
     Host::Exec(Db(), "INSERT INTO entity_group_rules (group_id, attribute, value) VALUES (5, 1, '77')");
-
-    // Named twice: once in the set, twice in the list.
-    Host::Stmt(Db(), "INSERT INTO entity_group_rules (group_id, attribute, value) VALUES (5, ?1, '7')")
-        .Bind(1, kCustomerRecNumAttribute)
-        .Run();
 
     std::unordered_set<int> members;
     ASSERT_TRUE(Group::GetTargetRecNumsOfTheGroup(5, members).Succeeded());
@@ -112,9 +96,7 @@ TEST_F(LeanReadsTest, NameListAddressFlagAgreesWithTheSingleLookup) {
     };
     for (std::size_t i = 0; i < emails.size(); ++i) {
         Host::Stmt(Db(), "INSERT INTO customers (name, email) VALUES (?1, ?2)")
-            .Bind(1, "Customer " + std::to_string(i))
-            .Bind(2, emails[i])
-            .Run();
+            .Bind(1, "Customer " + std::to_string(i)).Bind(2, emails[i]).Run();
     }
     std::vector<NameLink> links;
     ASSERT_TRUE(CName::GetNameLinks(links).Succeeded());

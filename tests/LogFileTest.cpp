@@ -78,7 +78,6 @@ TEST_F(LogFileTest, MovesTheLogAsideAtItsLimitAndKeepsTheNewestFiles) {
         std::vector<int> expected;  // lines in .log, .log.1, .log.2, ...: all consecutive, newest last
     };
     const Case cases[] = {
-        {"under the limit: one file", 4.5, "", "2", 3, 0, {3}},
         {"exactly at the limit: still one file", 4.5, "", "2", 4, 0, {4}},
         {"one line past the limit starts a new file", 4.5, "", "2", 5, 0, {1, 4}},
         {"only the newest old files are kept", 4.5, "", "2", 30, 0, {2, 4, 4}},

@@ -18,22 +18,16 @@ namespace fs = std::filesystem;
 namespace {
 
 // Sets TZ for the scope, as a user in that zone would run the program.
-class ZoneScope {
-public:
-    explicit ZoneScope(const char* zone) {
-        if (const char* old = std::getenv("TZ")) m_old = old, m_had = true;
+struct ZoneScope {
+    explicit ZoneScope(const char* zone) : old(std::getenv("TZ") ? std::getenv("TZ") : "") {
         ::setenv("TZ", zone, 1);
         ::tzset();
     }
     ~ZoneScope() {
-        if (m_had) ::setenv("TZ", m_old.c_str(), 1);
-        else ::unsetenv("TZ");
+        old.empty() ? ::unsetenv("TZ") : ::setenv("TZ", old.c_str(), 1);
         ::tzset();
     }
-
-private:
-    std::string m_old;
-    bool m_had = false;
+    std::string old;
 };
 
 nlohmann::json ReadBack(const std::vector<std::string>& files) {
@@ -66,7 +60,6 @@ TEST(MessageTest, HostileNamesSubjectsAndBodiesGiveOneRecipientAndNoDefects) {
     const std::vector<Case> cases = {
         {"attacker@evil.test, Bob", "Invoice 1001", "Hello", "attacker@evil.test, Bob"},
         {"<bcc@evil.test>", "Invoice 1001", "Hello", "<bcc@evil.test>"},
-        {"Smith, John", "Invoice 1001", "Hello", "Smith, John"},
         {"Granite Peak Builders:Riverside Lofts", "Invoice 1001", "Hello", "Granite Peak Builders:Riverside Lofts"},
         {"O'Brien \"The Boss\" (CEO); x@y.test", "Invoice; 1001 (late)", "Hello", "O'Brien \"The Boss\" (CEO); x@y.test"},
         {"Évora Café Müller — Zürich", "Rappel : facture échue ✓", "Dear Évora,\nvous devez 12,00 €.\n",
@@ -86,17 +79,9 @@ TEST(MessageTest, HostileNamesSubjectsAndBodiesGiveOneRecipientAndNoDefects) {
     {
         const ZoneScope zone("Pacific/Kiritimati");
         for (std::size_t i = 0; i < cases.size(); ++i) {
-            app::MailMessage m;
-            m.fromName = "Lakeside Supply Co., Ltd. \"Billing\"";
-            m.fromAddress = "billing@lakeside.test";
-            m.toName = cases[i].name;
-            m.toAddress = "ap@customer.test";
-            m.subject = cases[i].subject;
-            m.body = cases[i].body;
-            m.messageId = "invoice-1001-rule-" + std::to_string(i) + ".0123abcd@lakeside.test";
-            m.companyKey = "0123abcd";
-            m.wallSeconds = kWall;
-            const std::string text = app::BuildMessage(m);
+            const std::string text = app::BuildMessage({"Lakeside Supply Co., Ltd. \"Billing\"", "billing@lakeside.test",
+                cases[i].name, "ap@customer.test", cases[i].subject, cases[i].body,
+                "invoice-1001-rule-" + std::to_string(i) + ".0123abcd@lakeside.test", "0123abcd", kWall});
             EXPECT_EQ(app::CompanyKeyOf(text), "0123abcd");
             files.push_back(dir + "/" + std::to_string(i) + ".eml");
             std::ofstream(files.back(), std::ios::binary) << text;
@@ -148,8 +133,5 @@ TEST(MessageTest, OnlyOnePlausibleMailboxIsAnAddress) {
         EXPECT_EQ(app::IsPlausibleMailbox(address, why), plausible) << address << ": " << why;
         EXPECT_EQ(why.empty(), plausible) << address;
     }
-    app::MailMessage m;
-    m.fromAddress = "billing@lakeside.test";
-    m.toAddress = "a@b@c";
-    EXPECT_THROW(app::BuildMessage(m), std::runtime_error);
+    EXPECT_THROW(app::BuildMessage({"", "billing@lakeside.test", "", "a@b@c", "", "", "", "", 0}), std::runtime_error);
 }

@@ -2,18 +2,13 @@
 // opened: the indexes that the selection reads in place of a sort are there,
 // with what the file held untouched.
 
-#include <gtest/gtest.h>
-
-#include <string>
-#include <vector>
-
+#include "CompanyBuilder.h"
 #include "CompanyFile.h"
 #include "HostFixture.h"
-#include "Host/HostContext.h"
 #include "Prefs/PrefsTag.h"
 #include "Records/Groups.h"
-#include "Schema.h"
 #include "Records/Names.h"
+#include "Schema.h"
 #include "Sql.h"
 
 using namespace testsupport;
@@ -32,13 +27,8 @@ protected:
 TEST_F(SchemaUpgradeTest, AFirstVersionFileGetsTheNewIndexesAndKeepsItsRows) {
     const std::string path = Dir() + "/old.db";
     ASSERT_TRUE(Ctx().OpenCompanyFile(path, true).Succeeded());
-    Host::CustomerData acmeData;
-    acmeData.name = "Acme";
-    acmeData.hidden = true;
-    int acme = 0;
-    ASSERT_TRUE(Host::AddCustomer(acmeData, acme).Succeeded());
-    long group = 0;
-    ASSERT_TRUE(Host::CreateCustomerGroup("Main", "", {acme}, group).Succeeded());
+    const int acme = AddName("Acme", 0, "", true);
+    const long group = AddPermissionGroup("Main", {acme});
     // Back to how the first version left its indexes.
     sqlite3* db = Ctx().File()->Db();
     Host::Exec(db, "DROP INDEX invoices_open; DROP INDEX entity_group_rules_members; DROP INDEX customers_hidden;"
@@ -85,9 +75,7 @@ TEST_F(SchemaUpgradeTest, AVersionFourFileKeepsThePreferencesOfBothTables) {
     Host::Exec(db, "CREATE TABLE preferences (key TEXT PRIMARY KEY, value TEXT NOT NULL); PRAGMA user_version=4");
     for (const Row& row : rows) {
         Host::Stmt(db, (std::string("INSERT INTO ") + row.table + "(key, value) VALUES(?1, ?2)").c_str())
-            .Bind(1, row.key)
-            .Bind(2, row.value)
-            .Run();
+            .Bind(1, row.key).Bind(2, row.value).Run();
     }
     Ctx().CloseCompanyFile();
 
@@ -95,7 +83,6 @@ TEST_F(SchemaUpgradeTest, AVersionFourFileKeepsThePreferencesOfBothTables) {
     EXPECT_EQ(QueryInt("PRAGMA user_version"), Host::Schema::kVersion);
     EXPECT_EQ(QueryInt("SELECT count(*) FROM sqlite_master WHERE name = 'preferences'"), 0);
     EXPECT_EQ(QueryInt("SELECT count(*) FROM company_prefs"), 6);
-    EXPECT_TRUE(PrefGetPrefHandle()->GetPaymentReminderState());
     EXPECT_EQ(PrefGetPrefHandle()->GetPaymentReminderPromptTime(), 14);
     for (const Row& row : rows) {
         const bool overridden = std::string(row.key) == "shared" && std::string(row.table) == "preferences";
