@@ -75,45 +75,6 @@ bool MakeDirectories(const std::string& dir) {
     return !error;
 }
 
-// Fault points before each step let the crash tests stop the process between
-// any two of them.
-bool WriteFileAtomically(const std::string& dir, const std::string& name, const std::string& content) {
-    const std::string finalPath = dir + "/" + name;
-    const std::string tempPath = dir + "/." + name + kTempMark + std::to_string(::getpid());
-    if (Host::FaultFails("Outbox.Create")) {
-        errno = EIO;
-        return false;
-    }
-    const int fd = ::open(tempPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (fd < 0) return false;
-    auto fail = [&](bool closeFirst) {
-        const int saved = errno ? errno : EIO;
-        if (closeFirst) ::close(fd);
-        ::unlink(tempPath.c_str());
-        errno = saved;
-        return false;
-    };
-    // In two halves, so that a crash test can stop the process with half a
-    // message on disk.
-    const std::size_t half = content.size() / 2;
-    if (!WriteAll(fd, content.data(), half)) return fail(true);
-    if (Host::FaultFails("Outbox.Write")) return fail(true);
-    if (!WriteAll(fd, content.data() + half, content.size() - half)) return fail(true);
-    if (Host::FaultFails("Outbox.Sync")) return fail(true);
-    if (::fsync(fd) != 0) return fail(true);
-    if (::close(fd) != 0) return fail(false);
-    if (Host::FaultFails("Outbox.Rename")) return fail(false);
-    if (::rename(tempPath.c_str(), finalPath.c_str()) != 0) return fail(false);
-    // Make the rename itself durable.
-    Host::FaultFails("Outbox.SyncFolder");
-    const int dirFd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dirFd >= 0) {
-        ::fsync(dirFd);
-        ::close(dirFd);
-    }
-    return true;
-}
-
 OutboxBatch::OutboxBatch(std::string dir) : m_dir(std::move(dir)) {}
 
 OutboxBatch::~OutboxBatch() {

@@ -20,10 +20,6 @@ std::string Render(const std::string& text, const Placeholders& values);
 void ScanPlaceholders(const std::string& text, const std::function<void(const char*, std::size_t)>& literal,
                       const std::function<void(const std::string& key, const std::string& raw)>& placeholder);
 
-// Writes `content` to dir/name so that the file either does not exist or is
-// complete: a temporary file, flushed to disk, then renamed into place.
-// Returns false (errno set) when it could not.
-bool WriteFileAtomically(const std::string& dir, const std::string& name, const std::string& content);
 bool FileExists(const std::string& path);
 // Removes the temporary files that writers killed half-way left in `dir`
 // (".<name>.tmp<pid>"). Only safe while no other writer uses the folder.
