@@ -1,5 +1,6 @@
 #include "Host/CompanyLocation.h"
 
+#include <cctype>
 #include <cstring>
 
 namespace Host {
@@ -39,6 +40,19 @@ std::string DisplayLocation(const std::string& location) {
         shown = kept;
     }
     return shown;
+}
+
+std::string LogPathOf(const std::string& location) {
+    if (!IsServerLocation(location)) return location + ".log";
+    const std::string shown = DisplayLocation(location);
+    std::string name;
+    for (char c : shown.substr(shown.find("://") + 3)) {
+        const bool plain = std::isalnum(static_cast<unsigned char>(c)) || c == '.' || c == '_';
+        if (plain) name += c;
+        else if (!name.empty() && name.back() != '-') name += '-';
+    }
+    while (!name.empty() && name.back() == '-') name.pop_back();
+    return "company-" + (name.empty() ? std::string("server") : name) + ".log";
 }
 
 } // namespace Host

@@ -255,6 +255,11 @@ std::unique_ptr<Cursor> PgConnection::Prepare(const char* sql) {
 void PgConnection::Exec(const char* sql) {
     Result result(PQexec(m_conn, sql));
     if (!Succeeded(result.get())) Throw("exec", result.get());
+    // The server ends a unit of work that met an error with a rollback and
+    // answers COMMIT without an error: that is a failed commit here.
+    if (std::strcmp(sql, "COMMIT") == 0 && std::strcmp(PQcmdStatus(result.get()), "ROLLBACK") == 0) {
+        throw SqlError("commit: the server rolled the unit of work back after an earlier error", 0);
+    }
     NoteChanges(result.get());
 }
 

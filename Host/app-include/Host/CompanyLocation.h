@@ -15,6 +15,10 @@ HOST_API bool IsServerLocation(const std::string& location);
 // in it is left out.
 HOST_API std::string DisplayLocation(const std::string& location);
 
+// The company's log file: beside a company file; for a company on a server,
+// in the current folder, named after the location (without the password).
+HOST_API std::string LogPathOf(const std::string& location);
+
 // A lock that one program at a time holds on a company on a server, on a
 // connection of its own: it lasts while the object lives and ends with the
 // program (the server drops it with the connection). `name` tells apart
