@@ -306,30 +306,50 @@ void PgConnection::RollbackTo(const char* name) noexcept {
 namespace {
 class PgServerLock final : public ServerLock {
 public:
-    explicit PgServerLock(std::unique_ptr<PgConnection> db) : m_db(std::move(db)) {}
+    PgServerLock(const std::string& location, const std::string& name) : m_location(location) {
+        Guarded([&] {
+            m_db = std::make_unique<PgConnection>(location, 5000);
+            // Keyed on the company itself, whichever URL reached it.
+            std::string key;
+            {
+                Stmt read(*m_db, "SELECT key FROM company_key WHERE id = 1");
+                if (read.Step()) key = read.Text(0);
+            }
+            m_key = "reminders:" + name + ":" + key;
+        });
+    }
+
+    bool TryTake() override {
+        if (m_held) return true;
+        Guarded([&] {
+            Stmt take(*m_db, "SELECT pg_try_advisory_lock(hashtextextended(?1, 0))");
+            take.Bind(1, m_key);
+            m_held = take.Step() && take.Int(0) != 0;
+        });
+        return m_held;
+    }
 
 private:
+    template <class Body>
+    void Guarded(Body&& body) {
+        try {
+            body();
+        } catch (const SqlError& e) {
+            throw std::runtime_error("company '" + DisplayLocation(m_location) + "': cannot lock on the server: " +
+                                     e.what());
+        }
+    }
+
+    std::string m_location;
+    std::string m_key;
     // The lock is the session's: it goes with the connection.
     std::unique_ptr<PgConnection> m_db;
+    bool m_held = false;
 };
 } // namespace
 
-std::unique_ptr<ServerLock> ServerLock::TryTake(const std::string& location, const std::string& name) {
-    try {
-        auto db = std::make_unique<PgConnection>(location, 5000);
-        // Keyed on the company itself, whichever URL reached it.
-        std::string key;
-        {
-            Stmt read(*db, "SELECT key FROM company_key WHERE id = 1");
-            if (read.Step()) key = read.Text(0);
-        }
-        Stmt take(*db, "SELECT pg_try_advisory_lock(hashtextextended(?1, 0))");
-        take.Bind(1, "reminders:" + name + ":" + key);
-        if (!take.Step() || take.Int(0) == 0) return nullptr;
-        return std::make_unique<PgServerLock>(std::move(db));
-    } catch (const SqlError& e) {
-        throw std::runtime_error("company '" + DisplayLocation(location) + "': cannot lock on the server: " + e.what());
-    }
+std::unique_ptr<ServerLock> ServerLock::Connect(const std::string& location, const std::string& name) {
+    return std::make_unique<PgServerLock>(location, name);
 }
 
 } // namespace Host

@@ -20,15 +20,17 @@ HOST_API std::string DisplayLocation(const std::string& location);
 HOST_API std::string LogPathOf(const std::string& location);
 
 // A lock that one program at a time holds on a company on a server, on a
-// connection of its own: it lasts while the object lives and ends with the
-// program (the server drops it with the connection). `name` tells apart
-// locks of one company taken for different purposes.
+// connection of its own: once taken it lasts while the object lives and ends
+// with the program (the server drops it with the connection). `name` tells
+// apart locks of one company taken for different purposes.
 class HOST_API ServerLock {
 public:
+    // Connects; throws std::runtime_error when the server cannot be reached.
+    static std::unique_ptr<ServerLock> Connect(const std::string& location, const std::string& name);
     virtual ~ServerLock() = default;
-    // Null when another program holds it now; throws std::runtime_error when
-    // the server cannot be asked.
-    static std::unique_ptr<ServerLock> TryTake(const std::string& location, const std::string& name);
+    // True when taken now (or before); false while another program holds it.
+    // Throws std::runtime_error when the server cannot be asked.
+    virtual bool TryTake() = 0;
 };
 
 } // namespace Host
