@@ -15,6 +15,10 @@ HOST_API bool IsServerLocation(const std::string& location);
 // in it is left out.
 HOST_API std::string DisplayLocation(const std::string& location);
 
+// The database a server URL names ("" when it names none): what a file's
+// name is to a company file.
+HOST_API std::string DatabaseNameOf(const std::string& location);
+
 // The company's log file: beside a company file; for a company on a server,
 // in the current folder, named after the location (without the password).
 HOST_API std::string LogPathOf(const std::string& location);
