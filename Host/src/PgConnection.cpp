@@ -168,6 +168,7 @@ private:
                !PQgetisnull(m_result.get(), m_row, column);
     }
     void Execute() {
+        m_db.Reconnect();
         const std::string& name = m_db.Prepared(m_text, m_types);
         std::vector<const char*> values(m_values.size());
         for (std::size_t i = 0; i < values.size(); ++i) values[i] = m_bound[i] ? m_values[i].c_str() : nullptr;
@@ -206,7 +207,27 @@ PgConnection::PgConnection(const std::string& url, int lockWaitMs) {
     }
     // Notices ("already exists, skipping") are not the user's business.
     PQsetNoticeProcessor(m_conn, Silent, nullptr);
-    Exec(("SET lock_timeout = " + std::to_string(lockWaitMs)).c_str());
+    m_lockWaitMs = lockWaitMs;
+    Setup();
+}
+
+void PgConnection::Setup() { Exec(("SET lock_timeout = " + std::to_string(m_lockWaitMs)).c_str()); }
+
+void PgConnection::Reconnect() {
+    if (PQstatus(m_conn) == CONNECTION_OK || m_inUnit) return;
+    PQreset(m_conn);
+    if (PQstatus(m_conn) != CONNECTION_OK) return;  // the next statement reports it
+    // Statements prepared on the old session are gone with it.
+    m_prepared.clear();
+    m_savepoints.clear();
+    Setup();
+}
+
+// Whether a unit of work is open on the server after `sql` ran or failed:
+// a BEGIN that failed opened none, an end that failed ended it all the same.
+void PgConnection::Track(const char* sql, bool succeeded) {
+    if (std::strncmp(sql, "BEGIN", 5) == 0) m_inUnit = succeeded;
+    if (std::strcmp(sql, "COMMIT") == 0 || std::strcmp(sql, "ROLLBACK") == 0) m_inUnit = false;
 }
 
 PgConnection::~PgConnection() { PQfinish(m_conn); }
@@ -253,7 +274,9 @@ std::unique_ptr<Cursor> PgConnection::Prepare(const char* sql) {
 }
 
 void PgConnection::Exec(const char* sql) {
+    Reconnect();
     Result result(PQexec(m_conn, sql));
+    Track(sql, Succeeded(result.get()));
     if (!Succeeded(result.get())) Throw("exec", result.get());
     // The server ends a unit of work that met an error with a rollback and
     // answers COMMIT without an error: that is a failed commit here.
@@ -265,6 +288,7 @@ void PgConnection::Exec(const char* sql) {
 
 bool PgConnection::Quietly(const char* sql) noexcept {
     Result result(PQexec(m_conn, sql));
+    Track(sql, Succeeded(result.get()));
     return Succeeded(result.get());
 }
 
