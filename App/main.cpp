@@ -17,6 +17,7 @@
 #include "CmdRun.h"
 #include "CmdSets.h"
 #include "Csv.h"
+#include "Host/CompanyLocation.h"
 #include "Host/DefaultTracker.h"
 #include "Host/HostContext.h"
 #include "Serve.h"
@@ -34,8 +35,7 @@ void ArmCrashFromEnvironment(Host::HostContext& host) {
 }
 
 std::string StorageTrouble(const Host::SqlError& e) {
-    const int primary = e.Code() & 0xFF;
-    if (primary == SQLITE_CORRUPT || primary == SQLITE_NOTADB) {
+    if (e.GetFault() == Host::SqlError::Fault::kDamaged) {
         return std::string("damaged (") + e.what() + "); restore it from a backup";
     }
     return e.what();
@@ -84,7 +84,7 @@ int main(int argc, char** argv) {
         return 1;
     } catch (const Host::SqlError& e) {
         // Storage failures name the file: the person may keep several.
-        std::cerr << "reminders: " << ctx.BusyNote() << "company file '" << ctx.file << "': " << StorageTrouble(e)
+        std::cerr << "reminders: " << ctx.BusyNote() << "company file '" << Host::DisplayLocation(ctx.file) << "': " << StorageTrouble(e)
                   << "\n";
         return 1;
     } catch (const std::exception& e) {
