@@ -6,6 +6,7 @@
 #include <filesystem>
 
 #include "CompanyFile.h"
+#include "PgServer.h"
 #include "Host/DefaultTracker.h"
 #include "Sql.h"
 #include "TxnReminderUtil.h"
@@ -21,7 +22,15 @@ void HostFixture::SetUp() {
     const char* dir = ::mkdtemp(pattern);
     ASSERT_NE(dir, nullptr);
     m_dir = dir;
-    m_path = m_dir + "/company.db";
+    if (UsePostgres()) {
+        try {
+            m_path = m_database = NewDatabase();
+        } catch (const std::exception& e) {
+            FAIL() << e.what();
+        }
+    } else {
+        m_path = m_dir + "/company.db";
+    }
     Ctx().FixClock(Date(2026, 3, 10), 8, 0, 0);
     ASSERT_TRUE(Ctx().OpenCompanyFile(m_path, true).Succeeded()) << Ctx().LastOpenError();
     Ctx().AddLogSink([this](const Util::LogRecord& r) { m_log.push_back(r); });
@@ -34,6 +43,7 @@ void HostFixture::TearDown() {
     TxnReminderUtil::ResetProcessCaches();
     std::error_code ec;
     std::filesystem::remove_all(m_dir, ec);
+    if (!m_database.empty()) DropDatabase(m_database);
 }
 
 void HostFixture::ReopenFile() {
