@@ -5,6 +5,7 @@
 // stored sets as they were, and no password is ever printed.
 
 #include <gtest/gtest.h>
+#include <libpq-fe.h>
 
 #include <chrono>
 #include <filesystem>
@@ -238,6 +239,120 @@ TEST_F(PostgresStoreTest, SendersOnSeveralConnectionsSendEachReminderOnce) {
             EXPECT_EQ(SendState(location), SendState(reference));
             if (HasFailure()) return;
         }
+    }
+}
+
+// A company copied between a file and a server, either way: the copy reads
+// back as the original, a destination that already holds a company is
+// refused and left as it was, a copy cut short leaves no half company
+// behind, and the password is never printed.
+TEST_F(PostgresStoreTest, CopyMovesAWholeCompanyEitherWayOrNothing) {
+    const std::string file = m_dir + "/company.db";
+    ASSERT_EQ(Run(file, "init --sample").exit, 0);
+    ASSERT_EQ(Run(file, "send --outbox " + Outbox("sent")).exit, 0);  // history and statement records too
+    auto view = [this](const std::string& location) {
+        return Run(location, "--json customers").out + Run(location, "--json invoices").out +
+               Run(location, "sets export").out + Run(location, "--json groups list").out +
+               Run(location, "prefs show").out + SendState(location);
+    };
+    const std::string original = view(file);
+    ASSERT_NE(original.find("Standard payment reminders"), std::string::npos);
+    auto tables = [](const std::string& location) {
+        return testsupport::Sql(location, "SELECT count(*) FROM information_schema.tables WHERE table_schema = 'public'");
+    };
+
+    enum class Strike { Nothing, CutWhileWriting, StopWhileReading };
+    struct Case {
+        const char* name;
+        std::string from, to;
+        bool toExists;  // the destination holds a company before
+        Strike strike;
+        int exit;
+        const char* says;  // on standard output when it worked, else on standard error
+    };
+    const std::string onServer = Url("copied");
+    const Case cases[] = {
+        {"file to server", file, onServer, false, Strike::Nothing, 0, "copied"},
+        {"server to file", onServer, m_dir + "/back.db", false, Strike::Nothing, 0, "copied"},
+        {"onto a company on a server", file, onServer, true, Strike::Nothing, 1, "already"},
+        {"onto a company file", onServer, m_dir + "/back.db", true, Strike::Nothing, 1, "already"},
+        {"file to server, connection cut while writing", file, Url("cut"), false, Strike::CutWhileWriting, 1, ""},
+        {"server to file, server stopped while reading", onServer, m_dir + "/never.db", false,
+         Strike::StopWhileReading, 1, ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const bool toServer = testsupport::IsServerLocation(c.to);
+        const std::string toDb = toServer ? c.to.substr(c.to.rfind('/') + 1) : "";
+        if (toServer && !c.toExists) {
+            Admin("DROP DATABASE IF EXISTS " + toDb + " WITH (FORCE)");
+            Admin("CREATE DATABASE " + toDb);
+        }
+        const std::string before = c.toExists ? view(c.to) : "";
+        const std::string beforeBytes = !toServer && c.toExists ? testsupport::ReadFileText(c.to) : "";
+
+        std::unique_ptr<Background> copy;
+        std::string waitingOn;
+        PGconn* holder = nullptr;
+        if (c.strike == Strike::CutWhileWriting) {
+            // The tables do not exist before the copy makes them: hold the
+            // tenth invoice from the moment its table appears.
+            ASSERT_EQ(testsupport::Sql(c.to,
+                                       "CREATE SEQUENCE fault_rows;"
+                                       "CREATE FUNCTION fault_hold() RETURNS trigger LANGUAGE plpgsql AS $$ BEGIN "
+                                       "IF nextval('fault_rows') = 10 THEN PERFORM pg_sleep(60); END IF; "
+                                       "RETURN NEW; END $$;"
+                                       "CREATE FUNCTION fault_attach() RETURNS event_trigger LANGUAGE plpgsql AS $$ "
+                                       "BEGIN IF to_regclass('invoices') IS NOT NULL AND NOT EXISTS "
+                                       "(SELECT 1 FROM pg_trigger WHERE tgname = 'fault_hold') THEN "
+                                       "CREATE TRIGGER fault_hold BEFORE INSERT ON invoices FOR EACH ROW "
+                                       "EXECUTE FUNCTION fault_hold(); END IF; END $$;"
+                                       "CREATE EVENT TRIGGER fault_attach ON ddl_command_end "
+                                       "EXECUTE FUNCTION fault_attach()"),
+                      "");
+            waitingOn = "wait_event = 'PgSleep'";
+        } else if (c.strike == Strike::StopWhileReading) {
+            // A second connection holds the invoices until the server goes.
+            holder = PQconnectdb(c.from.c_str());
+            PQclear(PQexec(holder, "BEGIN; LOCK TABLE invoices IN ACCESS EXCLUSIVE MODE"));
+            waitingOn = "wait_event_type = 'Lock'";
+        }
+        copy = std::make_unique<Background>(Line(c.from, "copy --to '" + c.to + "'"), m_dir);
+        if (!waitingOn.empty()) {
+            const std::string db = toServer && c.strike == Strike::CutWhileWriting ? toDb : "copied";
+            std::string held;
+            for (int i = 0; i < 400 && held.empty(); ++i) {
+                held = Admin("SELECT pid FROM pg_stat_activity WHERE datname = '" + db + "' AND " + waitingOn);
+                if (held.empty()) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            }
+            EXPECT_FALSE(held.empty()) << "the copy never reached the point of the fault";
+            if (c.strike == Strike::CutWhileWriting) {
+                Admin("SELECT pg_terminate_backend(" + held.substr(0, held.find('\n')) + ")");
+            } else {
+                Server().Kill();
+            }
+        }
+        const CommandResult r = copy->Wait();
+        if (holder) PQfinish(holder);
+        if (!Server().Running()) Server().Start();
+
+        EXPECT_EQ(r.exit, c.exit) << r.out << r.err;
+        EXPECT_NE((c.exit == 0 ? r.out : r.err).find(c.says), std::string::npos) << r.out << r.err;
+        EXPECT_EQ(r.out.find(kPassword), std::string::npos) << r.out;
+        EXPECT_EQ(r.err.find(kPassword), std::string::npos) << r.err;
+        if (c.exit == 0) {
+            EXPECT_EQ(view(c.to), original);
+        } else if (c.toExists) {
+            EXPECT_EQ(view(c.to), before);
+            if (!toServer) {
+                EXPECT_EQ(testsupport::ReadFileText(c.to), beforeBytes);
+            }
+        } else if (toServer) {
+            EXPECT_EQ(tables(c.to), "0\n") << "a half company was left behind";
+        } else {
+            EXPECT_FALSE(fs::exists(c.to)) << "a half company file was left behind";
+        }
+        if (HasFailure()) return;
     }
 }
 
