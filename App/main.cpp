@@ -34,8 +34,7 @@ void ArmCrashFromEnvironment(Host::HostContext& host) {
 }
 
 std::string StorageTrouble(const Host::SqlError& e) {
-    const int primary = e.Code() & 0xFF;
-    if (primary == SQLITE_CORRUPT || primary == SQLITE_NOTADB) {
+    if (e.GetFault() == Host::SqlError::Fault::kDamaged) {
         return std::string("damaged (") + e.what() + "); restore it from a backup";
     }
     return e.what();

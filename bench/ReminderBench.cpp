@@ -180,7 +180,7 @@ double ReadAll(sqlite3_stmt* q, long long& sum, long long& rows) {
 
 void BM_Floor(benchmark::State& state) {
     Run(state, [](benchmark::State& s) {
-        sqlite3* db = Host::HostContext::Get().File()->Db();
+        Host::Connection* db = Host::HostContext::Get().File()->Db();
         double total = 0;
         long long sum = 0, openInvoices = 0;
         for (const FloorPart& part : kFloorParts) {

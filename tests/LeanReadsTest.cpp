@@ -24,7 +24,7 @@ namespace {
 
 class LeanReadsTest : public HostFixture {
 protected:
-    sqlite3* Db() { return Ctx().File()->Db(); }
+    Host::Connection* Db() { return Ctx().File()->Db(); }
 
     // Row ids of view 4's history as SQL orders them by transaction, then id.
     std::vector<int> SqlHistoryOrder() {

@@ -40,7 +40,7 @@ TEST_F(SchemaUpgradeTest, AFirstVersionFileGetsTheNewIndexesAndKeepsItsRows) {
     long group = 0;
     ASSERT_TRUE(Host::CreateCustomerGroup("Main", "", {acme}, group).Succeeded());
     // Back to how the first version left its indexes.
-    sqlite3* db = Ctx().File()->Db();
+    Host::Connection* db = Ctx().File()->Db();
     Host::Exec(db, "DROP INDEX invoices_open; DROP INDEX entity_group_rules_members; DROP INDEX customers_hidden;"
                    "CREATE INDEX invoices_open ON invoices(is_paid, is_no_post, cleared_type, due_date, customer_id);"
                    "CREATE INDEX entity_group_rules_by_group ON entity_group_rules(group_id, attribute);"
@@ -81,7 +81,7 @@ TEST_F(SchemaUpgradeTest, AVersionFourFileKeepsThePreferencesOfBothTables) {
     };
     const std::string path = Dir() + "/v4.db";
     ASSERT_TRUE(Ctx().OpenCompanyFile(path, true).Succeeded());
-    sqlite3* db = Ctx().File()->Db();
+    Host::Connection* db = Ctx().File()->Db();
     Host::Exec(db, "CREATE TABLE preferences (key TEXT PRIMARY KEY, value TEXT NOT NULL); PRAGMA user_version=4");
     for (const Row& row : rows) {
         Host::Stmt(db, (std::string("INSERT INTO ") + row.table + "(key, value) VALUES(?1, ?2)").c_str())

@@ -106,7 +106,7 @@ bool FallsDueBefore(const RefRule& a, const RefRule& b) {
 }
 
 Outcome ReferenceSelection(bool fastMode, long today) {
-    sqlite3* db = Host::HostContext::Get().File()->Db();
+    Host::Connection* db = Host::HostContext::Get().File()->Db();
     Outcome o;
     o.status = TxnReminderStatus_Success;
 
@@ -240,7 +240,7 @@ Outcome ReferenceSelection(bool fastMode, long today) {
 // Spreads the customers' record numbers far apart (and the references to
 // them with them), as a company whose names were made and deleted over years.
 void SpreadRecordNumbers(long factor) {
-    sqlite3* db = Host::HostContext::Get().File()->Db();
+    Host::Connection* db = Host::HostContext::Get().File()->Db();
     const std::string f = std::to_string(factor);
     Host::Exec(db, ("PRAGMA foreign_keys = OFF;"
                     "UPDATE customers SET id = -id;"

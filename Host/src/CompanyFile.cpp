@@ -7,18 +7,21 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <random>
 #include <stdexcept>
 #include <vector>
 
+#include "Host/CompanyLocation.h"
 #include "Host/HostContext.h"
 #include "Schema.h"
-#include "Sql.h"
+#include "SqliteConnection.h"
 
 namespace Host {
 
 namespace {
 [[noreturn]] void Refuse(const std::string& path, const std::string& why) {
-    throw std::runtime_error("company file '" + path + "': " + why);
+    throw std::runtime_error((IsServerLocation(path) ? "company '" : "company file '") + DisplayLocation(path) +
+                             "': " + why);
 }
 
 unsigned long BigEndian(const unsigned char* p, int bytes) {
@@ -93,19 +96,82 @@ std::vector<std::string> ExpectedTables() {
     return names;
 }
 
-bool HasTable(sqlite3* db, const std::string& table) {
-    Stmt present(db, "SELECT count(*) FROM sqlite_master WHERE type = 'table' AND name = ?1");
+// What the two stores keep in different places: the tables' catalogue and
+// the schema version. Everything else is one SQL text for both.
+bool HasTable(Connection& db, const std::string& table) {
+    Stmt present(db, db.Kind() == Connection::Store::kSqlite
+                         ? "SELECT count(*) FROM sqlite_master WHERE type = 'table' AND name = ?1"
+                         : "SELECT count(*) FROM information_schema.tables "
+                           "WHERE table_schema = current_schema() AND table_name = ?1");
     present.Bind(1, table);
     return present.Step() && present.Int(0) != 0;
 }
 
-// A file of the current version that lacks a table was damaged or edited by
-// hand; every command would otherwise meet it as an empty list or a late
+long long TableCount(Connection& db) {
+    Stmt tables(db, db.Kind() == Connection::Store::kSqlite
+                        ? "SELECT count(*) FROM sqlite_master"
+                        : "SELECT count(*) FROM information_schema.tables WHERE table_schema = current_schema()");
+    tables.Step();
+    return tables.Int(0);
+}
+
+int ReadVersion(Connection& db) {
+    if (db.Kind() == Connection::Store::kSqlite) {
+        Stmt version(db, "PRAGMA user_version");
+        version.Step();
+        return static_cast<int>(version.Int(0));
+    }
+    if (!HasTable(db, "schema_version")) return 0;
+    Stmt version(db, "SELECT version FROM schema_version WHERE id = 1");
+    return version.Step() ? static_cast<int>(version.Int(0)) : 0;
+}
+
+void WriteVersion(Connection& db, int version) {
+    if (db.Kind() == Connection::Store::kSqlite) {
+        Exec(db, ("PRAGMA user_version=" + std::to_string(version)).c_str());
+        return;
+    }
+    Exec(db, "CREATE TABLE IF NOT EXISTS schema_version (id INTEGER PRIMARY KEY CHECK (id = 1), version INTEGER NOT NULL)");
+    Stmt(db, "INSERT INTO schema_version(id, version) VALUES(1, ?1) ON CONFLICT(id) DO UPDATE SET version = excluded.version")
+        .Bind(1, version)
+        .Run();
+}
+
+// A schema block as the store takes it. The blocks are written for a file;
+// on a server every integer is 64-bit (as in a file), a key the store numbers
+// by itself is a sequence, and a table is always a heap.
+std::string SchemaText(const Connection& db, const char* block) {
+    std::string sql = block;
+    if (db.Kind() == Connection::Store::kSqlite) return sql;
+    auto replaceAll = [&sql](const std::string& from, const std::string& to) {
+        for (std::size_t at = sql.find(from); at != std::string::npos; at = sql.find(from, at + to.size())) {
+            sql.replace(at, from.size(), to);
+        }
+    };
+    replaceAll("INTEGER PRIMARY KEY AUTOINCREMENT", "BIGSERIAL PRIMARY KEY");
+    replaceAll("INTEGER PRIMARY KEY", "BIGSERIAL PRIMARY KEY");
+    replaceAll("INTEGER", "BIGINT");
+    replaceAll(" WITHOUT ROWID", "");
+    return sql;
+}
+
+// Sixteen hex digits, made once per company; it tells companies apart
+// wherever they are copied.
+std::string NewCompanyKey() {
+    std::random_device random;
+    std::string key;
+    static const char kDigits[] = "0123456789abcdef";
+    for (int i = 0; i < 16; ++i) key += kDigits[random() & 0xF];
+    return key;
+}
+
+// A company of the current version that lacks a table was damaged or edited
+// by hand; every command would otherwise meet it as an empty list or a late
 // "no such table".
-void CheckTables(sqlite3* db, const std::string& path) {
+void CheckTables(Connection& db, const std::string& shown) {
     for (const std::string& table : ExpectedTables()) {
         if (!HasTable(db, table)) {
-            Refuse(path, "damaged (table '" + table + "' is missing); restore it from a backup");
+            Refuse(shown, "damaged (table '" + table + "' is missing); restore it from a backup");
         }
     }
 }
@@ -116,6 +182,15 @@ bool MarkedReadOnly(const struct stat& st) { return (st.st_mode & (S_IWUSR | S_I
 } // namespace
 
 CompanyFile::CompanyFile(const std::string& path, bool create) : m_path(path) {
+    if (IsServerLocation(path)) {
+        OpenServer(create);
+    } else {
+        OpenFile(create);
+    }
+}
+
+void CompanyFile::OpenFile(bool create) {
+    const std::string& path = m_path;
     struct stat st {};
     const bool exists = ::stat(path.c_str(), &st) == 0;
     if (!exists && !create) Refuse(path, "no such file");
@@ -127,73 +202,65 @@ CompanyFile::CompanyFile(const std::string& path, bool create) : m_path(path) {
     if (exists) CheckHeader(path, st);
 
     const int flags = SQLITE_OPEN_READWRITE | (create ? SQLITE_OPEN_CREATE : 0) | SQLITE_OPEN_NOMUTEX;
-    sqlite3* opened = nullptr;
-    const int rc = sqlite3_open_v2(path.c_str(), &opened, flags, nullptr);
-    m_db.reset(opened);  // SQLite hands back a handle to close even when the open fails
-    if (rc != SQLITE_OK) Refuse(path, opened ? sqlite3_errmsg(opened) : "cannot open");
-    sqlite3* db = m_db.get();
-    sqlite3_extended_result_codes(db, 1);
-    sqlite3_busy_timeout(db, BusyTimeoutMs());
     try {
+        auto opened = std::make_unique<SqliteConnection>(path, flags);
+        sqlite3_busy_timeout(opened->Handle(), BusyTimeoutMs());
+        m_db = std::move(opened);
+        Connection& db = *m_db;
         // The first read of the header tells a company file from anything else.
-        int found = 0;
-        {
-            Stmt version(db, "PRAGMA user_version");
-            version.Step();
-            found = static_cast<int>(version.Int(0));
-        }
+        const int found = ReadVersion(db);
         if (found > Schema::kVersion) {
             Refuse(path, "made by a newer version (schema " + std::to_string(found) + ", this program reads up to " +
                              std::to_string(Schema::kVersion) + ")");
         }
-        if (exists && found == 0) {
-            long long count = 0;
-            {
-                Stmt tables(db, "SELECT count(*) FROM sqlite_master");
-                tables.Step();
-                count = tables.Int(0);
-            }
-            if (count != 0) Refuse(path, "not a company file (unknown database)");
-        }
+        if (exists && found == 0 && TableCount(db) != 0) Refuse(path, "not a company file (unknown database)");
         Exec(db, "PRAGMA journal_mode=WAL");
         Exec(db, "PRAGMA synchronous=FULL");
         Exec(db, "PRAGMA foreign_keys=ON");
         if (found < Schema::kVersion) Migrate(found);
         CheckTables(db, path);
-        EnableStatementCache(db);
+        static_cast<SqliteConnection&>(db).EnableStatementCache();
     } catch (const SqlError& e) {
         m_db.reset();
-        const int primary = e.Code() & 0xFF;
-        if (primary == SQLITE_NOTADB) Refuse(path, "not a company file (not a database)");
-        if (primary == SQLITE_CORRUPT) Refuse(path, "damaged (database disk image is malformed)");
-        if (primary == SQLITE_BUSY || primary == SQLITE_LOCKED) {
-            Refuse(path, "busy (another program kept it locked past the wait); try again");
+        switch (e.GetFault()) {
+        case SqlError::Fault::kDamaged:
+            if ((e.Code() & 0xFF) == SQLITE_NOTADB) Refuse(path, "not a company file (not a database)");
+            Refuse(path, "damaged (database disk image is malformed)");
+        case SqlError::Fault::kBusy: Refuse(path, "busy (another program kept it locked past the wait); try again");
+        default: Refuse(path, e.what());
         }
-        Refuse(path, e.what());
     }
 }
 
-void CompanyFile::Closer::operator()(sqlite3* db) const {
-    DropStatementCache(db);
-    sqlite3_close(db);
+void CompanyFile::OpenServer(bool) { throw std::runtime_error("company '" + Shown() + "': no server support yet"); }
+
+void CompanyFile::KeepOthersLogOnClose() {
+    if (m_db->Kind() != Connection::Store::kSqlite) return;
+    struct stat log {};
+    if (::stat((m_path + "-wal").c_str(), &log) == 0 && log.st_size > 0) {
+        sqlite3_db_config(static_cast<SqliteConnection&>(*m_db).Handle(), SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr);
+    }
 }
 
+std::string CompanyFile::Shown() const { return DisplayLocation(m_path); }
+
 CompanyFile::~CompanyFile() {
-    // A unit of work still open when the file goes is abandoned, never half kept.
-    if (m_owner) sqlite3_exec(m_db.get(), "ROLLBACK", nullptr, nullptr, nullptr);
+    // A unit of work still open when the company goes is abandoned, never half kept.
+    if (m_owner && m_db) m_db->Rollback();
 }
 
 void CompanyFile::Migrate(int from) {
-    sqlite3* db = m_db.get();
-    Exec(db, "BEGIN IMMEDIATE");
+    Connection& db = *m_db;
+    db.Begin();
     try {
         if (from == 1) Exec(db, Schema::kDropOutdatedSql);
-        for (const char* const* block = SchemaBlocks(); *block; ++block) Exec(db, *block);
+        for (const char* const* block = SchemaBlocks(); *block; ++block) Exec(db, SchemaText(db, *block).c_str());
         if (HasTable(db, "preferences")) Exec(db, Schema::kMergePreferencesSql);
-        Exec(db, ("PRAGMA user_version=" + std::to_string(Schema::kVersion)).c_str());
-        Exec(db, "COMMIT");
+        Stmt(db, "INSERT INTO company_key(id, key) VALUES(1, ?1) ON CONFLICT(id) DO NOTHING").Bind(1, NewCompanyKey()).Run();
+        WriteVersion(db, Schema::kVersion);
+        db.Commit();
     } catch (...) {
-        sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
+        db.Rollback();
         throw;
     }
 }
@@ -205,13 +272,13 @@ DBMgr::DMTransaction* CompanyFile::CreateTransaction(int, int) {
 
 void CompanyFile::Begin(const DBMgr::DMTransaction* owner) {
     if (m_owner) return;  // joins the unit of work already open on this file
-    Exec(m_db.get(), "BEGIN IMMEDIATE");
+    m_db->Begin();
     m_owner = owner;
 }
 
 bool CompanyFile::Commit(const DBMgr::DMTransaction* owner) {
     if (m_owner != owner) return true;
-    Exec(m_db.get(), "COMMIT");
+    m_db->Commit();
     m_owner = nullptr;
     return true;
 }
@@ -219,7 +286,7 @@ bool CompanyFile::Commit(const DBMgr::DMTransaction* owner) {
 bool CompanyFile::Rollback(const DBMgr::DMTransaction* owner) {
     if (m_owner != owner) return true;
     m_owner = nullptr;
-    return sqlite3_exec(m_db.get(), "ROLLBACK", nullptr, nullptr, nullptr) == SQLITE_OK;
+    return m_db->Rollback();
 }
 
 void CompanyFile::Forget(const DBMgr::DMTransaction* owner) {

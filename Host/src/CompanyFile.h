@@ -1,19 +1,20 @@
 #pragma once
 
-#include <sqlite3.h>
-
 #include <memory>
 #include <string>
 
 #include "DB/DBManager.h"
+#include "Sql.h"
 
 namespace Host {
 
-// One open company file: a single SQLite connection in WAL mode. Only one
-// SQL transaction can be open on it; the DMTransaction that opened it owns it.
+// One open company: a single connection, to a SQLite file in WAL mode or to
+// a database on a server. Only one SQL transaction can be open on it; the
+// DMTransaction that opened it owns it.
 class HOST_API CompanyFile : public DBMgr::IDBFileMgr, public std::enable_shared_from_this<CompanyFile> {
 public:
-    // Throws std::runtime_error naming the file and what is wrong with it.
+    // `path` is a file's path or a server's URL (see CompanyLocation.h).
+    // Throws std::runtime_error naming the company and what is wrong with it.
     CompanyFile(const std::string& path, bool create);
     ~CompanyFile() override;
     CompanyFile(const CompanyFile&) = delete;
@@ -22,13 +23,19 @@ public:
     int GetState() const override { return m_state; }
     DBMgr::DMTransaction* CreateTransaction(int mode, int flags) override;
 
-    // A copy of `source` held in memory (SQLite's backup): what is done to
-    // it never reaches the file. Throws std::runtime_error.
+    // A copy of `source` held in memory in a SQLite database: what is done
+    // to it never reaches the company. Throws std::runtime_error.
     static std::shared_ptr<CompanyFile> CopyInMemory(const CompanyFile& source);
 
+    // Closing a file folds its write-ahead log in: one left there by another
+    // program stays where it is.
+    void KeepOthersLogOnClose();
+
     void SetState(int state) { m_state = state; }
-    sqlite3* Db() const { return m_db.get(); }
+    Connection* Db() const { return m_db.get(); }
     const std::string& Path() const { return m_path; }
+    // The location as messages show it (no password).
+    std::string Shown() const;
 
     // Transaction ownership, for DMTransaction.
     void Begin(const DBMgr::DMTransaction* owner);
@@ -39,17 +46,13 @@ public:
     void Forget(const DBMgr::DMTransaction* owner);
 
 private:
-    // Brings a file of schema version `from` (0 for a new file) up to date.
+    void OpenFile(bool create);
+    void OpenServer(bool create);
+    // Brings a company of schema version `from` (0 for a new one) up to date.
     void Migrate(int from);
 
-    // Closing drops the connection's cached statements first, which SQLite
-    // needs finalised before it lets the connection go.
-    struct Closer {
-        void operator()(sqlite3* db) const;
-    };
-
     std::string m_path;
-    std::unique_ptr<sqlite3, Closer> m_db;
+    std::unique_ptr<Connection> m_db;
     int m_state = 0;
     const DBMgr::DMTransaction* m_owner = nullptr;
 };

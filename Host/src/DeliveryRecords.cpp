@@ -9,7 +9,7 @@
 namespace Host {
 
 namespace {
-sqlite3* Db() {
+Host::Connection* Db() {
     CompanyFile* file = HostContext::Get().File();
     if (!file) throw std::runtime_error("no company file is open");
     return file->Db();

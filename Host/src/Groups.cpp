@@ -47,7 +47,7 @@ public:
     StoredGroup& operator=(const StoredGroup&) = delete;
     ~StoredGroup() override = default;
 
-    Status LoadFrom(sqlite3* db, long groupId, bool withRules = true);
+    Status LoadFrom(Host::Connection* db, long groupId, bool withRules = true);
     Status Reload() override;
     Group* Clone() const override { return new StoredGroup(*this); }
 
@@ -63,7 +63,7 @@ private:
     std::vector<std::unique_ptr<Rule>> m_owned;
 };
 
-Status StoredGroup::LoadFrom(sqlite3* db, long groupId, bool withRules) {
+Status StoredGroup::LoadFrom(Host::Connection* db, long groupId, bool withRules) {
     Stmt header(db, "SELECT id, entity_type, group_type, name, description, used_by FROM entity_groups WHERE id = ?1");
     header.Bind(1, static_cast<std::int32_t>(groupId));
     if (!header.Step()) return Status::NotFound();
@@ -98,7 +98,7 @@ Status StoredGroup::LoadFrom(sqlite3* db, long groupId, bool withRules) {
 
 Status StoredGroup::Reload() {
     const long id = m_id;
-    return Read("Group.Reload", nullptr, [&](sqlite3* db) { return LoadFrom(db, id); });
+    return Read("Group.Reload", nullptr, [&](Host::Connection* db) { return LoadFrom(db, id); });
 }
 
 // Writes a group header and replaces its rules, on an open connection.
@@ -108,7 +108,7 @@ struct GroupTexts {
     std::string usedBy;
 };
 
-Status SaveGroupOn(sqlite3* db, const DMEntityGroupsHeader::DBEntityGroupsHeader& header, const GroupTexts& texts,
+Status SaveGroupOn(Host::Connection* db, const DMEntityGroupsHeader::DBEntityGroupsHeader& header, const GroupTexts& texts,
                    const std::vector<DMEntityGroupRules::DBEntityGroupRules>& rules, long& groupId) {
     const std::string& name = texts.name;
     const std::string& description = texts.description;
@@ -124,20 +124,19 @@ Status SaveGroupOn(sqlite3* db, const DMEntityGroupsHeader::DBEntityGroupsHeader
             .Bind(5, description)
             .Bind(6, usedBy)
             .Run();
-        if (sqlite3_changes(db) == 0) return Missing();
+        if (db->Changes() == 0) return Missing();
         Stmt(db, "DELETE FROM entity_group_rules WHERE group_id = ?1").Bind(1, static_cast<std::int32_t>(id)).Run();
     } else {
-        Stmt(db, "INSERT INTO entity_groups(entity_type, group_type, name, description, used_by) "
-                 "VALUES(?1, ?2, ?3, ?4, ?5)")
-            .Bind(1, header.GroupEntityType)
+        Stmt ins(db, "INSERT INTO entity_groups(entity_type, group_type, name, description, used_by) "
+                     "VALUES(?1, ?2, ?3, ?4, ?5) RETURNING id");
+        ins.Bind(1, header.GroupEntityType)
             .Bind(2, header.GroupType)
             .Bind(3, name)
             .Bind(4, description)
-            .Bind(5, usedBy)
-            .Run();
-        const long long rowid = sqlite3_last_insert_rowid(db);
-        if (!FitsInt32(rowid)) return Status::GetFailed();
-        id = static_cast<long>(rowid);
+            .Bind(5, usedBy);
+        std::int32_t newId = 0;
+        if (!Host::Records::NewId32(ins, newId)) return Status::GetFailed();
+        id = newId;
     }
     Stmt ins(db, "INSERT INTO entity_group_rules(group_id, attribute, operator, value) VALUES(?1, ?2, ?3, ?4)");
     for (const auto& rule : rules) {
@@ -152,7 +151,7 @@ Status SaveGroupOn(sqlite3* db, const DMEntityGroupsHeader::DBEntityGroupsHeader
     return Status::GetSucceeded();
 }
 
-std::set<int> HiddenCustomers(sqlite3* db) {
+std::set<int> HiddenCustomers(Host::Connection* db) {
     std::set<int> hidden;
     Stmt q(db, "SELECT id FROM customers WHERE hidden <> 0");
     while (q.Step()) hidden.insert(static_cast<int>(q.Int(0)));
@@ -197,7 +196,7 @@ std::unordered_set<int> Group::GetTargetRecNumsOfTheGroup() const {
 }
 
 Status Group::GetTargetRecNumsOfTheGroup(long groupId, std::unordered_set<int>& recNums) {
-    return Read("Group.GetTargetRecNums", nullptr, [&](sqlite3* db) {
+    return Read("Group.GetTargetRecNums", nullptr, [&](Host::Connection* db) {
         // Rule order, as a group read with its rules gives them: the set is
         // filled in the same order and so iterates in the same order.
         Stmt q(db, "SELECT value FROM entity_group_rules WHERE group_id = ?1 AND attribute = ?2 ORDER BY id");
@@ -213,7 +212,7 @@ Status Group::GetTargetRecNumsOfTheGroup(long groupId, std::unordered_set<int>& 
 }
 
 Status Group::GetTargetRecNumList(long groupId, std::vector<int>& recNums) {
-    return Read("Group.GetTargetRecNums", nullptr, [&](sqlite3* db) {
+    return Read("Group.GetTargetRecNums", nullptr, [&](Host::Connection* db) {
         Stmt q(db, "SELECT value FROM entity_group_rules WHERE group_id = ?1 AND attribute = ?2 ORDER BY id");
         q.Bind(1, static_cast<std::int32_t>(groupId)).Bind(2, kCustomerRecNumAttribute);
         std::vector<int> found;
@@ -232,7 +231,7 @@ Status Group::GetGroupById(long groupId, Group*& group, bool withRules) {
     group = nullptr;
     auto loaded = std::make_unique<StoredGroup>();
     Status status = Read("Group.GetGroupById", nullptr,
-                         [&](sqlite3* db) { return loaded->LoadFrom(db, groupId, withRules); });
+                         [&](Host::Connection* db) { return loaded->LoadFrom(db, groupId, withRules); });
     if (status.Succeeded() && status.GetStatusCode() == Status::kOk) group = loaded.release();
     return status;
 }
@@ -243,7 +242,7 @@ const char* Group::GetFilteredEntityListForThisGroup(bool includeHidden) {
     std::sort(sorted.begin(), sorted.end());
     if (!includeHidden && !sorted.empty()) {
         std::set<int> hidden;
-        Status status = Read("Group.GetFilteredEntityList", nullptr, [&](sqlite3* db) {
+        Status status = Read("Group.GetFilteredEntityList", nullptr, [&](Host::Connection* db) {
             hidden = HiddenCustomers(db);
             return Status::GetSucceeded();
         });
@@ -269,7 +268,7 @@ bool Group::IsEmpty() const { return GetEntityCount() == 0; }
 bool Group::IsUsed() const {
     if (m_id <= 0) return false;
     bool used = false;
-    Status status = Read("Group.IsUsed", nullptr, [&](sqlite3* db) {
+    Status status = Read("Group.IsUsed", nullptr, [&](Host::Connection* db) {
         Stmt q(db, "SELECT 1 FROM reminder_sets WHERE target_group_id = ?1 LIMIT 1");
         q.Bind(1, static_cast<std::int32_t>(m_id));
         used = q.Step();
@@ -344,18 +343,18 @@ Status DLPGroupManager::SaveGroup(const DMEntityGroupsHeader::DBEntityGroupsHead
                            Host::BoundedText(header.Description, sizeof header.Description),
                            Host::BoundedText(header.UsedBy, sizeof header.UsedBy)};
     Status status = Write("GroupManager.SaveGroup", txn,
-                          [&](sqlite3* db) { return SaveGroupOn(db, header, texts, rules, id); });
+                          [&](Host::Connection* db) { return SaveGroupOn(db, header, texts, rules, id); });
     if (status.Succeeded()) groupId = id;
     return status;
 }
 
 Status DLPGroupManager::DeleteGroup(long groupId, DBMgr::DMTransaction* txn) {
-    return Write("GroupManager.DeleteGroup", txn, [&](sqlite3* db) {
+    return Write("GroupManager.DeleteGroup", txn, [&](Host::Connection* db) {
         Stmt(db, "DELETE FROM entity_group_rules WHERE group_id = ?1")
             .Bind(1, static_cast<std::int32_t>(groupId))
             .Run();
         Stmt(db, "DELETE FROM entity_groups WHERE id = ?1").Bind(1, static_cast<std::int32_t>(groupId)).Run();
-        return sqlite3_changes(db) > 0 ? Status::GetSucceeded() : Status::NotFound();
+        return db->Changes() > 0 ? Status::GetSucceeded() : Status::NotFound();
     });
 }
 
@@ -379,9 +378,9 @@ Status CreateCustomerGroup(const std::string& name, const std::string& descripti
 
     std::set<int> members(customerRecNums.begin(), customerRecNums.end());
     long id = -1;
-    Status status = Write("Group.Create", txn, [&](sqlite3* db) {
+    Status status = Write("Group.Create", txn, [&](Host::Connection* db) {
         {
-            Stmt taken(db, "SELECT 1 FROM entity_groups WHERE name = ?1 COLLATE NOCASE AND entity_type = ?2");
+            Stmt taken(db, "SELECT 1 FROM entity_groups WHERE lower(name) = lower(?1) AND entity_type = ?2");
             taken.Bind(1, name).Bind(2, kCustomerEntityType);
             if (taken.Step()) return Refused();
         }
@@ -403,7 +402,7 @@ Status CreateCustomerGroup(const std::string& name, const std::string& descripti
 }
 
 Status ListGroups(std::vector<GroupSummary>& out) {
-    return Read("Group.List", nullptr, [&](sqlite3* db) {
+    return Read("Group.List", nullptr, [&](Host::Connection* db) {
         Stmt q(db, "SELECT g.id, g.name, g.description, g.used_by, "
                    "(SELECT count(DISTINCT r.value) FROM entity_group_rules r "
                    " WHERE r.group_id = g.id AND r.attribute = ?1) "

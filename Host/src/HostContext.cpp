@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "CompanyFile.h"
+#include "Host/CompanyLocation.h"
 #include "Host/MessageLoop.h"
 #include "Sql.h"
 #include "StoredPrefs.h"
@@ -195,8 +196,11 @@ Util::Status HostContext::OpenCompanyFile(const std::string& path, bool create) 
         m_impl->file = std::make_shared<CompanyFile>(path, create);
         m_impl->file->SetState(m_impl->pendingState);
         m_impl->lastOpenError.clear();
-        auto log = std::make_unique<LogFile>(path + ".log");
-        m_impl->logFile = log->IsOpen() ? std::move(log) : nullptr;
+        // A company on a server has no folder of its own to log into.
+        if (!IsServerLocation(path)) {
+            auto log = std::make_unique<LogFile>(path + ".log");
+            m_impl->logFile = log->IsOpen() ? std::move(log) : nullptr;
+        }
         return Util::Status::GetSucceeded();
     } catch (const std::exception& e) {
         m_impl->file.reset();
@@ -215,13 +219,7 @@ Util::Status HostContext::UseCopyInMemory() {
     try {
         std::shared_ptr<CompanyFile> copy = CompanyFile::CopyInMemory(*m_impl->file);
         copy->SetState(m_impl->file->GetState());
-        // Closing folds a write-ahead log into the file: one left by another
-        // program stays where it is.
-        struct stat log {};
-        const std::string wal = m_impl->file->Path() + "-wal";
-        if (::stat(wal.c_str(), &log) == 0 && log.st_size > 0) {
-            sqlite3_db_config(m_impl->file->Db(), SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr);
-        }
+        m_impl->file->KeepOthersLogOnClose();
         CloseCompanyFile();
         m_impl->file = std::move(copy);
         return Util::Status::GetSucceeded();

@@ -17,7 +17,7 @@ using Util::Status;
 namespace Limits = MessageTemplateLimits;
 
 Status MessageTemplateAdapter::LoadTemplateType(long typeId, std::string& name, DBMgr::DMTransaction* txn) {
-    return Read("MessageTemplate.LoadTemplateType", txn, [&](sqlite3* db) {
+    return Read("MessageTemplate.LoadTemplateType", txn, [&](Host::Connection* db) {
         Stmt q(db, "SELECT name FROM message_template_types WHERE type_id = ?1");
         q.Bind(1, static_cast<std::int32_t>(typeId));
         if (!q.Step()) {
@@ -38,7 +38,7 @@ Status MessageTemplateAdapter::LoadTemplateType(long typeId, Util::TString& name
 
 Status MessageTemplateAdapter::AddTemplateType(long typeId, const std::string& name, const std::string& text,
                                                DBMgr::DMTransaction* txn) {
-    return Write("MessageTemplate.AddTemplateType", txn, [&](sqlite3* db) {
+    return Write("MessageTemplate.AddTemplateType", txn, [&](Host::Connection* db) {
         Stmt(db, "INSERT INTO message_template_types(type_id, name, text) VALUES(?1, ?2, ?3)")
             .Bind(1, static_cast<std::int32_t>(typeId))
             .Bind(2, Host::TruncateUtf8(name, Limits::kTypeNameChars))
@@ -60,7 +60,7 @@ Status MessageTemplateAdapter::Save(long typeId, long& id, long ownerId, const s
     }
     const std::int32_t ownId = static_cast<std::int32_t>(id);
     long newId = id;
-    Status status = Write("MessageTemplate.Save", txn, [&](sqlite3* db) {
+    Status status = Write("MessageTemplate.Save", txn, [&](Host::Connection* db) {
         if (ownId > 0) {
             Stmt(db, "UPDATE message_templates SET type_id = ?2, owner_id = ?3, name = ?4, subject = ?5, body = ?6, "
                      "options = ?7 WHERE id = ?1")
@@ -72,22 +72,21 @@ Status MessageTemplateAdapter::Save(long typeId, long& id, long ownerId, const s
                 .Bind(6, body)
                 .Bind(7, static_cast<std::int32_t>(options))
                 .Run();
-            if (sqlite3_changes(db) == 0) return Missing();
+            if (db->Changes() == 0) return Missing();
             newId = ownId;
             return Status::GetSucceeded();
         }
-        Stmt(db, "INSERT INTO message_templates(type_id, owner_id, name, subject, body, options) "
-                 "VALUES(?1, ?2, ?3, ?4, ?5, ?6)")
-            .Bind(1, static_cast<std::int32_t>(typeId))
+        Stmt ins(db, "INSERT INTO message_templates(type_id, owner_id, name, subject, body, options) "
+                     "VALUES(?1, ?2, ?3, ?4, ?5, ?6) RETURNING id");
+        ins.Bind(1, static_cast<std::int32_t>(typeId))
             .Bind(2, static_cast<std::int32_t>(ownerId))
             .Bind(3, name)
             .Bind(4, subject)
             .Bind(5, body)
-            .Bind(6, static_cast<std::int32_t>(options))
-            .Run();
-        const long long rowid = sqlite3_last_insert_rowid(db);
-        if (!FitsInt32(rowid)) return Status::GetFailed();
-        newId = static_cast<long>(rowid);
+            .Bind(6, static_cast<std::int32_t>(options));
+        std::int32_t added = 0;
+        if (!Host::Records::NewId32(ins, added)) return Status::GetFailed();
+        newId = added;
         return Status::GetSucceeded();
     });
     // The caller's id changes only when the template was written.
@@ -105,16 +104,16 @@ Status MessageTemplateAdapter::Save(long typeId, int& id, long ownerId, const st
 }
 
 Status MessageTemplateAdapter::DeleteTemplate(long id, DBMgr::DMTransaction* txn) {
-    return Write("MessageTemplate.DeleteTemplate", txn, [&](sqlite3* db) {
+    return Write("MessageTemplate.DeleteTemplate", txn, [&](Host::Connection* db) {
         Stmt(db, "DELETE FROM message_templates WHERE id = ?1").Bind(1, static_cast<std::int32_t>(id)).Run();
-        return sqlite3_changes(db) > 0 ? Status::GetSucceeded() : Status::NotFound();
+        return db->Changes() > 0 ? Status::GetSucceeded() : Status::NotFound();
     });
 }
 
 namespace {
 template <class Id>
 Status DeleteMany(const std::vector<Id>& ids, DBMgr::DMTransaction* txn) {
-    return Write("MessageTemplate.DeleteBatchTemplate", txn, [&](sqlite3* db) {
+    return Write("MessageTemplate.DeleteBatchTemplate", txn, [&](Host::Connection* db) {
         Stmt del(db, "DELETE FROM message_templates WHERE id = ?1");
         for (Id id : ids) {
             del.Reset();
@@ -139,7 +138,7 @@ Status MessageTemplateAdapter::DeleteBatchTemplate(const std::vector<int>& ids, 
 namespace DMMessageTemplate {
 
 Status IDBMessageTemplate::Load(long id, DBMgr::DMTransaction* txn) {
-    return Read("MessageTemplate.Load", txn, [&](sqlite3* db) {
+    return Read("MessageTemplate.Load", txn, [&](Host::Connection* db) {
         Stmt q(db, "SELECT id, type_id, owner_id, name, subject, body, options FROM message_templates WHERE id = ?1");
         q.Bind(1, static_cast<std::int32_t>(id));
         if (!q.Step()) {

@@ -88,7 +88,7 @@ void Derive(std::vector<NameRow>& rows, const std::unordered_map<int, std::int64
     }
 }
 
-std::vector<NameRow> LoadAllRows(sqlite3* db) {
+std::vector<NameRow> LoadAllRows(Host::Connection* db) {
     std::vector<NameRow> rows;
     {
         Stmt q(db, (std::string("SELECT ") + kRowColumns + " FROM customers ORDER BY id").c_str());
@@ -104,7 +104,7 @@ std::vector<NameRow> LoadAllRows(sqlite3* db) {
 }
 
 // One name with its ancestors' names and its subtree's open balance.
-Status LoadOneRow(sqlite3* db, int recNum, NameRow& out) {
+Status LoadOneRow(Host::Connection* db, int recNum, NameRow& out) {
     Stmt q(db, (std::string("SELECT ") + kRowColumns + " FROM customers WHERE id = ?1").c_str());
     q.Bind(1, recNum);
     if (!q.Step()) return Status::NotFound();
@@ -135,7 +135,7 @@ Status LoadOneRow(sqlite3* db, int recNum, NameRow& out) {
 
 bool IsValidEmailLength(const std::string& email) { return email.size() <= CName::kMaxEmailChars; }
 
-Status CheckCustomer(sqlite3* db, const Host::CustomerData& data, int self) {
+Status CheckCustomer(Host::Connection* db, const Host::CustomerData& data, int self) {
     if (data.name.empty() || data.name.size() > CName::kMaxNameChars) return Refused();
     // The colon separates the levels of a qualified name.
     if (data.name.find(':') != std::string::npos || data.name.find('\0') != std::string::npos) return Refused();
@@ -179,7 +179,7 @@ CName::CName(int featureType) : m_featureType(featureType), m_custType(featureTy
 
 CName::CName(int recNum, int featureType) : CName(featureType) {
     NameRow row;
-    Status status = Read("Name.Load", nullptr, [&](sqlite3* db) { return LoadOneRow(db, recNum, row); });
+    Status status = Read("Name.Load", nullptr, [&](Host::Connection* db) { return LoadOneRow(db, recNum, row); });
     if (status.Succeeded() && status.GetStatusCode() == Status::kOk) {
         Fill(row);
     } else {
@@ -189,7 +189,7 @@ CName::CName(int recNum, int featureType) : CName(featureType) {
 
 Status CName::GetNameLinks(std::vector<NameLink>& links) {
     // Same fault point as a single name: it is the same read of the list.
-    return Read("Name.Load", nullptr, [&](sqlite3* db) {
+    return Read("Name.Load", nullptr, [&](Host::Connection* db) {
         Stmt q(db, "SELECT id, parent_id, hidden, email FROM customers ORDER BY id");
         std::vector<NameLink> rows;
         while (q.Step()) {
@@ -209,7 +209,7 @@ Status CName::GetNameLinks(std::vector<NameLink>& links) {
 
 Status CName::GetHiddenRecNums(std::vector<int>& hidden) {
     // Same fault point as a single name: it answers what single lookups would.
-    return Read("Name.Load", nullptr, [&](sqlite3* db) {
+    return Read("Name.Load", nullptr, [&](Host::Connection* db) {
         Stmt q(db, "SELECT id FROM customers WHERE hidden <> 0 ORDER BY id");
         std::vector<int> rows;
         while (q.Step()) rows.push_back(static_cast<int>(q.Int(0)));
@@ -247,7 +247,7 @@ void CName::GetEmail(char* buffer, std::size_t size) const { Host::CopyBoundedTe
 namespace {
 template <class Key>
 Status AverageDaysToPay(std::map<Key, Bal>& days) {
-    return Read("Name.GetAverageDaysToPay", nullptr, [&](sqlite3* db) {
+    return Read("Name.GetAverageDaysToPay", nullptr, [&](Host::Connection* db) {
         std::unordered_map<int, int> parentOf;
         {
             Stmt q(db, "SELECT id, parent_id FROM customers");
@@ -305,7 +305,7 @@ bool EdListViewIter::First(CAbstractEdListElement* element) {
     m_pos = 0;
     if (m_list && m_list->GetType() == EdListType_CustomerJob) {
         auto rows = std::make_unique<std::vector<NameRow>>();
-        Status status = Read("Name.List", nullptr, [&](sqlite3* db) {
+        Status status = Read("Name.List", nullptr, [&](Host::Connection* db) {
             *rows = LoadAllRows(db);
             return Status::GetSucceeded();
         });
@@ -341,24 +341,27 @@ namespace Host {
 
 Status AddCustomer(const CustomerData& data, int& recNum, DBMgr::DMTransaction* txn) {
     int id = 0;
-    Status status = Write("Customer.Add", txn, [&](sqlite3* db) {
+    Status status = Write("Customer.Add", txn, [&](Host::Connection* db) {
         Status ok = CheckCustomer(db, data, 0);
         if (ok.Failed()) return ok;
-        Stmt insert(db, "INSERT INTO customers(id, parent_id, name, hidden, email, cust_type, terms, since) "
-                        "VALUES(?8, ?1, ?2, ?3, ?4, ?5, ?6, ?7)");
-        if (data.requestedRecNum > 0) insert.Bind(8, data.requestedRecNum);
-        else insert.BindNull(8);
+        // A number asked for is taken as it is; otherwise the store numbers the row.
+        const bool numbered = data.requestedRecNum > 0;
+        Stmt insert(db, numbered ? "INSERT INTO customers(id, parent_id, name, hidden, email, cust_type, terms, since) "
+                                   "VALUES(?8, ?1, ?2, ?3, ?4, ?5, ?6, ?7) RETURNING id"
+                                 : "INSERT INTO customers(parent_id, name, hidden, email, cust_type, terms, since) "
+                                   "VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7) RETURNING id");
+        if (numbered) insert.Bind(8, data.requestedRecNum);
         insert.Bind(1, data.parent)
             .Bind(2, data.name)
             .Bind(3, data.hidden ? 1 : 0)
             .Bind(4, data.email)
             .Bind(5, data.custType)
             .Bind(6, data.terms)
-            .Bind(7, static_cast<long long>(data.since != 0 ? data.since : GetMXSystemTime()))
-            .Run();
-        const long long rowid = sqlite3_last_insert_rowid(db);
-        if (!Records::FitsInt32(rowid)) return Status::GetFailed();
-        id = static_cast<int>(rowid);
+            .Bind(7, static_cast<long long>(data.since != 0 ? data.since : GetMXSystemTime()));
+        std::int32_t added = 0;
+        if (!Records::NewId32(insert, added)) return Status::GetFailed();
+        if (numbered) Records::KeepIdsPast(db, "customers", "id", added);
+        id = added;
         return Status::GetSucceeded();
     });
     if (status.Succeeded()) recNum = id;
@@ -366,7 +369,7 @@ Status AddCustomer(const CustomerData& data, int& recNum, DBMgr::DMTransaction* 
 }
 
 Status UpdateCustomer(int recNum, const CustomerData& data, DBMgr::DMTransaction* txn) {
-    return Write("Customer.Update", txn, [&](sqlite3* db) {
+    return Write("Customer.Update", txn, [&](Host::Connection* db) {
         {
             Stmt exists(db, "SELECT 1 FROM customers WHERE id = ?1");
             exists.Bind(1, recNum);
@@ -390,7 +393,7 @@ Status UpdateCustomer(int recNum, const CustomerData& data, DBMgr::DMTransaction
 }
 
 Status LoadCustomer(int recNum, CustomerData& data) {
-    return Read("Customer.Load", nullptr, [&](sqlite3* db) {
+    return Read("Customer.Load", nullptr, [&](Host::Connection* db) {
         Stmt q(db, "SELECT parent_id, name, hidden, email, cust_type, terms, since FROM customers WHERE id = ?1");
         q.Bind(1, recNum);
         if (!q.Step()) return Status::NotFound();
@@ -406,7 +409,7 @@ Status LoadCustomer(int recNum, CustomerData& data) {
 }
 
 Status FindCustomer(const std::string& name, int parent, int& recNum) {
-    return Read("Customer.Find", nullptr, [&](sqlite3* db) {
+    return Read("Customer.Find", nullptr, [&](Host::Connection* db) {
         Stmt q(db, "SELECT id FROM customers WHERE parent_id = ?1 AND name = ?2");
         q.Bind(1, parent).Bind(2, name);
         if (!q.Step()) return Status::NotFound();
@@ -432,7 +435,7 @@ const ListEntry* Find(const std::vector<ListEntry>& list, int id) {
 Status LoadAddressees(const std::vector<int>& recNums, std::vector<AddresseeText>& out) {
     out.assign(recNums.size(), AddresseeText());
     if (recNums.empty()) return Status::GetSucceeded();
-    return Read("Name.Load", nullptr, [&](sqlite3* db) {
+    return Read("Name.Load", nullptr, [&](Host::Connection* db) {
         std::vector<ListEntry> list;
         Stmt q(db, "SELECT id, parent_id, name, email FROM customers ORDER BY id");
         while (q.Step()) {
@@ -469,7 +472,7 @@ Status LoadAddressees(const std::vector<int>& recNums, std::vector<AddresseeText
 Status LoadOpenBalances(const std::vector<int>& recNums, std::vector<Bal>& out) {
     out.assign(recNums.size(), Bal());
     if (recNums.empty()) return Status::GetSucceeded();
-    return Read("Name.Load", nullptr, [&](sqlite3* db) {
+    return Read("Name.Load", nullptr, [&](Host::Connection* db) {
         std::unordered_map<int, std::int64_t> wanted;
         for (int id : recNums) wanted.emplace(id, 0);
         std::unordered_map<int, int> parentOf;

@@ -54,7 +54,7 @@ PrefsTag* PrefGetPrefHandle() {
 
 namespace Host::StoredPrefs {
 
-Util::Status Read(sqlite3* db, const std::string& key, std::string& value) {
+Util::Status Read(Host::Connection* db, const std::string& key, std::string& value) {
     value.clear();
     Stmt read(db, "SELECT value FROM company_prefs WHERE key = ?1");
     read.Bind(1, key);
@@ -63,7 +63,7 @@ Util::Status Read(sqlite3* db, const std::string& key, std::string& value) {
     return Util::Status::GetSucceeded();
 }
 
-void Write(sqlite3* db, const std::string& key, const std::string& value) {
+void Write(Host::Connection* db, const std::string& key, const std::string& value) {
     Stmt(db, "INSERT INTO company_prefs(key, value) VALUES(?1, ?2) "
              "ON CONFLICT(key) DO UPDATE SET value = excluded.value")
         .Bind(1, key)

@@ -21,11 +21,10 @@ Util::Status Resolve(DBMgr::DMTransaction* txn, Conn& conn) {
 }
 
 Util::Status FromSqlError(const SqlError& error) {
-    switch (error.Code() & 0xFF) {
-    case SQLITE_CONSTRAINT:
+    switch (error.GetFault()) {
+    case SqlError::Fault::kConstraint:
         return Refused();
-    case SQLITE_BUSY:
-    case SQLITE_LOCKED:
+    case SqlError::Fault::kBusy:
         return Util::Status::Failure(Util::Status::kBusy);
     default:
         return Util::Status::GetFailed();
@@ -33,22 +32,39 @@ Util::Status FromSqlError(const SqlError& error) {
 }
 
 bool ShouldRetry(const SqlError& error, DBMgr::DMTransaction* txn, const CompanyFile& file, int attempt) {
-    if (txn || file.InTransaction() || (error.Code() & 0xFF) != SQLITE_BUSY || attempt >= 4) return false;
+    if (txn || file.InTransaction() || !error.Busy() || attempt >= 4) return false;
     ::usleep(50000U * static_cast<unsigned>(attempt));
     return true;
 }
 
-Savepoint::Savepoint(sqlite3* db) : m_db(db) { Exec(m_db, "SAVEPOINT record_call"); }
+Savepoint::Savepoint(Connection* db) : m_db(db) { m_db->Savepoint("record_call"); }
 
 Savepoint::~Savepoint() {
-    if (!m_open) return;
-    sqlite3_exec(m_db, "ROLLBACK TO record_call", nullptr, nullptr, nullptr);
-    sqlite3_exec(m_db, "RELEASE record_call", nullptr, nullptr, nullptr);
+    if (m_open) m_db->RollbackTo("record_call");
 }
 
 void Savepoint::Release() {
-    Exec(m_db, "RELEASE record_call");
     m_open = false;
+    m_db->Release("record_call");
+}
+
+void KeepIdsPast(Connection* db, const char* table, const char* column, long long id) {
+    if (db->Kind() != Connection::Store::kPostgres) return;
+    Stmt(db, "SELECT setval(s, GREATEST(?3, COALESCE(pg_sequence_last_value(s), 0))) "
+             "FROM (SELECT pg_get_serial_sequence(?1, ?2)::regclass AS s) q")
+        .Bind(1, table)
+        .Bind(2, column)
+        .Bind(3, id)
+        .Run();
+}
+
+bool NewId32(Stmt& q, std::int32_t& id) {
+    if (!q.Step()) return false;
+    const long long rowid = q.Int(0);
+    q.Run();
+    if (!FitsInt32(rowid)) return false;
+    id = static_cast<std::int32_t>(rowid);
+    return true;
 }
 
 } // namespace Host::Records

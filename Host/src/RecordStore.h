@@ -5,8 +5,6 @@
 // savepoint so that a call either does all its writes or none of them, inside
 // or outside the caller's unit of work.
 
-#include <sqlite3.h>
-
 #include <cstdint>
 #include <memory>
 #include <utility>
@@ -21,7 +19,7 @@ namespace Host::Records {
 
 struct Conn {
     std::shared_ptr<CompanyFile> file;
-    sqlite3* db = nullptr;
+    Connection* db = nullptr;
 };
 
 // The connection a call runs on: its transaction's file, or the open file.
@@ -37,14 +35,14 @@ inline bool FitsInt32(long long value) { return value >= INT32_MIN && value <= I
 // Undoes the call's own writes unless released.
 class Savepoint {
 public:
-    explicit Savepoint(sqlite3* db);
+    explicit Savepoint(Connection* db);
     ~Savepoint();
     Savepoint(const Savepoint&) = delete;
     Savepoint& operator=(const Savepoint&) = delete;
     void Release();
 
 private:
-    sqlite3* m_db;
+    Connection* m_db;
     bool m_open = true;
 };
 
@@ -94,7 +92,7 @@ Util::Status Read(const char* point, DBMgr::DMTransaction* txn, Body&& body) {
 template <class Assign>
 Util::Status LoadById(const char* point, DBMgr::DMTransaction* txn, const std::string& select, long id,
                       Assign&& assign) {
-    return Read(point, txn, [&](sqlite3* db) {
+    return Read(point, txn, [&](Host::Connection* db) {
         Stmt q(db, select.c_str());
         q.Bind(1, static_cast<std::int32_t>(id));
         if (!q.Step()) return Util::Status::NotFound();
@@ -102,6 +100,13 @@ Util::Status LoadById(const char* point, DBMgr::DMTransaction* txn, const std::s
         return Util::Status::GetSucceeded();
     });
 }
+
+// A row inserted with an id of its own: the ids the store hands out next
+// stay past it (a file's store does so by itself).
+void KeepIdsPast(Connection* db, const char* table, const char* column, long long id);
+
+// The id the INSERT ... RETURNING `q` returns, when it fits a 32-bit record id.
+bool NewId32(Stmt& q, std::int32_t& id);
 
 inline Util::Status Refused() { return Util::Status::Failure(Util::Status::kConstraintFailure); }
 inline Util::Status Missing() { return Util::Status::Failure(Util::Status::kRecordNotFound); }

@@ -8,6 +8,7 @@
 #include "Records/RecordText.h"
 
 using Host::Records::FitsInt32;
+using Host::Records::NewId32;
 using Host::Records::Missing;
 using Host::Records::LoadById;
 using Host::Records::Read;
@@ -17,23 +18,15 @@ using Util::Status;
 
 namespace {
 
-// Id of the row just inserted, when it fits the record's 32-bit id.
-bool NewId32(sqlite3* db, std::int32_t& id) {
-    const long long rowid = sqlite3_last_insert_rowid(db);
-    if (!FitsInt32(rowid)) return false;
-    id = static_cast<std::int32_t>(rowid);
-    return true;
-}
-
-Status ChangedOrMissing(sqlite3* db, bool absentFails) {
-    if (sqlite3_changes(db) > 0) return Status::GetSucceeded();
+Status ChangedOrMissing(Host::Connection* db, bool absentFails) {
+    if (db->Changes() > 0) return Status::GetSucceeded();
     return absentFails ? Missing() : Status::NotFound();
 }
 
 template <class Id>
 Status DeleteIds(const char* point, const char* sql, const Id* ids, std::size_t count, DBMgr::DMTransaction* txn) {
     if (count > 0 && !ids) return Status::GetFailed();
-    return Write(point, txn, [&](sqlite3* db) {
+    return Write(point, txn, [&](Host::Connection* db) {
         Stmt del(db, sql);
         for (std::size_t i = 0; i < count; ++i) {
             del.Reset();
@@ -69,22 +62,21 @@ void IDBTransactionReminderSet::SetName(const std::string& name) {
 }
 
 Status IDBTransactionReminderSet::Add(DBMgr::DMTransaction* txn) {
-    return Write("ReminderSet.Add", txn, [&](sqlite3* db) {
-        Stmt(db, "INSERT INTO reminder_sets(name, is_active, txn_view, target_group_id) VALUES(?1, ?2, ?3, ?4)")
-            .Bind(1, Host::BoundedText(m_rec.Name, sizeof m_rec.Name))
+    return Write("ReminderSet.Add", txn, [&](Host::Connection* db) {
+        Stmt ins(db, "INSERT INTO reminder_sets(name, is_active, txn_view, target_group_id) VALUES(?1, ?2, ?3, ?4) RETURNING id");
+        ins.Bind(1, Host::BoundedText(m_rec.Name, sizeof m_rec.Name))
             .Bind(2, m_rec.IsActive)
             .Bind(3, m_rec.TransactionView)
-            .Bind(4, m_rec.TargetGroupId)
-            .Run();
+            .Bind(4, m_rec.TargetGroupId);
         std::int32_t id = 0;
-        if (!NewId32(db, id)) return Status::GetFailed();
+        if (!NewId32(ins, id)) return Status::GetFailed();
         m_rec.RemindersetId = id;
         return Status::GetSucceeded();
     });
 }
 
 Status IDBTransactionReminderSet::Update(DBMgr::DMTransaction* txn) {
-    return Write("ReminderSet.Update", txn, [&](sqlite3* db) {
+    return Write("ReminderSet.Update", txn, [&](Host::Connection* db) {
         Stmt(db, "UPDATE reminder_sets SET name = ?2, is_active = ?3, txn_view = ?4, target_group_id = ?5 WHERE id = ?1")
             .Bind(1, m_rec.RemindersetId)
             .Bind(2, Host::BoundedText(m_rec.Name, sizeof m_rec.Name))
@@ -103,7 +95,7 @@ Status IDBTransactionReminderSet::Load(long id, DBMgr::DMTransaction* txn) {
 }
 
 Status IDBTransactionReminderSet::Delete(long id, DBMgr::DMTransaction* txn) {
-    return Write("ReminderSet.Delete", txn, [&](sqlite3* db) {
+    return Write("ReminderSet.Delete", txn, [&](Host::Connection* db) {
         Stmt(db, "DELETE FROM reminder_sets WHERE id = ?1").Bind(1, static_cast<std::int32_t>(id)).Run();
         return ChangedOrMissing(db, false);
     });
@@ -111,7 +103,7 @@ Status IDBTransactionReminderSet::Delete(long id, DBMgr::DMTransaction* txn) {
 
 Status IDBTransactionReminderSet::BatchLoad(long view, std::vector<DBTransactionReminderSet>& out,
                                             DBMgr::DMTransaction* txn) {
-    return Read("ReminderSet.BatchLoad", txn, [&](sqlite3* db) {
+    return Read("ReminderSet.BatchLoad", txn, [&](Host::Connection* db) {
         Stmt q(db, (std::string("SELECT ") + kColumns + " FROM reminder_sets WHERE txn_view = ?1 ORDER BY id").c_str());
         q.Bind(1, static_cast<std::int16_t>(view));
         std::vector<DBTransactionReminderSet> rows;
@@ -124,7 +116,7 @@ Status IDBTransactionReminderSet::BatchLoad(long view, std::vector<DBTransaction
 Status IDBTransactionReminderSet::BatchLoadByTargetGroup(long view, long targetGroupId,
                                                          std::vector<DBTransactionReminderSet>& out,
                                                          DBMgr::DMTransaction* txn) {
-    return Read("ReminderSet.BatchLoadByTargetGroup", txn, [&](sqlite3* db) {
+    return Read("ReminderSet.BatchLoadByTargetGroup", txn, [&](Host::Connection* db) {
         Stmt q(db, (std::string("SELECT ") + kColumns +
                     " FROM reminder_sets WHERE txn_view = ?1 AND target_group_id = ?2 ORDER BY id")
                        .c_str());
@@ -160,24 +152,23 @@ constexpr const char* kDeleteSql = "DELETE FROM reminder_rules WHERE id = ?1";
 } // namespace
 
 Status IDBTransactionReminderRule::Add(DBMgr::DMTransaction* txn) {
-    return Write("ReminderRule.Add", txn, [&](sqlite3* db) {
-        Stmt(db, "INSERT INTO reminder_rules(set_id, date_to_compare, condition, trigger_interval, template_id) "
-                 "VALUES(?1, ?2, ?3, ?4, ?5)")
-            .Bind(1, m_rec.RemindersetId)
+    return Write("ReminderRule.Add", txn, [&](Host::Connection* db) {
+        Stmt ins(db, "INSERT INTO reminder_rules(set_id, date_to_compare, condition, trigger_interval, template_id) "
+                 "VALUES(?1, ?2, ?3, ?4, ?5) RETURNING id");
+        ins.Bind(1, m_rec.RemindersetId)
             .Bind(2, m_rec.DateToCompare)
             .Bind(3, m_rec.Condition)
             .Bind(4, m_rec.TriggerInterval)
-            .Bind(5, m_rec.MessageTemplateId)
-            .Run();
+            .Bind(5, m_rec.MessageTemplateId);
         std::int32_t id = 0;
-        if (!NewId32(db, id)) return Status::GetFailed();
+        if (!NewId32(ins, id)) return Status::GetFailed();
         m_rec.RuleId = id;
         return Status::GetSucceeded();
     });
 }
 
 Status IDBTransactionReminderRule::Update(DBMgr::DMTransaction* txn) {
-    return Write("ReminderRule.Update", txn, [&](sqlite3* db) {
+    return Write("ReminderRule.Update", txn, [&](Host::Connection* db) {
         Stmt(db, "UPDATE reminder_rules SET set_id = ?2, date_to_compare = ?3, condition = ?4, "
                  "trigger_interval = ?5, template_id = ?6 WHERE id = ?1")
             .Bind(1, m_rec.RuleId)
@@ -197,7 +188,7 @@ Status IDBTransactionReminderRule::Load(long id, DBMgr::DMTransaction* txn) {
 }
 
 Status IDBTransactionReminderRule::Delete(long id, DBMgr::DMTransaction* txn) {
-    return Write("ReminderRule.Delete", txn, [&](sqlite3* db) {
+    return Write("ReminderRule.Delete", txn, [&](Host::Connection* db) {
         Stmt(db, kDeleteSql).Bind(1, static_cast<std::int32_t>(id)).Run();
         return ChangedOrMissing(db, false);
     });
@@ -205,7 +196,7 @@ Status IDBTransactionReminderRule::Delete(long id, DBMgr::DMTransaction* txn) {
 
 Status IDBTransactionReminderRule::BatchLoad(long remindersetId, std::vector<DBTransactionReminderRule>& out,
                                              DBMgr::DMTransaction* txn) {
-    return Read("ReminderRule.BatchLoad", txn, [&](sqlite3* db) {
+    return Read("ReminderRule.BatchLoad", txn, [&](Host::Connection* db) {
         Stmt q(db, (std::string(kSelect) + "WHERE set_id = ?1 ORDER BY id").c_str());
         q.Bind(1, static_cast<std::int32_t>(remindersetId));
         std::vector<DBTransactionReminderRule> rows;
@@ -266,21 +257,20 @@ void IDBReminderTargetGroup::GetDescription(char* buffer, std::size_t size) cons
 }
 
 Status IDBReminderTargetGroup::Add(DBMgr::DMTransaction* txn) {
-    return Write("TargetGroup.Add", txn, [&](sqlite3* db) {
-        Stmt(db, "INSERT INTO reminder_target_groups(name, group_type, description) VALUES(?1, ?2, ?3)")
-            .Bind(1, Host::BoundedText(m_rec.Name, sizeof m_rec.Name))
+    return Write("TargetGroup.Add", txn, [&](Host::Connection* db) {
+        Stmt ins(db, "INSERT INTO reminder_target_groups(name, group_type, description) VALUES(?1, ?2, ?3) RETURNING id");
+        ins.Bind(1, Host::BoundedText(m_rec.Name, sizeof m_rec.Name))
             .Bind(2, m_rec.TargetGroupType)
-            .Bind(3, Host::BoundedText(m_rec.Description, sizeof m_rec.Description))
-            .Run();
+            .Bind(3, Host::BoundedText(m_rec.Description, sizeof m_rec.Description));
         std::int32_t id = 0;
-        if (!NewId32(db, id)) return Status::GetFailed();
+        if (!NewId32(ins, id)) return Status::GetFailed();
         m_rec.TargetGroupId = id;
         return Status::GetSucceeded();
     });
 }
 
 Status IDBReminderTargetGroup::Update(DBMgr::DMTransaction* txn) {
-    return Write("TargetGroup.Update", txn, [&](sqlite3* db) {
+    return Write("TargetGroup.Update", txn, [&](Host::Connection* db) {
         Stmt(db, "UPDATE reminder_target_groups SET name = ?2, group_type = ?3, description = ?4 WHERE id = ?1")
             .Bind(1, m_rec.TargetGroupId)
             .Bind(2, Host::BoundedText(m_rec.Name, sizeof m_rec.Name))
@@ -297,7 +287,7 @@ Status IDBReminderTargetGroup::Load(long id, DBMgr::DMTransaction* txn) {
 }
 
 Status IDBReminderTargetGroup::Delete(long id, DBMgr::DMTransaction* txn) {
-    return Write("TargetGroup.Delete", txn, [&](sqlite3* db) {
+    return Write("TargetGroup.Delete", txn, [&](Host::Connection* db) {
         Stmt(db, "DELETE FROM reminder_target_groups WHERE id = ?1").Bind(1, static_cast<std::int32_t>(id)).Run();
         return ChangedOrMissing(db, false);
     });
@@ -305,7 +295,7 @@ Status IDBReminderTargetGroup::Delete(long id, DBMgr::DMTransaction* txn) {
 
 Status IDBReminderTargetGroup::BatchLoad(short targetGroupType, std::vector<DBReminderTargetGroup>& out,
                                          DBMgr::DMTransaction* txn) {
-    return Read("TargetGroup.BatchLoad", txn, [&](sqlite3* db) {
+    return Read("TargetGroup.BatchLoad", txn, [&](Host::Connection* db) {
         Stmt q(db, (std::string(kSelect) + "WHERE group_type = ?1 ORDER BY id").c_str());
         q.Bind(1, targetGroupType);
         std::vector<DBReminderTargetGroup> rows;
@@ -318,7 +308,7 @@ Status IDBReminderTargetGroup::BatchLoad(short targetGroupType, std::vector<DBRe
 Status IDBReminderTargetGroup::BatchDelete(const DBReminderTargetGroup* records, std::size_t count,
                                            DBMgr::DMTransaction* txn) {
     if (count > 0 && !records) return Status::GetFailed();
-    return Write("TargetGroup.BatchDelete", txn, [&](sqlite3* db) {
+    return Write("TargetGroup.BatchDelete", txn, [&](Host::Connection* db) {
         Stmt del(db, "DELETE FROM reminder_target_groups WHERE id = ?1");
         for (std::size_t i = 0; i < count; ++i) {
             del.Reset();
@@ -342,7 +332,7 @@ namespace DMReminderTargetUser {
 namespace {
 Status LoadRows(const char* point, const char* sql, long groupId, bool bindGroup, std::vector<DBReminderTargetUser>& out,
                 DBMgr::DMTransaction* txn) {
-    return Read(point, txn, [&](sqlite3* db) {
+    return Read(point, txn, [&](Host::Connection* db) {
         Stmt q(db, sql);
         if (bindGroup) q.Bind(1, static_cast<std::int32_t>(groupId));
         std::vector<DBReminderTargetUser> rows;
@@ -369,8 +359,8 @@ Status IDBReminderTargetUser::BatchLoadAll(std::vector<DBReminderTargetUser>& ou
 Status IDBReminderTargetUser::BatchInsert(const DBReminderTargetUser* rows, std::size_t count,
                                           DBMgr::DMTransaction* txn) {
     if (count > 0 && !rows) return Status::GetFailed();
-    return Write("TargetUser.BatchInsert", txn, [&](sqlite3* db) {
-        Stmt ins(db, "INSERT OR IGNORE INTO reminder_target_users(customer_id, group_id) VALUES(?1, ?2)");
+    return Write("TargetUser.BatchInsert", txn, [&](Host::Connection* db) {
+        Stmt ins(db, "INSERT INTO reminder_target_users(customer_id, group_id) VALUES(?1, ?2) ON CONFLICT DO NOTHING");
         for (std::size_t i = 0; i < count; ++i) {
             ins.Reset();
             ins.Bind(1, rows[i].CustomerRecNum).Bind(2, rows[i].TargetGroupId);
@@ -387,7 +377,7 @@ Status IDBReminderTargetUser::BatchInsert(const std::vector<DBReminderTargetUser
 Status IDBReminderTargetUser::BatchDelete(const DBReminderTargetUser* rows, std::size_t count,
                                           DBMgr::DMTransaction* txn) {
     if (count > 0 && !rows) return Status::GetFailed();
-    return Write("TargetUser.BatchDelete", txn, [&](sqlite3* db) {
+    return Write("TargetUser.BatchDelete", txn, [&](Host::Connection* db) {
         Stmt del(db, "DELETE FROM reminder_target_users WHERE customer_id = ?1 AND group_id = ?2");
         for (std::size_t i = 0; i < count; ++i) {
             del.Reset();
@@ -403,7 +393,7 @@ Status IDBReminderTargetUser::BatchDelete(const std::vector<DBReminderTargetUser
 }
 
 Status IDBReminderTargetUser::DeleteByTargetGroup(long targetGroupId, DBMgr::DMTransaction* txn) {
-    return Write("TargetUser.DeleteByTargetGroup", txn, [&](sqlite3* db) {
+    return Write("TargetUser.DeleteByTargetGroup", txn, [&](Host::Connection* db) {
         Stmt(db, "DELETE FROM reminder_target_users WHERE group_id = ?1")
             .Bind(1, static_cast<std::int32_t>(targetGroupId))
             .Run();
@@ -417,15 +407,14 @@ Status IDBReminderTargetUser::DeleteByTargetGroup(long targetGroupId, DBMgr::DMT
 namespace DMReminderExecutionHistory {
 
 Status IDBReminderExecutionHistory::Add(DBMgr::DMTransaction* txn) {
-    return Write("ExecutionHistory.Add", txn, [&](sqlite3* db) {
-        Stmt(db, "INSERT INTO reminder_history(txn_id, txn_view, rule_id, status) VALUES(?1, ?2, ?3, ?4)")
-            .Bind(1, static_cast<long long>(m_rec.TransactionId))
+    return Write("ExecutionHistory.Add", txn, [&](Host::Connection* db) {
+        Stmt ins(db, "INSERT INTO reminder_history(txn_id, txn_view, rule_id, status) VALUES(?1, ?2, ?3, ?4) RETURNING id");
+        ins.Bind(1, static_cast<long long>(m_rec.TransactionId))
             .Bind(2, m_rec.TransactionView)
             .Bind(3, m_rec.RuleId)
-            .Bind(4, m_rec.Status)
-            .Run();
+            .Bind(4, m_rec.Status);
         std::int32_t id = 0;
-        if (!NewId32(db, id)) return Status::GetFailed();
+        if (!NewId32(ins, id)) return Status::GetFailed();
         m_rec.HistoryId = id;
         return Status::GetSucceeded();
     });
@@ -433,7 +422,7 @@ Status IDBReminderExecutionHistory::Add(DBMgr::DMTransaction* txn) {
 
 Status IDBReminderExecutionHistory::BatchLoadByTxnView(long view, std::vector<DBReminderExecutionHistory>& out,
                                                        DBMgr::DMTransaction* txn) {
-    return Read("ExecutionHistory.BatchLoadByTxnView", txn, [&](sqlite3* db) {
+    return Read("ExecutionHistory.BatchLoadByTxnView", txn, [&](Host::Connection* db) {
         const auto record = [](const Stmt& q) {
             DBReminderExecutionHistory rec;
             rec.HistoryId = static_cast<std::int32_t>(q.Int(0));
@@ -486,7 +475,7 @@ Status IDBReminderExecutionHistory::BatchLoadByTxnView(long view, std::vector<DB
 }
 
 Status IDBReminderExecutionHistory::DeleteByTxnId(unsigned long transactionId, long view, DBMgr::DMTransaction* txn) {
-    return Write("ExecutionHistory.DeleteByTxnId", txn, [&](sqlite3* db) {
+    return Write("ExecutionHistory.DeleteByTxnId", txn, [&](Host::Connection* db) {
         Stmt(db, "DELETE FROM reminder_history WHERE txn_view = ?1 AND txn_id = ?2")
             .Bind(1, static_cast<std::int16_t>(view))
             .Bind(2, static_cast<long long>(static_cast<std::uint32_t>(transactionId)))

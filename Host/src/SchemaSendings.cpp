@@ -17,7 +17,6 @@ CREATE TABLE IF NOT EXISTS company_key (
     id  INTEGER PRIMARY KEY CHECK (id = 1),
     key TEXT NOT NULL
 );
-INSERT OR IGNORE INTO company_key(id, key) VALUES(1, lower(hex(randomblob(8))));
 )sql";
 
 } // namespace Host::Schema

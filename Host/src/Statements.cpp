@@ -60,7 +60,7 @@ namespace {
 constexpr int kMaxDepth = 64;
 
 // The customers and every job below them.
-std::vector<int> WithJobs(sqlite3* db, const std::vector<int>& customers) {
+std::vector<int> WithJobs(Host::Connection* db, const std::vector<int>& customers) {
     std::unordered_map<int, std::vector<int>> children;
     {
         Stmt q(db, "SELECT id, parent_id FROM customers WHERE parent_id <> 0");
@@ -93,7 +93,7 @@ Status AgingBalancesQuery::Execute(StmtEditTag* handle) {
     if (!handle->m_fromDate.IsValid() || !handle->m_toDate.IsValid() || !handle->m_statementDate.IsValid())
         return Status::GetFailed();
     bool found = false;
-    const Status status = Host::Records::Read("AgingBalancesQuery.Execute", nullptr, [&](sqlite3* db) {
+    const Status status = Host::Records::Read("AgingBalancesQuery.Execute", nullptr, [&](Host::Connection* db) {
         const long from = DateToDayNumber(handle->m_fromDate);
         const long to = DateToDayNumber(handle->m_toDate);
         // Overdue by more than N days on the statement date: due before S - N.

@@ -6,6 +6,7 @@
 #include "Records/RecordText.h"
 
 using Host::Records::FitsInt32;
+using Host::Records::NewId32;
 using Host::Records::Missing;
 using Host::Records::LoadById;
 using Host::Records::Read;
@@ -60,7 +61,7 @@ void BindFields(Stmt& s, const DBStmtReminderRule& r) {
 template <class Id>
 Status DeleteIds(const Id* ids, std::size_t count, DBMgr::DMTransaction* txn) {
     if (count > 0 && !ids) return Status::GetFailed();
-    return Write("StmtRule.BatchDelete", txn, [&](sqlite3* db) {
+    return Write("StmtRule.BatchDelete", txn, [&](Host::Connection* db) {
         Stmt del(db, kDeleteSql);
         for (std::size_t i = 0; i < count; ++i) {
             del.Reset();
@@ -88,28 +89,27 @@ void IDBStmtReminderRule::SetEmailListPrepDate(const std::string& text) {
 }
 
 Status IDBStmtReminderRule::Add(DBMgr::DMTransaction* txn) {
-    return Write("StmtRule.Add", txn, [&](sqlite3* db) {
-        Stmt ins(db, "INSERT INTO stmt_reminder_rules(id, set_id, schedule_day, frequency, date_range, txn_status, "
+    return Write("StmtRule.Add", txn, [&](Host::Connection* db) {
+        Stmt ins(db, "INSERT INTO stmt_reminder_rules(set_id, schedule_day, frequency, date_range, txn_status, "
                      "overdue_by, template_id, style_template_id, item_details, memo, due_date, customer_job, "
-                     "prep_date) VALUES(NULL, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, ?13, ?14)");
+                     "prep_date) VALUES(?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, ?13, ?14) RETURNING id");
         BindFields(ins, m_rec);
-        ins.Run();
-        const long long rowid = sqlite3_last_insert_rowid(db);
-        if (!FitsInt32(rowid)) return Status::GetFailed();
-        m_rec.RuleId = static_cast<std::int32_t>(rowid);
+        std::int32_t id = 0;
+        if (!NewId32(ins, id)) return Status::GetFailed();
+        m_rec.RuleId = id;
         return Status::GetSucceeded();
     });
 }
 
 Status IDBStmtReminderRule::Update(DBMgr::DMTransaction* txn) {
-    return Write("StmtRule.Update", txn, [&](sqlite3* db) {
+    return Write("StmtRule.Update", txn, [&](Host::Connection* db) {
         Stmt upd(db, "UPDATE stmt_reminder_rules SET set_id = ?2, schedule_day = ?3, frequency = ?4, date_range = ?5, "
                      "txn_status = ?6, overdue_by = ?7, template_id = ?8, style_template_id = ?9, item_details = ?10, "
                      "memo = ?11, due_date = ?12, customer_job = ?13, prep_date = ?14 WHERE id = ?1");
         upd.Bind(1, m_rec.RuleId);
         BindFields(upd, m_rec);
         upd.Run();
-        return sqlite3_changes(db) > 0 ? Status::GetSucceeded() : Missing();
+        return db->Changes() > 0 ? Status::GetSucceeded() : Missing();
     });
 }
 
@@ -119,15 +119,15 @@ Status IDBStmtReminderRule::Load(long id, DBMgr::DMTransaction* txn) {
 }
 
 Status IDBStmtReminderRule::Delete(long ruleId, DBMgr::DMTransaction* txn) {
-    return Write("StmtRule.Delete", txn, [&](sqlite3* db) {
+    return Write("StmtRule.Delete", txn, [&](Host::Connection* db) {
         Stmt(db, kDeleteSql).Bind(1, static_cast<std::int32_t>(ruleId)).Run();
-        return sqlite3_changes(db) > 0 ? Status::GetSucceeded() : Status::NotFound();
+        return db->Changes() > 0 ? Status::GetSucceeded() : Status::NotFound();
     });
 }
 
 Status IDBStmtReminderRule::BatchLoad(long remindersetId, std::vector<DBStmtReminderRule>& out,
                                       DBMgr::DMTransaction* txn) {
-    return Read("StmtRule.BatchLoad", txn, [&](sqlite3* db) {
+    return Read("StmtRule.BatchLoad", txn, [&](Host::Connection* db) {
         Stmt q(db, (std::string(kSelect) + "WHERE set_id = ?1 ORDER BY id").c_str());
         q.Bind(1, static_cast<std::int32_t>(remindersetId));
         std::vector<DBStmtReminderRule> rows;
@@ -155,7 +155,7 @@ Status IDBStmtReminderRule::BatchDelete(const unsigned int* ids, std::size_t cou
 namespace DMStmtReminderExecutionStatus {
 
 Status IDBStmtReminderExecutionStatus::Add(DBMgr::DMTransaction* txn) {
-    return Write("StmtStatus.Add", txn, [&](sqlite3* db) {
+    return Write("StmtStatus.Add", txn, [&](Host::Connection* db) {
         Stmt(db, "INSERT INTO stmt_reminder_status(rule_id, customer_id, status) VALUES(?1, ?2, ?3)")
             .Bind(1, m_rec.RuleId)
             .Bind(2, m_rec.CustomerId)
@@ -166,36 +166,36 @@ Status IDBStmtReminderExecutionStatus::Add(DBMgr::DMTransaction* txn) {
 }
 
 Status IDBStmtReminderExecutionStatus::Update(DBMgr::DMTransaction* txn) {
-    return Write("StmtStatus.Update", txn, [&](sqlite3* db) {
+    return Write("StmtStatus.Update", txn, [&](Host::Connection* db) {
         Stmt(db, "UPDATE stmt_reminder_status SET status = ?3 WHERE rule_id = ?1 AND customer_id = ?2")
             .Bind(1, m_rec.RuleId)
             .Bind(2, m_rec.CustomerId)
             .Bind(3, m_rec.Status)
             .Run();
-        return sqlite3_changes(db) > 0 ? Status::GetSucceeded() : Missing();
+        return db->Changes() > 0 ? Status::GetSucceeded() : Missing();
     });
 }
 
 Status IDBStmtReminderExecutionStatus::Delete(long ruleId, DBMgr::DMTransaction* txn) {
-    return Write("StmtStatus.Delete", txn, [&](sqlite3* db) {
+    return Write("StmtStatus.Delete", txn, [&](Host::Connection* db) {
         Stmt(db, "DELETE FROM stmt_reminder_status WHERE rule_id = ?1").Bind(1, static_cast<std::int32_t>(ruleId)).Run();
-        return sqlite3_changes(db) > 0 ? Status::GetSucceeded() : Status::NotFound();
+        return db->Changes() > 0 ? Status::GetSucceeded() : Status::NotFound();
     });
 }
 
 Status IDBStmtReminderExecutionStatus::Delete(long ruleId, long customerId, DBMgr::DMTransaction* txn) {
-    return Write("StmtStatus.Delete", txn, [&](sqlite3* db) {
+    return Write("StmtStatus.Delete", txn, [&](Host::Connection* db) {
         Stmt(db, "DELETE FROM stmt_reminder_status WHERE rule_id = ?1 AND customer_id = ?2")
             .Bind(1, static_cast<std::int32_t>(ruleId))
             .Bind(2, static_cast<std::int32_t>(customerId))
             .Run();
-        return sqlite3_changes(db) > 0 ? Status::GetSucceeded() : Status::NotFound();
+        return db->Changes() > 0 ? Status::GetSucceeded() : Status::NotFound();
     });
 }
 
 Status IDBStmtReminderExecutionStatus::BatchLoadByRuleId(long ruleId, std::vector<DBStmtReminderExecutionStatus>& out,
                                                          DBMgr::DMTransaction* txn) {
-    return Read("StmtStatus.BatchLoadByRuleId", txn, [&](sqlite3* db) {
+    return Read("StmtStatus.BatchLoadByRuleId", txn, [&](Host::Connection* db) {
         Stmt q(db, "SELECT customer_id, rule_id, status FROM stmt_reminder_status WHERE rule_id = ?1 "
                    "ORDER BY customer_id");
         q.Bind(1, static_cast<std::int32_t>(ruleId));
@@ -215,7 +215,7 @@ Status IDBStmtReminderExecutionStatus::BatchLoadByRuleId(long ruleId, std::vecto
 Status IDBStmtReminderExecutionStatus::BatchLoadByRuleIdAndStatus(long ruleId, long status,
                                                                   std::vector<int>& customerIds,
                                                                   DBMgr::DMTransaction* txn) {
-    return Read("StmtStatus.BatchLoadByRuleIdAndStatus", txn, [&](sqlite3* db) {
+    return Read("StmtStatus.BatchLoadByRuleIdAndStatus", txn, [&](Host::Connection* db) {
         Stmt q(db, "SELECT customer_id FROM stmt_reminder_status WHERE rule_id = ?1 AND status = ?2 "
                    "ORDER BY customer_id");
         q.Bind(1, static_cast<std::int32_t>(ruleId)).Bind(2, static_cast<std::int16_t>(status));

@@ -3,7 +3,7 @@
 // The one table of preferences in a company file, shared by the user's
 // settings (HostContext) and the values features keep (DBPreferences).
 
-#include <sqlite3.h>
+#include "Sql.h"
 
 #include <string>
 
@@ -13,8 +13,8 @@ namespace Host::StoredPrefs {
 
 // Absent: succeeds with kRecordNotFound and empties `value`. Throws SqlError
 // when the store cannot be read (a damaged file), for the caller to decide.
-Util::Status Read(sqlite3* db, const std::string& key, std::string& value);
+Util::Status Read(Host::Connection* db, const std::string& key, std::string& value);
 // Throws SqlError when the file cannot be written.
-void Write(sqlite3* db, const std::string& key, const std::string& value);
+void Write(Host::Connection* db, const std::string& key, const std::string& value);
 
 } // namespace Host::StoredPrefs

@@ -32,7 +32,7 @@ bool TransTag::ReadTrans(unsigned long transactionId, TransTag* handle, int, int
     if (!handle || view != kInvoiceView) return false;
     if (transactionId > static_cast<unsigned long>(kMaxTransactionId)) return false;
     TransTag read;
-    Status status = Read("Trans.Read", nullptr, [&](sqlite3* db) {
+    Status status = Read("Trans.Read", nullptr, [&](Host::Connection* db) {
         Stmt q(db, "SELECT customer_id, txn_date, due_date, amount, is_paid, mod_time FROM invoices WHERE txn_id = ?1");
         q.Bind(1, static_cast<long long>(transactionId));
         if (!q.Step()) return Status::NotFound();
@@ -358,25 +358,30 @@ namespace Host {
 Status AddInvoice(const InvoiceData& data, unsigned long& transactionId, DBMgr::DMTransaction* txn) {
     if (!data.txnDate.IsValid() || !data.dueDate.IsValid()) return Refused();
     unsigned long id = 0;
-    Status status = Write("Invoice.Add", txn, [&](sqlite3* db) {
+    Status status = Write("Invoice.Add", txn, [&](Host::Connection* db) {
         {
             Stmt known(db, "SELECT 1 FROM customers WHERE id = ?1");
             known.Bind(1, data.customer);
             if (!known.Step()) return Refused();
         }
-        Stmt insert(db, "INSERT INTO invoices(txn_id, customer_id, txn_date, due_date, amount, is_no_post, "
-                        "cleared_type, mod_time) VALUES(?8, ?1, ?2, ?3, ?4, ?5, ?6, ?7)");
-        if (data.requestedTransactionId > 0) insert.Bind(8, data.requestedTransactionId);
-        else insert.BindNull(8);
+        // A number asked for is taken as it is; otherwise the store numbers the row.
+        const bool numbered = data.requestedTransactionId > 0;
+        Stmt insert(db, numbered ? "INSERT INTO invoices(txn_id, customer_id, txn_date, due_date, amount, is_no_post, "
+                                   "cleared_type, mod_time) VALUES(?8, ?1, ?2, ?3, ?4, ?5, ?6, ?7) RETURNING txn_id"
+                                 : "INSERT INTO invoices(customer_id, txn_date, due_date, amount, is_no_post, "
+                                   "cleared_type, mod_time) VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7) RETURNING txn_id");
+        if (numbered) insert.Bind(8, data.requestedTransactionId);
         insert.Bind(1, data.customer)
             .Bind(2, DateToDayNumber(data.txnDate))
             .Bind(3, DateToDayNumber(data.dueDate))
             .Bind(4, static_cast<long long>(data.amount.hundredths))
             .Bind(5, data.noPost ? 1 : 0)
             .Bind(6, data.clearedType)
-            .Bind(7, static_cast<long long>(GetMXSystemTime()))
-            .Run();
-        const long long rowid = sqlite3_last_insert_rowid(db);
+            .Bind(7, static_cast<long long>(GetMXSystemTime()));
+        if (!insert.Step()) return Status::GetFailed();
+        const long long rowid = insert.Int(0);
+        insert.Run();
+        if (numbered) Records::KeepIdsPast(db, "invoices", "txn_id", rowid);
         // Transaction ids are unsigned 32-bit wherever they are kept.
         if (rowid <= 0 || rowid > kMaxTransactionId) return Status::GetFailed();
         id = static_cast<unsigned long>(rowid);
@@ -388,23 +393,23 @@ Status AddInvoice(const InvoiceData& data, unsigned long& transactionId, DBMgr::
 
 Status MarkInvoicePaid(unsigned long transactionId, const DateType32& paidOn, DBMgr::DMTransaction* txn) {
     if (!paidOn.IsValid()) return Refused();
-    return Write("Invoice.MarkPaid", txn, [&](sqlite3* db) {
+    return Write("Invoice.MarkPaid", txn, [&](Host::Connection* db) {
         Stmt(db, "UPDATE invoices SET is_paid = 1, paid_date = ?2, mod_time = ?3 WHERE txn_id = ?1")
             .Bind(1, static_cast<long long>(transactionId))
             .Bind(2, DateToDayNumber(paidOn))
             .Bind(3, static_cast<long long>(GetMXSystemTime()))
             .Run();
-        return sqlite3_changes(db) > 0 ? Status::GetSucceeded() : Missing();
+        return db->Changes() > 0 ? Status::GetSucceeded() : Missing();
     });
 }
 
 Status SetInvoiceModTime(unsigned long transactionId, DateAndTime modTime, DBMgr::DMTransaction* txn) {
-    return Write("Invoice.SetModTime", txn, [&](sqlite3* db) {
+    return Write("Invoice.SetModTime", txn, [&](Host::Connection* db) {
         Stmt(db, "UPDATE invoices SET mod_time = ?2 WHERE txn_id = ?1")
             .Bind(1, static_cast<long long>(transactionId))
             .Bind(2, static_cast<long long>(modTime))
             .Run();
-        return sqlite3_changes(db) > 0 ? Status::GetSucceeded() : Missing();
+        return db->Changes() > 0 ? Status::GetSucceeded() : Missing();
     });
 }
 
@@ -415,7 +420,7 @@ namespace Host {
 Util::Status ReadInvoices(const std::vector<unsigned long>& ascendingIds,
                           const std::function<void(const InvoiceRead&)>& each) {
     if (ascendingIds.empty()) return Status::GetSucceeded();
-    return Read("Trans.Read", nullptr, [&](sqlite3* db) {
+    return Read("Trans.Read", nullptr, [&](Host::Connection* db) {
         const auto emit = [&](const Stmt& q) {
             InvoiceRead row;
             row.id = static_cast<unsigned long>(q.Int(0));
