@@ -9,6 +9,7 @@
 
 #include "CmdPrefs.h"
 #include "Csv.h"
+#include "Host/CompanyLocation.h"
 #include "Host/HostContext.h"
 
 namespace app {
@@ -31,13 +32,15 @@ void AppContext::Open(bool create) const {
 }
 
 std::string AppContext::Dir() const {
+    // A company on a server has no folder: its files stay where the program runs.
+    if (Host::IsServerLocation(file)) return ".";
     const std::size_t slash = file.find_last_of('/');
     return slash == std::string::npos ? std::string(".") : file.substr(0, slash == 0 ? 1 : slash);
 }
 
 std::string AppContext::BusyNote() const {
     if (Host::HostContext::Get().BusyCount() == 0) return std::string();
-    return "company file '" + file + "' is busy (another program kept it locked past the wait); try again: ";
+    return "company file '" + Host::DisplayLocation(file) + "' is busy (another program kept it locked past the wait); try again: ";
 }
 
 CLI::App* AddCommand(CLI::App& parent, AppContext& ctx, const std::string& name, const std::string& help,

@@ -12,6 +12,7 @@
 
 #include "CompanyFile.h"
 #include "Csv.h"
+#include "Host/CompanyLocation.h"
 #include "Host/HostContext.h"
 #include "Message.h"
 #include "Prefs/PrefsTag.h"
@@ -421,9 +422,9 @@ void Init(AppContext& ctx, const InitOptions& o) {
     };
     keep("companyName", o.name);
     keep("companyEmail", o.email);
-    if (!ctx.json) std::cout << "created " << ctx.file << "\n";
+    if (!ctx.json) std::cout << "created " << Host::DisplayLocation(ctx.file) << "\n";
     if (o.sample) FillSample(ctx);
-    if (ctx.json) PrintJson({{"created", ctx.file}, {"sample", o.sample}});
+    if (ctx.json) PrintJson({{"created", Host::DisplayLocation(ctx.file)}, {"sample", o.sample}});
 }
 
 struct GroupOptions {

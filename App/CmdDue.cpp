@@ -23,6 +23,7 @@
 #include "Csv.h"
 #include "Delivery.h"
 #include "FileLock.h"
+#include "Host/CompanyLocation.h"
 #include "Host/HostContext.h"
 #include "Message.h"
 #include "Outbox.h"
@@ -54,7 +55,7 @@ std::string BaseName(const std::string& path) {
 }
 
 std::string CompanyName(const AppContext& ctx) {
-    std::string base = BaseName(ctx.file);
+    std::string base = BaseName(Host::DisplayLocation(ctx.file));
     const std::size_t dot = base.rfind('.');
     if (dot != std::string::npos && dot > 0) base.erase(dot);
     return CompanyPref("companyName", base);
@@ -68,7 +69,7 @@ double OpenBalance(int customer) {
 
 // The company file's name as it may stand in a file name.
 std::string FileTag(const std::string& companyFile) {
-    std::string tag = BaseName(SendLock::Resolve(companyFile));
+    std::string tag = BaseName(Host::DisplayLocation(SendLock::Resolve(companyFile)));
     for (char& c : tag) {
         if (!std::isalnum(static_cast<unsigned char>(c)) && c != '-' && c != '_') c = '-';
     }
@@ -974,7 +975,8 @@ SendSummary SendDue(const AppContext& ctx, const SendOptions& options) {
     // Beside the file itself, whatever name it was reached by, so that an
     // interrupted send is finished through any of them.
     const std::string outbox = options.outbox.empty()
-                                   ? resolved.substr(0, resolved.find_last_of('/') == 0 ? 1 : resolved.find_last_of('/')) +
+                                   ? Host::IsServerLocation(companyFile) ? ctx.Dir() + "/outbox"
+                                   : resolved.substr(0, resolved.find_last_of('/') == 0 ? 1 : resolved.find_last_of('/')) +
                                          "/outbox"
                                    : options.outbox;
     // One sender at a time per company file, from selection to the last

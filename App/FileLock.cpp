@@ -52,6 +52,23 @@ std::string TempFolder() {
 
 SendLock::SendLock(const std::string& companyFile, int timeoutSeconds) {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(timeoutSeconds);
+    if (Host::IsServerLocation(companyFile)) {
+        try {
+            while (!(m_server = Host::ServerLock::TryTake(companyFile, "send"))) {
+                if (std::chrono::steady_clock::now() >= deadline) {
+                    throw AppError("company '" + Host::DisplayLocation(companyFile) +
+                                   "' is busy: another program is sending from it (waited " +
+                                   std::to_string(timeoutSeconds) + " s); nothing was sent, try again");
+                }
+                std::this_thread::sleep_for(std::chrono::milliseconds(100));
+            }
+        } catch (const AppError&) {
+            throw;
+        } catch (const std::exception& e) {
+            throw AppError(e.what());
+        }
+        return;
+    }
     const std::string resolved = Resolve(companyFile);
     // Always in this order, so that two senders never hold one each.
     m_pathFd = LockFile(resolved + ".lock", companyFile, timeoutSeconds, deadline);

@@ -1,6 +1,9 @@
 #pragma once
 
+#include <memory>
 #include <string>
+
+#include "Host/CompanyLocation.h"
 
 namespace app {
 
@@ -12,7 +15,8 @@ namespace app {
 // second hard link leads to the same one). Waits up to `timeoutSeconds`,
 // then throws AppError saying the file is busy. Released when destroyed (and
 // by the kernel when the process dies, so a crashed sender never blocks the
-// next one).
+// next one). A company on a server is locked on the server instead, for all
+// the machines that reach it.
 class SendLock {
 public:
     SendLock(const std::string& companyFile, int timeoutSeconds);
@@ -31,6 +35,7 @@ public:
 private:
     int m_pathFd = -1;
     int m_identityFd = -1;
+    std::unique_ptr<Host::ServerLock> m_server;
 };
 
 } // namespace app

@@ -21,6 +21,7 @@
 #include <set>
 #include <thread>
 
+#include "Host/CompanyLocation.h"
 #include "CmdData.h"
 #include "CmdDue.h"
 #include "CmdPrefs.h"
@@ -975,7 +976,7 @@ int Serve(const AppContext& ctx, const ServeOptions& options) {
 
     WebServer server(ctx, options);
     server.Bind();
-    std::cout << "Serving " << ctx.file << " at " << server.Url() << "\n(Ctrl-C stops)" << std::endl;
+    std::cout << "Serving " << Host::DisplayLocation(ctx.file) << " at " << server.Url() << "\n(Ctrl-C stops)" << std::endl;
     if (options.open) {
         const std::string url = server.Url();
         const pid_t child = ::fork();

@@ -17,6 +17,7 @@
 #include "CmdRun.h"
 #include "CmdSets.h"
 #include "Csv.h"
+#include "Host/CompanyLocation.h"
 #include "Host/DefaultTracker.h"
 #include "Host/HostContext.h"
 #include "Serve.h"
@@ -83,7 +84,7 @@ int main(int argc, char** argv) {
         return 1;
     } catch (const Host::SqlError& e) {
         // Storage failures name the file: the person may keep several.
-        std::cerr << "reminders: " << ctx.BusyNote() << "company file '" << ctx.file << "': " << StorageTrouble(e)
+        std::cerr << "reminders: " << ctx.BusyNote() << "company file '" << Host::DisplayLocation(ctx.file) << "': " << StorageTrouble(e)
                   << "\n";
         return 1;
     } catch (const std::exception& e) {

@@ -14,6 +14,7 @@
 #include "Host/CompanyLocation.h"
 #include "Host/HostContext.h"
 #include "Schema.h"
+#include "PgConnection.h"
 #include "SqliteConnection.h"
 
 namespace Host {
@@ -83,16 +84,8 @@ const char* const* SchemaBlocks() {
 // The tables the blocks create, read from their own text so that a table
 // added to a block is checked without being listed twice.
 std::vector<std::string> ExpectedTables() {
-    static const std::string kCreate = "CREATE TABLE IF NOT EXISTS ";
     std::vector<std::string> names;
-    for (const char* const* block = SchemaBlocks(); *block; ++block) {
-        const std::string sql = *block;
-        for (std::size_t at = sql.find(kCreate); at != std::string::npos; at = sql.find(kCreate, at + 1)) {
-            const std::size_t begin = at + kCreate.size();
-            const std::size_t end = sql.find_first_of(" (\n", begin);
-            names.push_back(sql.substr(begin, end - begin));
-        }
-    }
+    for (const CompanyFile::Table& table : CompanyFile::Tables()) names.push_back(table.name);
     return names;
 }
 
@@ -181,6 +174,32 @@ void CheckTables(Connection& db, const std::string& shown) {
 bool MarkedReadOnly(const struct stat& st) { return (st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0; }
 } // namespace
 
+const std::vector<CompanyFile::Table>& CompanyFile::Tables() {
+    static const std::vector<Table> kTables = [] {
+        static const std::string kCreate = "CREATE TABLE IF NOT EXISTS ";
+        static const std::string kNumbered = " INTEGER PRIMARY KEY";
+        std::vector<Table> tables;
+        for (const char* const* block = SchemaBlocks(); *block; ++block) {
+            const std::string sql = *block;
+            for (std::size_t at = sql.find(kCreate); at != std::string::npos; at = sql.find(kCreate, at + 1)) {
+                const std::size_t begin = at + kCreate.size();
+                const std::size_t end = sql.find_first_of(" (\n", begin);
+                Table table{sql.substr(begin, end - begin), std::string()};
+                const std::size_t close = sql.find("\n)", end);
+                const std::size_t numbered = sql.find(kNumbered, end);
+                if (numbered != std::string::npos && numbered < close) {
+                    const std::size_t lineStart = sql.rfind('\n', numbered) + 1;
+                    const std::size_t nameStart = sql.find_first_not_of(' ', lineStart);
+                    table.numbered = sql.substr(nameStart, sql.find(' ', nameStart) - nameStart);
+                }
+                tables.push_back(std::move(table));
+            }
+        }
+        return tables;
+    }();
+    return kTables;
+}
+
 CompanyFile::CompanyFile(const std::string& path, bool create) : m_path(path) {
     if (IsServerLocation(path)) {
         OpenServer(create);
@@ -232,7 +251,28 @@ void CompanyFile::OpenFile(bool create) {
     }
 }
 
-void CompanyFile::OpenServer(bool) { throw std::runtime_error("company '" + Shown() + "': no server support yet"); }
+void CompanyFile::OpenServer(bool create) {
+    try {
+        m_db = std::make_unique<PgConnection>(m_path, BusyTimeoutMs());
+        Connection& db = *m_db;
+        const int found = ReadVersion(db);
+        if (found > Schema::kVersion) {
+            Refuse(m_path, "made by a newer version (schema " + std::to_string(found) +
+                               ", this program reads up to " + std::to_string(Schema::kVersion) + ")");
+        }
+        // A database is made by whoever runs the server; init puts a company
+        // into an empty one and never into one that holds anything else.
+        if (create && found != 0) Refuse(m_path, "already holds a company");
+        if (found == 0 && TableCount(db) != 0) Refuse(m_path, "not a company database (it holds other tables)");
+        if (!create && found == 0) Refuse(m_path, "holds no company yet (run init)");
+        if (found < Schema::kVersion) Migrate(found);
+        CheckTables(db, m_path);
+    } catch (const SqlError& e) {
+        m_db.reset();
+        if (e.Busy()) Refuse(m_path, "busy (another program kept it locked past the wait); try again");
+        Refuse(m_path, e.what());
+    }
+}
 
 void CompanyFile::KeepOthersLogOnClose() {
     if (m_db->Kind() != Connection::Store::kSqlite) return;
@@ -253,6 +293,15 @@ void CompanyFile::Migrate(int from) {
     Connection& db = *m_db;
     db.Begin();
     try {
+        if (db.Kind() == Connection::Store::kPostgres) {
+            // Two programs opening one old company: the second waits here
+            // and then finds the work done.
+            Exec(db, "SELECT pg_advisory_xact_lock(hashtextextended('reminders:schema', 0))");
+            if (ReadVersion(db) == Schema::kVersion) {
+                db.Commit();
+                return;
+            }
+        }
         if (from == 1) Exec(db, Schema::kDropOutdatedSql);
         for (const char* const* block = SchemaBlocks(); *block; ++block) Exec(db, SchemaText(db, *block).c_str());
         if (HasTable(db, "preferences")) Exec(db, Schema::kMergePreferencesSql);

@@ -2,6 +2,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "DB/DBManager.h"
 #include "Sql.h"
@@ -31,6 +32,14 @@ public:
     // program stays where it is.
     void KeepOthersLogOnClose();
 
+    // Every table of a company, each after those it refers to, with the
+    // column (if any) whose values the store hands out.
+    struct Table {
+        std::string name;
+        std::string numbered;
+    };
+    static const std::vector<Table>& Tables();
+
     void SetState(int state) { m_state = state; }
     Connection* Db() const { return m_db.get(); }
     const std::string& Path() const { return m_path; }
@@ -56,5 +65,12 @@ private:
     int m_state = 0;
     const DBMgr::DMTransaction* m_owner = nullptr;
 };
+
+// Copies every row of `source` into `destination`, a company with nothing in
+// it yet (a new one: its own key gives way to the source's), in one unit of
+// work: all of it or, on any failure, none. The ids either store hands out
+// next stay past every copied one. Throws std::runtime_error naming the
+// company and the cause.
+HOST_API void CopyCompany(const CompanyFile& source, CompanyFile& destination);
 
 } // namespace Host

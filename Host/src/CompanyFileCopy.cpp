@@ -1,14 +1,137 @@
 #include <stdexcept>
+#include <string>
+#include <vector>
 
 #include "CompanyFile.h"
+#include "RecordStore.h"
 #include "SqliteConnection.h"
 
 namespace Host {
+
+namespace {
+// Tables a new company already fills for itself; the copy replaces them.
+bool MadeWithTheCompany(const std::string& table) { return table == "company_key" || table == "telemetry"; }
+
+// The last id the store handed out for `table`, deleted rows included: a
+// copy must not hand them out again.
+long long IdFloor(Connection& db, const CompanyFile::Table& table) {
+    long long floor = 0;
+    {
+        Stmt top(db, ("SELECT max(" + table.numbered + ") FROM " + table.name).c_str());
+        if (top.Step()) floor = top.Int(0);
+    }
+    if (db.Kind() == Connection::Store::kSqlite) {
+        Stmt has(db, "SELECT count(*) FROM sqlite_master WHERE name = 'sqlite_sequence'");
+        if (!has.Step() || has.Int(0) == 0) return floor;
+        Stmt seq(db, "SELECT seq FROM sqlite_sequence WHERE name = ?1");
+        seq.Bind(1, table.name);
+        if (seq.Step() && seq.Int(0) > floor) floor = seq.Int(0);
+    } else {
+        Stmt seq(db, "SELECT pg_sequence_last_value(pg_get_serial_sequence(?1, ?2)::regclass)");
+        seq.Bind(1, table.name).Bind(2, table.numbered);
+        if (seq.Step() && !seq.IsNull(0) && seq.Int(0) > floor) floor = seq.Int(0);
+    }
+    return floor;
+}
+
+void SetIdFloor(Connection& db, const CompanyFile::Table& table, long long floor) {
+    if (floor <= 0) return;
+    if (db.Kind() == Connection::Store::kPostgres) {
+        Records::KeepIdsPast(&db, table.name.c_str(), table.numbered.c_str(), floor);
+        return;
+    }
+    // A file counts past the ids it was given by itself; only a floor above
+    // them (rows deleted at the source) is written.
+    Stmt(db, "UPDATE sqlite_sequence SET seq = ?2 WHERE name = ?1 AND seq < ?2").Bind(1, table.name).Bind(2, floor).Run();
+}
+
+void CopyTable(Connection& from, Connection& to, const CompanyFile::Table& table) {
+    Stmt rows(from, ("SELECT * FROM " + table.name).c_str());
+    std::string insert;
+    std::unique_ptr<Stmt> put;
+    while (rows.Step()) {
+        const int columns = rows.ColumnCount();
+        if (!put) {
+            std::string names;
+            std::string values;
+            for (int c = 0; c < columns; ++c) {
+                names += (c ? ", " : "") + rows.ColumnName(c);
+                values += (c ? ", ?" : "?") + std::to_string(c + 1);
+            }
+            insert = "INSERT INTO " + table.name + "(" + names + ") VALUES(" + values + ")";
+            put = std::make_unique<Stmt>(to, insert.c_str());
+        }
+        put->Reset();
+        for (int c = 0; c < columns; ++c) {
+            if (rows.IsNull(c)) {
+                put->BindNull(c + 1);
+            } else if (rows.IsInteger(c)) {
+                put->Bind(c + 1, rows.Int(c));
+            } else {
+                put->Bind(c + 1, rows.Text(c));
+            }
+        }
+        put->Run();
+    }
+}
+} // namespace
+
+void CopyCompany(const CompanyFile& source, CompanyFile& destination) {
+    Connection& from = *source.Db();
+    Connection& to = *destination.Db();
+    if (destination.InTransaction()) {
+        throw std::runtime_error("company '" + destination.Shown() + "' is in the middle of a unit of work");
+    }
+    const auto& tables = CompanyFile::Tables();
+    // One consistent reading of the source, whatever others write meanwhile.
+    const bool ownRead = !source.InTransaction();
+    try {
+        if (ownRead) {
+            from.Exec(from.Kind() == Connection::Store::kSqlite ? "BEGIN"
+                                                                : "BEGIN ISOLATION LEVEL REPEATABLE READ READ ONLY");
+        }
+        to.Begin();
+        try {
+            for (const CompanyFile::Table& table : tables) {
+                if (MadeWithTheCompany(table.name)) {
+                    Stmt(to, ("DELETE FROM " + table.name).c_str()).Run();
+                    continue;
+                }
+                Stmt any(to, ("SELECT 1 FROM " + table.name + " LIMIT 1").c_str());
+                if (any.Step()) {
+                    throw std::runtime_error("company '" + destination.Shown() + "' is not empty (table '" +
+                                             table.name + "' holds rows); copy only into a new company");
+                }
+            }
+            for (const CompanyFile::Table& table : tables) {
+                CopyTable(from, to, table);
+                if (!table.numbered.empty()) SetIdFloor(to, table, IdFloor(from, table));
+            }
+            to.Commit();
+        } catch (...) {
+            to.Rollback();
+            throw;
+        }
+        if (ownRead) from.Rollback();
+    } catch (const SqlError& e) {
+        if (ownRead) from.Rollback();
+        throw std::runtime_error("company '" + source.Shown() + "' cannot be copied to '" + destination.Shown() +
+                                 "': " + e.what() + "; nothing was copied");
+    } catch (...) {
+        if (ownRead) from.Rollback();
+        throw;
+    }
+}
 
 std::shared_ptr<CompanyFile> CompanyFile::CopyInMemory(const CompanyFile& source) {
     // SQLite keeps ":memory:" to itself; a file of that name in the working
     // folder would be refused as existing rather than written to.
     auto copy = std::make_shared<CompanyFile>(":memory:", true);
+    if (source.Db()->Kind() != Connection::Store::kSqlite) {
+        CopyCompany(source, *copy);
+        return copy;
+    }
+    // A file copies page by page, exactly as it is.
     sqlite3* to = static_cast<SqliteConnection*>(copy->Db())->Handle();
     sqlite3* from = static_cast<SqliteConnection*>(source.Db())->Handle();
     sqlite3_backup* backup = sqlite3_backup_init(to, "main", from, "main");

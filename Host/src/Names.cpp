@@ -125,7 +125,7 @@ Status LoadOneRow(Host::Connection* db, int recNum, NameRow& out) {
     out.subLevel = level;
     Stmt bal(db, (std::string("WITH RECURSIVE sub(id) AS (SELECT ?1 UNION SELECT c.id FROM customers c "
                               "JOIN sub ON c.parent_id = sub.id) "
-                              "SELECT COALESCE(SUM(amount), 0) FROM invoices WHERE customer_id IN sub AND ") +
+                              "SELECT COALESCE(SUM(amount), 0) FROM invoices WHERE customer_id IN (SELECT id FROM sub) AND ") +
                   kOpenInvoiceByCustomer)
                      .c_str());
     bal.Bind(1, recNum);

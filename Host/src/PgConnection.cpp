@@ -1,0 +1,330 @@
+#include "PgConnection.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+
+#include "Host/CompanyLocation.h"
+#include "Host/HostContext.h"
+
+namespace Host {
+
+namespace {
+// Type numbers the server gives its built-in types.
+constexpr Oid kBool = 16;
+constexpr Oid kInt8 = 20;
+constexpr Oid kInt2 = 21;
+constexpr Oid kInt4 = 23;
+constexpr Oid kText = 25;
+constexpr Oid kFloat8 = 701;
+constexpr Oid kUnknown = 0;  // the server infers it from where it is used
+
+struct ResultDeleter {
+    void operator()(PGresult* result) const { PQclear(result); }
+};
+using Result = std::unique_ptr<PGresult, ResultDeleter>;
+
+bool Succeeded(const PGresult* result) {
+    if (!result) return false;
+    const ExecStatusType status = PQresultStatus(result);
+    return status == PGRES_COMMAND_OK || status == PGRES_TUPLES_OK;
+}
+
+SqlError::Fault FaultOf(const std::string& state, bool connected) {
+    if (!connected || state.rfind("08", 0) == 0) return SqlError::Fault::kLost;
+    if (state.rfind("23", 0) == 0) return SqlError::Fault::kConstraint;
+    // Serialization failure, deadlock, lock not available (lock_timeout).
+    if (state == "40001" || state == "40P01" || state == "55P03") return SqlError::Fault::kBusy;
+    if (state == "XX001" || state == "XX002") return SqlError::Fault::kDamaged;
+    return SqlError::Fault::kOther;
+}
+
+std::string Trimmed(const char* text) {
+    std::string s = text ? text : "";
+    while (!s.empty() && (s.back() == '\n' || s.back() == ' ')) s.pop_back();
+    return s;
+}
+
+// ?N becomes $N, outside quoted text and identifiers; a bare ? takes the
+// next number.
+PgConnection::Text Translated(const char* sql) {
+    PgConnection::Text text;
+    std::string& out = text.sql;
+    int next = 0;
+    char quote = 0;
+    for (const char* p = sql; *p; ++p) {
+        const char c = *p;
+        if (quote) {
+            out += c;
+            if (c == quote) quote = 0;
+            continue;
+        }
+        if (c == '\'' || c == '"') {
+            quote = c;
+            out += c;
+            continue;
+        }
+        if (c == '-' && p[1] == '-') {
+            while (*p && *p != '\n') out += *p++;
+            if (!*p) break;
+            out += *p;
+            continue;
+        }
+        if (c != '?') {
+            out += c;
+            continue;
+        }
+        int number = 0;
+        while (p[1] >= '0' && p[1] <= '9') number = number * 10 + (*++p - '0');
+        if (number == 0) number = next + 1;
+        next = number;
+        if (number > text.parameters) text.parameters = number;
+        out += '$' + std::to_string(number);
+    }
+    return text;
+}
+
+class PgCursor final : public Cursor {
+public:
+    PgCursor(PgConnection& db, const PgConnection::Text& text)
+        : m_db(db), m_text(text), m_values(static_cast<std::size_t>(text.parameters)),
+          m_bound(static_cast<std::size_t>(text.parameters), false),
+          m_types(static_cast<std::size_t>(text.parameters), kText) {}
+
+    void BindInt(int index, long long value) override { Set(index, kInt8, std::to_string(value)); }
+    void BindReal(int index, double value) override {
+        char text[40];
+        std::snprintf(text, sizeof text, "%.17g", value);
+        Set(index, kFloat8, text);
+    }
+    void BindText(int index, std::string_view value) override { Set(index, kUnknown, std::string(value)); }
+    void BindNull(int index) override {
+        Slot(index);
+        m_bound[static_cast<std::size_t>(index - 1)] = false;
+        m_types[static_cast<std::size_t>(index - 1)] = kUnknown;
+    }
+
+    bool Step() override {
+        if (!m_result) Execute();
+        ++m_row;
+        return m_row < m_rows;
+    }
+    void Reset() override {
+        m_result.reset();
+        m_row = -1;
+        m_rows = 0;
+        std::fill(m_bound.begin(), m_bound.end(), false);
+        std::fill(m_types.begin(), m_types.end(), kText);
+    }
+
+    int ColumnCount() const override { return m_result ? PQnfields(m_result.get()) : 0; }
+    std::string ColumnName(int column) const override {
+        const char* name = m_result ? PQfname(m_result.get(), column) : nullptr;
+        return name ? name : "";
+    }
+    long long Int(int column) const override {
+        if (!HasValue(column)) return 0;
+        const char* value = PQgetvalue(m_result.get(), m_row, column);
+        const Oid type = PQftype(m_result.get(), column);
+        if (type == kBool) return value[0] == 't' ? 1 : 0;
+        if (type == kInt8 || type == kInt4 || type == kInt2) return std::strtoll(value, nullptr, 10);
+        return static_cast<long long>(std::strtod(value, nullptr));
+    }
+    double Real(int column) const override {
+        if (!HasValue(column)) return 0;
+        const char* value = PQgetvalue(m_result.get(), m_row, column);
+        if (PQftype(m_result.get(), column) == kBool) return value[0] == 't' ? 1 : 0;
+        return std::strtod(value, nullptr);
+    }
+    std::string_view TextView(int column) const override {
+        if (!HasValue(column)) return std::string_view();
+        const char* value = PQgetvalue(m_result.get(), m_row, column);
+        // A truth value reads as the number a file stores for it.
+        if (PQftype(m_result.get(), column) == kBool) return value[0] == 't' ? "1" : "0";
+        return std::string_view(value, static_cast<std::size_t>(PQgetlength(m_result.get(), m_row, column)));
+    }
+    bool IsInteger(int column) const override {
+        if (!HasValue(column)) return false;
+        const Oid type = PQftype(m_result.get(), column);
+        return type == kInt8 || type == kInt4 || type == kInt2 || type == kBool;
+    }
+    bool IsNull(int column) const override { return !HasValue(column); }
+
+private:
+    void Slot(int index) {
+        if (index < 1 || index > m_text.parameters) {
+            throw SqlError("bind: no parameter ?" + std::to_string(index) + " in this statement", 0);
+        }
+    }
+    void Set(int index, Oid type, std::string value) {
+        Slot(index);
+        const auto at = static_cast<std::size_t>(index - 1);
+        m_values[at] = std::move(value);
+        m_bound[at] = true;
+        m_types[at] = type;
+    }
+    bool HasValue(int column) const {
+        return m_result && m_row >= 0 && m_row < m_rows && column >= 0 && column < PQnfields(m_result.get()) &&
+               !PQgetisnull(m_result.get(), m_row, column);
+    }
+    void Execute() {
+        const std::string& name = m_db.Prepared(m_text, m_types);
+        std::vector<const char*> values(m_values.size());
+        for (std::size_t i = 0; i < values.size(); ++i) values[i] = m_bound[i] ? m_values[i].c_str() : nullptr;
+        m_result.reset(PQexecPrepared(m_db.Handle(), name.c_str(), m_text.parameters, values.data(), nullptr,
+                                      nullptr, 0));
+        if (!Succeeded(m_result.get())) {
+            Result failed = std::move(m_result);
+            m_db.Throw("step", failed.get());
+        }
+        m_db.NoteChanges(m_result.get());
+        m_rows = PQntuples(m_result.get());
+        m_row = -1;
+    }
+
+    PgConnection& m_db;
+    const PgConnection::Text& m_text;
+    std::vector<std::string> m_values;
+    std::vector<bool> m_bound;
+    std::vector<Oid> m_types;
+    Result m_result;
+    int m_row = -1;
+    int m_rows = 0;
+};
+
+void Silent(void*, const char*) {}
+} // namespace
+
+PgConnection::PgConnection(const std::string& url, int lockWaitMs) {
+    m_conn = PQconnectdb(url.c_str());
+    if (!m_conn) throw SqlError("cannot reach the server (out of memory)", 0, SqlError::Fault::kLost);
+    if (PQstatus(m_conn) != CONNECTION_OK) {
+        const std::string why = Trimmed(PQerrorMessage(m_conn));
+        PQfinish(m_conn);
+        m_conn = nullptr;
+        throw SqlError(why, 0, SqlError::Fault::kLost);
+    }
+    // Notices ("already exists, skipping") are not the user's business.
+    PQsetNoticeProcessor(m_conn, Silent, nullptr);
+    Exec(("SET lock_timeout = " + std::to_string(lockWaitMs)).c_str());
+}
+
+PgConnection::~PgConnection() { PQfinish(m_conn); }
+
+void PgConnection::Throw(const char* context, const PGresult* result) const {
+    const bool connected = PQstatus(m_conn) == CONNECTION_OK;
+    const char* state = result ? PQresultErrorField(result, PG_DIAG_SQLSTATE) : nullptr;
+    const SqlError::Fault fault = FaultOf(state ? state : "", connected);
+    std::string message = Trimmed(result && *PQresultErrorMessage(result) ? PQresultErrorMessage(result)
+                                                                          : PQerrorMessage(m_conn));
+    if (fault == SqlError::Fault::kLost) message = "the connection to the server was lost: " + message;
+    if (fault == SqlError::Fault::kBusy) HostContext::Get().NoteBusy();
+    throw SqlError(std::string(context) + ": " + message, 0, fault);
+}
+
+void PgConnection::NoteChanges(const PGresult* result) {
+    const char* status = PQcmdStatus(const_cast<PGresult*>(result));
+    if (std::strncmp(status, "INSERT", 6) == 0 || std::strncmp(status, "UPDATE", 6) == 0 ||
+        std::strncmp(status, "DELETE", 6) == 0) {
+        m_changes = std::atoll(PQcmdTuples(const_cast<PGresult*>(result)));
+    }
+}
+
+const PgConnection::Text& PgConnection::Translate(const char* sql) {
+    const auto found = m_texts.find(sql);
+    if (found != m_texts.end()) return found->second;
+    return m_texts.emplace(sql, Translated(sql)).first->second;
+}
+
+const std::string& PgConnection::Prepared(const Text& text, const std::vector<Oid>& types) {
+    std::string key = text.sql;
+    key += '\0';
+    for (Oid type : types) key += std::to_string(type) + ",";
+    const auto found = m_prepared.find(key);
+    if (found != m_prepared.end()) return found->second;
+    const std::string name = "s" + std::to_string(m_prepared.size() + 1);
+    Result result(PQprepare(m_conn, name.c_str(), text.sql.c_str(), text.parameters, types.data()));
+    if (!Succeeded(result.get())) Throw("prepare", result.get());
+    return m_prepared.emplace(std::move(key), name).first->second;
+}
+
+std::unique_ptr<Cursor> PgConnection::Prepare(const char* sql) {
+    return std::make_unique<PgCursor>(*this, Translate(sql));
+}
+
+void PgConnection::Exec(const char* sql) {
+    Result result(PQexec(m_conn, sql));
+    if (!Succeeded(result.get())) Throw("exec", result.get());
+    NoteChanges(result.get());
+}
+
+bool PgConnection::Quietly(const char* sql) noexcept {
+    Result result(PQexec(m_conn, sql));
+    return Succeeded(result.get());
+}
+
+bool PgConnection::Rollback() noexcept {
+    m_savepoints.clear();
+    return Quietly("ROLLBACK");
+}
+
+void PgConnection::Savepoint(const char* name) {
+    // Outside a unit of work the server keeps no savepoint: the call gets a
+    // unit of work of its own.
+    const bool begins = PQtransactionStatus(m_conn) == PQTRANS_IDLE;
+    Exec(begins ? "BEGIN" : (std::string("SAVEPOINT ") + name).c_str());
+    m_savepoints.push_back(begins);
+}
+
+void PgConnection::Release(const char* name) {
+    const bool began = !m_savepoints.empty() && m_savepoints.back();
+    if (!m_savepoints.empty()) m_savepoints.pop_back();
+    Exec(began ? "COMMIT" : (std::string("RELEASE SAVEPOINT ") + name).c_str());
+}
+
+void PgConnection::RollbackTo(const char* name) noexcept {
+    const bool began = !m_savepoints.empty() && m_savepoints.back();
+    if (!m_savepoints.empty()) m_savepoints.pop_back();
+    if (began) {
+        Quietly("ROLLBACK");
+        return;
+    }
+    try {
+        const std::string back = std::string("ROLLBACK TO SAVEPOINT ") + name + "; RELEASE SAVEPOINT " + name;
+        Quietly(back.c_str());
+    } catch (...) {
+    }
+}
+
+// --- the send lock on a server ------------------------------------------------------
+
+namespace {
+class PgServerLock final : public ServerLock {
+public:
+    explicit PgServerLock(std::unique_ptr<PgConnection> db) : m_db(std::move(db)) {}
+
+private:
+    // The lock is the session's: it goes with the connection.
+    std::unique_ptr<PgConnection> m_db;
+};
+} // namespace
+
+std::unique_ptr<ServerLock> ServerLock::TryTake(const std::string& location, const std::string& name) {
+    try {
+        auto db = std::make_unique<PgConnection>(location, 5000);
+        // Keyed on the company itself, whichever URL reached it.
+        std::string key;
+        {
+            Stmt read(*db, "SELECT key FROM company_key WHERE id = 1");
+            if (read.Step()) key = read.Text(0);
+        }
+        Stmt take(*db, "SELECT pg_try_advisory_lock(hashtextextended(?1, 0))");
+        take.Bind(1, "reminders:" + name + ":" + key);
+        if (!take.Step() || take.Int(0) == 0) return nullptr;
+        return std::make_unique<PgServerLock>(std::move(db));
+    } catch (const SqlError& e) {
+        throw std::runtime_error("company '" + DisplayLocation(location) + "': cannot lock on the server: " + e.what());
+    }
+}
+
+} // namespace Host
