@@ -90,7 +90,11 @@ public:
     // `args` and `env` are shell text. An empty `today` leaves the option out.
     std::string Line(const std::string& args, const std::string& today = "2026-03-10", const std::string& env = "",
                      bool withFile = true) const {
-        std::string cmd = (env.empty() ? std::string() : "env " + env + " ") + m_binary;
+        // A company on a server keeps its outbox and log where the program
+        // runs: here that is this runner's folder, as beside a company file.
+        const bool server = IsServerLocation(m_file);
+        std::string cmd = (server ? "env -C '" + m_dir + "' " + env + " "
+                                  : env.empty() ? std::string() : "env " + env + " ") + m_binary;
         if (withFile) cmd += " --file '" + m_file + "'";
         if (!today.empty()) cmd += " --today " + today;
         return cmd + " " + args;

@@ -83,14 +83,16 @@ std::vector<std::string> HostFixture::Messages() const {
 std::string QueryText(const std::string& sql) {
     Host::CompanyFile* file = Host::HostContext::Get().File();
     if (!file) return std::string();
-    Host::Stmt q(file->Db(), sql.c_str());
+    const std::string text = file->Db()->Kind() == Host::Connection::Store::kPostgres ? PortableSql(sql) : sql;
+    Host::Stmt q(file->Db(), text.c_str());
     return q.Step() ? q.Text(0) : std::string();
 }
 
 long long QueryInt(const std::string& sql) {
     Host::CompanyFile* file = Host::HostContext::Get().File();
     if (!file) return -1;
-    Host::Stmt q(file->Db(), sql.c_str());
+    const std::string text = file->Db()->Kind() == Host::Connection::Store::kPostgres ? PortableSql(sql) : sql;
+    Host::Stmt q(file->Db(), text.c_str());
     return q.Step() ? q.Int(0) : 0;
 }
 

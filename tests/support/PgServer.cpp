@@ -11,9 +11,11 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <memory>
 #include <random>
@@ -296,6 +298,18 @@ std::string NewDatabase() {
     return "postgresql://postgres@127.0.0.1:" + std::to_string(server.port) + "/" + name;
 }
 
+void CopyLocation(const std::string& from, const std::string& to) {
+    if (!IsServerLocation(from)) {
+        std::filesystem::copy_file(from, to, std::filesystem::copy_options::overwrite_existing);
+        return;
+    }
+    // The server copies a database whole, as a file is copied.
+    SharedServer& server = Shared();
+    const std::string admin = testsupport::Conninfo(server.folder, server.port, "postgres");
+    Admin(admin, "DROP DATABASE IF EXISTS " + DatabaseOf(to) + " WITH (FORCE)");
+    Admin(admin, "CREATE DATABASE " + DatabaseOf(to) + " TEMPLATE " + DatabaseOf(from) + " STRATEGY FILE_COPY");
+}
+
 void DropDatabase(const std::string& url) {
     const std::string name = DatabaseOf(url);
     if (name.empty()) return;
@@ -304,9 +318,77 @@ void DropDatabase(const std::string& url) {
           "DROP DATABASE IF EXISTS " + name + " WITH (FORCE)");
 }
 
-std::string Sql(const std::string& location, const std::string& sql) {
+namespace {
+// The index of the parenthesis that closes the one at `open`.
+std::size_t Closing(const std::string& sql, std::size_t open) {
+    int depth = 0;
+    bool quoted = false;
+    for (std::size_t i = open; i < sql.size(); ++i) {
+        if (sql[i] == '\'') quoted = !quoted;
+        if (quoted) continue;
+        if (sql[i] == '(') ++depth;
+        if (sql[i] == ')' && --depth == 0) return i;
+    }
+    return std::string::npos;
+}
+
+bool StartsWordAt(const std::string& lower, std::size_t at, const std::string& word) {
+    return lower.compare(at, word.size(), word) == 0 &&
+           (at == 0 || !(std::isalnum(static_cast<unsigned char>(lower[at - 1])) || lower[at - 1] == '_'));
+}
+} // namespace
+
+std::string PortableSql(const std::string& input) {
+    std::string sql = input;
+    for (std::size_t at = 0;;) {
+        std::string lower = sql;
+        for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        std::size_t next = std::string::npos;
+        std::string rewritten;
+        for (std::size_t i = at; i < lower.size() && next == std::string::npos; ++i) {
+            if (StartsWordAt(lower, i, "group_concat(")) {
+                const std::size_t open = i + 12, close = Closing(sql, open);
+                if (close == std::string::npos) break;
+                // The separator is the last argument at the top level, if there are two.
+                std::size_t comma = std::string::npos;
+                bool quoted = false;
+                for (std::size_t j = open + 1, depth = 0; j < close; ++j) {
+                    if (sql[j] == '\'') quoted = !quoted;
+                    if (quoted) continue;
+                    if (sql[j] == '(') ++depth;
+                    if (sql[j] == ')') --depth;
+                    if (sql[j] == ',' && depth == 0) comma = j;
+                }
+                const std::string value = sql.substr(open + 1, (comma == std::string::npos ? close : comma) - open - 1);
+                const std::string sep = comma == std::string::npos ? "','" : sql.substr(comma + 1, close - comma - 1);
+                rewritten = "string_agg((" + value + ")::text, " + sep + ")";
+                sql.replace(i, close + 1 - i, rewritten);
+                next = i + rewritten.size();
+            } else if (StartsWordAt(lower, i, "char(")) {
+                sql.replace(i, 4, "chr");
+                next = i + 4;
+            } else if (StartsWordAt(lower, i, "from (select")) {
+                const std::size_t close = Closing(sql, i + 5);
+                if (close == std::string::npos) break;
+                std::size_t after = close + 1;
+                while (after < sql.size() && sql[after] == ' ') ++after;
+                const bool named = after < sql.size() && (std::isalpha(static_cast<unsigned char>(sql[after])) &&
+                                                          !StartsWordAt(lower, after, "where") &&
+                                                          !StartsWordAt(lower, after, "group") &&
+                                                          !StartsWordAt(lower, after, "order"));
+                if (!named) sql.insert(close + 1, " AS sub");
+                next = i + 5;
+            }
+        }
+        if (next == std::string::npos) return sql;
+        at = next;
+    }
+}
+
+std::string Sql(const std::string& location, const std::string& text) {
     std::string result;
     if (IsServerLocation(location)) {
+        const std::string sql = PortableSql(text);
         PgConn conn = Connect(location);
         if (PQstatus(conn.get()) != CONNECTION_OK) return "error: " + std::string(PQerrorMessage(conn.get()));
         std::unique_ptr<PGresult, decltype(&PQclear)> res(PQexec(conn.get(), sql.c_str()), &PQclear);
@@ -325,7 +407,7 @@ std::string Sql(const std::string& location, const std::string& sql) {
     sqlite3* db = nullptr;
     if (sqlite3_open_v2(location.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr) == SQLITE_OK) {
         sqlite3_stmt* st = nullptr;
-        if (sqlite3_prepare_v2(db, sql.c_str(), -1, &st, nullptr) == SQLITE_OK) {
+        if (sqlite3_prepare_v2(db, text.c_str(), -1, &st, nullptr) == SQLITE_OK) {
             while (sqlite3_step(st) == SQLITE_ROW) {
                 for (int c = 0; c < sqlite3_column_count(st); ++c) {
                     const unsigned char* t = sqlite3_column_text(st, c);

@@ -63,8 +63,17 @@ bool IsServerLocation(const std::string& location);
 // REMINDERS_TEST_PG_SERVER announces (one per CTest run), or else one this
 // process starts on first use and stops at exit.
 std::string NewDatabase();
+// A whole company copied, as a user copies a file: on the tests' server, the
+// database `to` (made anew) from `from`, which no one may be using.
+void CopyLocation(const std::string& from, const std::string& to);
 // Drops the database a URL names, ending any session still on it.
 void DropDatabase(const std::string& url);
+
+// A test's own query, written for a company file, in the words a server
+// takes: group_concat(x[, sep]) as string_agg, char(n) as chr(n), and a name
+// for a subquery in FROM that has none. Only the tests' queries go through
+// this, never the program's.
+std::string PortableSql(const std::string& sql);
 
 // Rows of one query at a location (company file or server URL), "a|b\n" per
 // row, NULL as "NULL"; "error: ..." when it cannot run. Writes are allowed so
