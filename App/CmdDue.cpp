@@ -55,7 +55,7 @@ std::string BaseName(const std::string& path) {
 }
 
 std::string CompanyName(const AppContext& ctx) {
-    std::string base = BaseName(Host::DisplayLocation(ctx.file));
+    std::string base = Host::IsServerLocation(ctx.file) ? Host::DatabaseNameOf(ctx.file) : BaseName(ctx.file);
     const std::size_t dot = base.rfind('.');
     if (dot != std::string::npos && dot > 0) base.erase(dot);
     return CompanyPref("companyName", base);
@@ -69,7 +69,8 @@ double OpenBalance(int customer) {
 
 // The company file's name as it may stand in a file name.
 std::string FileTag(const std::string& companyFile) {
-    std::string tag = BaseName(Host::DisplayLocation(SendLock::Resolve(companyFile)));
+    std::string tag = Host::IsServerLocation(companyFile) ? Host::DatabaseNameOf(companyFile)
+                                                          : BaseName(SendLock::Resolve(companyFile));
     for (char& c : tag) {
         if (!std::isalnum(static_cast<unsigned char>(c)) && c != '-' && c != '_') c = '-';
     }

@@ -10,6 +10,7 @@
 
 #include "CompanyFile.h"
 #include "Delivery.h"
+#include "Host/CompanyLocation.h"
 #include "Host/HostContext.h"
 #include "Prefs/PrefsTag.h"
 #include "Sql.h"
@@ -213,7 +214,7 @@ bool MaySendWithoutPreview() { return TxnReminderEngine::IsFeatureEnabled(TxnRem
 void ShowLog(const AppContext& ctx, int tail) {
     // The log is moved aside as it grows ("<log>.1" the newest of the old
     // ones), so the last lines may start in an older file.
-    const std::string current = ctx.file + ".log";
+    const std::string current = Host::LogPathOf(ctx.file);
     std::deque<std::string> lines;
     bool any = false;
     for (int age = 0; age == 0 || (tail > 0 && static_cast<int>(lines.size()) < tail); ++age) {

@@ -54,7 +54,8 @@ SendLock::SendLock(const std::string& companyFile, int timeoutSeconds) {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(timeoutSeconds);
     if (Host::IsServerLocation(companyFile)) {
         try {
-            while (!(m_server = Host::ServerLock::TryTake(companyFile, "send"))) {
+            m_server = Host::ServerLock::Connect(companyFile, "send");
+            while (!m_server->TryTake()) {
                 if (std::chrono::steady_clock::now() >= deadline) {
                     throw AppError("company '" + Host::DisplayLocation(companyFile) +
                                    "' is busy: another program is sending from it (waited " +

@@ -1,5 +1,6 @@
 #include "Host/CompanyLocation.h"
 
+#include <cctype>
 #include <cstring>
 
 namespace Host {
@@ -39,6 +40,33 @@ std::string DisplayLocation(const std::string& location) {
         shown = kept;
     }
     return shown;
+}
+
+std::string DatabaseNameOf(const std::string& location) {
+    if (!IsServerLocation(location)) return std::string();
+    const std::size_t authority = location.find("://") + 3;
+    const std::size_t query = location.find('?', authority);
+    const std::string head = location.substr(0, query);
+    const std::size_t slash = head.find('/', authority);
+    if (slash != std::string::npos && slash + 1 < head.size()) return head.substr(slash + 1);
+    if (query == std::string::npos) return std::string();
+    const std::size_t at = location.find("dbname=", query);
+    if (at == std::string::npos || (location[at - 1] != '?' && location[at - 1] != '&')) return std::string();
+    const std::size_t begin = at + 7;
+    return location.substr(begin, location.find('&', begin) - begin);
+}
+
+std::string LogPathOf(const std::string& location) {
+    if (!IsServerLocation(location)) return location + ".log";
+    const std::string shown = DisplayLocation(location);
+    std::string name;
+    for (char c : shown.substr(shown.find("://") + 3)) {
+        const bool plain = std::isalnum(static_cast<unsigned char>(c)) || c == '.' || c == '_';
+        if (plain) name += c;
+        else if (!name.empty() && name.back() != '-') name += '-';
+    }
+    while (!name.empty() && name.back() == '-') name.pop_back();
+    return "company-" + (name.empty() ? std::string("server") : name) + ".log";
 }
 
 } // namespace Host

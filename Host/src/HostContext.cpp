@@ -196,11 +196,8 @@ Util::Status HostContext::OpenCompanyFile(const std::string& path, bool create) 
         m_impl->file = std::make_shared<CompanyFile>(path, create);
         m_impl->file->SetState(m_impl->pendingState);
         m_impl->lastOpenError.clear();
-        // A company on a server has no folder of its own to log into.
-        if (!IsServerLocation(path)) {
-            auto log = std::make_unique<LogFile>(path + ".log");
-            m_impl->logFile = log->IsOpen() ? std::move(log) : nullptr;
-        }
+        auto log = std::make_unique<LogFile>(LogPathOf(path));
+        m_impl->logFile = log->IsOpen() ? std::move(log) : nullptr;
         return Util::Status::GetSucceeded();
     } catch (const std::exception& e) {
         m_impl->file.reset();

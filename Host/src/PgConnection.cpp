@@ -168,6 +168,7 @@ private:
                !PQgetisnull(m_result.get(), m_row, column);
     }
     void Execute() {
+        m_db.Reconnect();
         const std::string& name = m_db.Prepared(m_text, m_types);
         std::vector<const char*> values(m_values.size());
         for (std::size_t i = 0; i < values.size(); ++i) values[i] = m_bound[i] ? m_values[i].c_str() : nullptr;
@@ -206,7 +207,27 @@ PgConnection::PgConnection(const std::string& url, int lockWaitMs) {
     }
     // Notices ("already exists, skipping") are not the user's business.
     PQsetNoticeProcessor(m_conn, Silent, nullptr);
-    Exec(("SET lock_timeout = " + std::to_string(lockWaitMs)).c_str());
+    m_lockWaitMs = lockWaitMs;
+    Setup();
+}
+
+void PgConnection::Setup() { Exec(("SET lock_timeout = " + std::to_string(m_lockWaitMs)).c_str()); }
+
+void PgConnection::Reconnect() {
+    if (PQstatus(m_conn) == CONNECTION_OK || m_inUnit) return;
+    PQreset(m_conn);
+    if (PQstatus(m_conn) != CONNECTION_OK) return;  // the next statement reports it
+    // Statements prepared on the old session are gone with it.
+    m_prepared.clear();
+    m_savepoints.clear();
+    Setup();
+}
+
+// Whether a unit of work is open on the server after `sql` ran or failed:
+// a BEGIN that failed opened none, an end that failed ended it all the same.
+void PgConnection::Track(const char* sql, bool succeeded) {
+    if (std::strncmp(sql, "BEGIN", 5) == 0) m_inUnit = succeeded;
+    if (std::strcmp(sql, "COMMIT") == 0 || std::strcmp(sql, "ROLLBACK") == 0) m_inUnit = false;
 }
 
 PgConnection::~PgConnection() { PQfinish(m_conn); }
@@ -253,13 +274,21 @@ std::unique_ptr<Cursor> PgConnection::Prepare(const char* sql) {
 }
 
 void PgConnection::Exec(const char* sql) {
+    Reconnect();
     Result result(PQexec(m_conn, sql));
+    Track(sql, Succeeded(result.get()));
     if (!Succeeded(result.get())) Throw("exec", result.get());
+    // The server ends a unit of work that met an error with a rollback and
+    // answers COMMIT without an error: that is a failed commit here.
+    if (std::strcmp(sql, "COMMIT") == 0 && std::strcmp(PQcmdStatus(result.get()), "ROLLBACK") == 0) {
+        throw SqlError("commit: the server rolled the unit of work back after an earlier error", 0);
+    }
     NoteChanges(result.get());
 }
 
 bool PgConnection::Quietly(const char* sql) noexcept {
     Result result(PQexec(m_conn, sql));
+    Track(sql, Succeeded(result.get()));
     return Succeeded(result.get());
 }
 
@@ -301,30 +330,50 @@ void PgConnection::RollbackTo(const char* name) noexcept {
 namespace {
 class PgServerLock final : public ServerLock {
 public:
-    explicit PgServerLock(std::unique_ptr<PgConnection> db) : m_db(std::move(db)) {}
+    PgServerLock(const std::string& location, const std::string& name) : m_location(location) {
+        Guarded([&] {
+            m_db = std::make_unique<PgConnection>(location, 5000);
+            // Keyed on the company itself, whichever URL reached it.
+            std::string key;
+            {
+                Stmt read(*m_db, "SELECT key FROM company_key WHERE id = 1");
+                if (read.Step()) key = read.Text(0);
+            }
+            m_key = "reminders:" + name + ":" + key;
+        });
+    }
+
+    bool TryTake() override {
+        if (m_held) return true;
+        Guarded([&] {
+            Stmt take(*m_db, "SELECT pg_try_advisory_lock(hashtextextended(?1, 0))");
+            take.Bind(1, m_key);
+            m_held = take.Step() && take.Int(0) != 0;
+        });
+        return m_held;
+    }
 
 private:
+    template <class Body>
+    void Guarded(Body&& body) {
+        try {
+            body();
+        } catch (const SqlError& e) {
+            throw std::runtime_error("company '" + DisplayLocation(m_location) + "': cannot lock on the server: " +
+                                     e.what());
+        }
+    }
+
+    std::string m_location;
+    std::string m_key;
     // The lock is the session's: it goes with the connection.
     std::unique_ptr<PgConnection> m_db;
+    bool m_held = false;
 };
 } // namespace
 
-std::unique_ptr<ServerLock> ServerLock::TryTake(const std::string& location, const std::string& name) {
-    try {
-        auto db = std::make_unique<PgConnection>(location, 5000);
-        // Keyed on the company itself, whichever URL reached it.
-        std::string key;
-        {
-            Stmt read(*db, "SELECT key FROM company_key WHERE id = 1");
-            if (read.Step()) key = read.Text(0);
-        }
-        Stmt take(*db, "SELECT pg_try_advisory_lock(hashtextextended(?1, 0))");
-        take.Bind(1, "reminders:" + name + ":" + key);
-        if (!take.Step() || take.Int(0) == 0) return nullptr;
-        return std::make_unique<PgServerLock>(std::move(db));
-    } catch (const SqlError& e) {
-        throw std::runtime_error("company '" + DisplayLocation(location) + "': cannot lock on the server: " + e.what());
-    }
+std::unique_ptr<ServerLock> ServerLock::Connect(const std::string& location, const std::string& name) {
+    return std::make_unique<PgServerLock>(location, name);
 }
 
 } // namespace Host

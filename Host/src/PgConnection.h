@@ -44,9 +44,16 @@ public:
     void NoteChanges(const PGresult* result);
     // Throws the error `result` (or the connection) reports.
     [[noreturn]] void Throw(const char* context, const PGresult* result) const;
+    // A connection lost between units of work is made again (a long-running
+    // program outlives a server restart); one lost inside a unit of work
+    // stays lost until the unit is rolled back, so that none of its later
+    // statements can run on their own.
+    void Reconnect();
 
 private:
     bool Quietly(const char* sql) noexcept;
+    void Track(const char* sql, bool succeeded);
+    void Setup();
 
     PGconn* m_conn = nullptr;
     long long m_changes = 0;
@@ -54,6 +61,8 @@ private:
     std::unordered_map<std::string, std::string> m_prepared;
     // One entry per open savepoint: whether it began the unit of work.
     std::vector<bool> m_savepoints;
+    bool m_inUnit = false;
+    int m_lockWaitMs = 0;
 };
 
 } // namespace Host
