@@ -4,6 +4,8 @@
 
 #include "CompanyFile.h"
 #include "Host/CompanyLocation.h"
+#include "Records/Names.h"
+#include "Records/Transactions.h"
 #include "HostFixture.h"
 #include "Sql.h"
 
@@ -118,5 +120,36 @@ TEST_F(CompanyCopyTest, CopyIsAllOrNothing) {
         EXPECT_THROW(Host::CopyCompany(source, *destination), std::runtime_error) << c.what;
         EXPECT_EQ(DumpAll(destination->Db()), before) << c.what;
         EXPECT_FALSE(destination->InTransaction()) << c.what;
+    }
+}
+
+class CompanyIdsTest : public HostFixture {};
+
+// Records added with a number of their own (imports keep their numbers) and
+// without one, in either order: the store's next number is never one in use.
+TEST_F(CompanyIdsTest, ANumberAskedForIsNeverHandedOutAgain) {
+    struct Case {
+        int requested;  // customer number asked for; 0: the next one
+        int expected;
+        unsigned long requestedInvoice;
+        unsigned long expectedInvoice;
+    };
+    const Case cases[] = {{0, 1, 0, 1}, {40, 40, 4000, 4000}, {0, 41, 0, 4001}, {7, 7, 700, 700}, {0, 42, 0, 4002}};
+    for (const Case& c : cases) {
+        Host::CustomerData customer;
+        customer.name = "Customer " + std::to_string(c.expected);
+        customer.requestedRecNum = c.requested;
+        int id = 0;
+        ASSERT_TRUE(Host::AddCustomer(customer, id).Succeeded()) << customer.name;
+        EXPECT_EQ(id, c.expected);
+
+        Host::InvoiceData invoice;
+        invoice.customer = id;
+        invoice.txnDate = testsupport::Date(2026, 3, 1);
+        invoice.dueDate = testsupport::Date(2026, 3, 31);
+        invoice.requestedTransactionId = c.requestedInvoice;
+        unsigned long txnId = 0;
+        ASSERT_TRUE(Host::AddInvoice(invoice, txnId).Succeeded()) << customer.name;
+        EXPECT_EQ(txnId, c.expectedInvoice);
     }
 }

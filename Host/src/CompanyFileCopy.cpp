@@ -45,34 +45,83 @@ void SetIdFloor(Connection& db, const CompanyFile::Table& table, long long floor
     Stmt(db, "UPDATE sqlite_sequence SET seq = ?2 WHERE name = ?1 AND seq < ?2").Bind(1, table.name).Bind(2, floor).Run();
 }
 
+// Rows go over in batches, one INSERT of many rows each: on a server that
+// is one round trip per batch instead of one per row.
+constexpr int kBatchRows = 200;
+
+struct Cell {
+    enum { kNull, kInt, kText } kind = kNull;
+    long long number = 0;
+    std::string text;
+};
+
+std::string InsertText(const std::string& table, const std::string& names, int columns, int rows) {
+    std::string sql = "INSERT INTO " + table + "(" + names + ") VALUES";
+    int parameter = 0;
+    for (int r = 0; r < rows; ++r) {
+        sql += r ? ",(" : "(";
+        for (int c = 0; c < columns; ++c) sql += (c ? ",?" : "?") + std::to_string(++parameter);
+        sql += ")";
+    }
+    return sql;
+}
+
 void CopyTable(Connection& from, Connection& to, const CompanyFile::Table& table) {
     Stmt rows(from, ("SELECT * FROM " + table.name).c_str());
-    std::string insert;
-    std::unique_ptr<Stmt> put;
-    while (rows.Step()) {
-        const int columns = rows.ColumnCount();
-        if (!put) {
-            std::string names;
-            std::string values;
-            for (int c = 0; c < columns; ++c) {
-                names += (c ? ", " : "") + rows.ColumnName(c);
-                values += (c ? ", ?" : "?") + std::to_string(c + 1);
+    int columns = 0;
+    std::string names;
+    std::vector<Cell> batch;
+    std::string fullText;
+    std::unique_ptr<Stmt> full;  // the statement of a whole batch, kept for the next
+    auto flush = [&] {
+        const int count = columns ? static_cast<int>(batch.size()) / columns : 0;
+        if (count == 0) return;
+        std::unique_ptr<Stmt> partial;
+        Stmt* put = nullptr;
+        std::string text;
+        if (count == kBatchRows) {
+            if (!full) {
+                fullText = InsertText(table.name, names, columns, count);
+                full = std::make_unique<Stmt>(to, fullText.c_str());
             }
-            insert = "INSERT INTO " + table.name + "(" + names + ") VALUES(" + values + ")";
-            put = std::make_unique<Stmt>(to, insert.c_str());
+            put = full.get();
+        } else {
+            text = InsertText(table.name, names, columns, count);
+            partial = std::make_unique<Stmt>(to, text.c_str());
+            put = partial.get();
         }
         put->Reset();
-        for (int c = 0; c < columns; ++c) {
-            if (rows.IsNull(c)) {
-                put->BindNull(c + 1);
-            } else if (rows.IsInteger(c)) {
-                put->Bind(c + 1, rows.Int(c));
-            } else {
-                put->Bind(c + 1, rows.Text(c));
-            }
+        for (std::size_t i = 0; i < batch.size(); ++i) {
+            const int parameter = static_cast<int>(i) + 1;
+            const Cell& cell = batch[i];
+            if (cell.kind == Cell::kNull) put->BindNull(parameter);
+            else if (cell.kind == Cell::kInt) put->Bind(parameter, cell.number);
+            else put->Bind(parameter, cell.text);
         }
         put->Run();
+        batch.clear();
+    };
+    while (rows.Step()) {
+        if (columns == 0) {
+            columns = rows.ColumnCount();
+            for (int c = 0; c < columns; ++c) names += (c ? ", " : "") + rows.ColumnName(c);
+        }
+        for (int c = 0; c < columns; ++c) {
+            Cell cell;
+            if (rows.IsNull(c)) {
+                cell.kind = Cell::kNull;
+            } else if (rows.IsInteger(c)) {
+                cell.kind = Cell::kInt;
+                cell.number = rows.Int(c);
+            } else {
+                cell.kind = Cell::kText;
+                cell.text = rows.Text(c);
+            }
+            batch.push_back(std::move(cell));
+        }
+        if (static_cast<int>(batch.size()) == kBatchRows * columns) flush();
     }
+    flush();
 }
 } // namespace
 

@@ -39,9 +39,20 @@ SqlError::Fault FaultOf(const std::string& state, bool connected) {
     return SqlError::Fault::kOther;
 }
 
+// The server's message on one line, as every error of this program is.
 std::string Trimmed(const char* text) {
-    std::string s = text ? text : "";
-    while (!s.empty() && (s.back() == '\n' || s.back() == ' ')) s.pop_back();
+    std::string s;
+    bool space = false;
+    for (const char* p = text ? text : ""; *p; ++p) {
+        const bool blank = *p == '\n' || *p == '\t' || *p == '\r' || *p == ' ';
+        if (blank) {
+            space = !s.empty();
+            continue;
+        }
+        if (space) s += ' ';
+        space = false;
+        s += *p;
+    }
     return s;
 }
 
@@ -294,6 +305,11 @@ bool PgConnection::Quietly(const char* sql) noexcept {
 
 bool PgConnection::Rollback() noexcept {
     m_savepoints.clear();
+    if (PQstatus(m_conn) != CONNECTION_OK) {
+        // The server drops a unit of work with the session that held it.
+        m_inUnit = false;
+        return true;
+    }
     return Quietly("ROLLBACK");
 }
 
