@@ -15,4 +15,7 @@ as_server "$bin/pg_ctl" -D "$dir/data" -l "$dir/log" -w \
   -o "-k $dir -c listen_addresses='' -c shared_buffers=256MB" start >/dev/null
 as_server "$bin/createdb" -h "$dir" -U postgres company
 export REMINDERS_BENCH_PG="postgresql:///company?host=$dir&user=postgres"
-build-release/bench/reminder-pg-bench --benchmark_counters_tabular=true
+# From the server's folder: a company on a server keeps its log where the program runs.
+bench=$PWD/build-release/bench/reminder-pg-bench
+export REMINDERS_BENCH_DIR=${REMINDERS_BENCH_DIR:-$PWD/bench-data}
+(cd "$dir" && "$bench" --benchmark_counters_tabular=true)

@@ -56,7 +56,8 @@ protected:
     static std::string Url(const std::string& database) { return Server().Url(database, kPassword); }
 
     std::string Line(const std::string& location, const std::string& args, const std::string& today = "2026-03-10") const {
-        return std::string(REMINDERS_BIN) + " --file '" + location + "' --today " + today + " " + args;
+        // Run from the test's folder: a company on a server keeps its log where the program runs.
+        return "env -C '" + m_dir + "' " + REMINDERS_BIN + " --file '" + location + "' --today " + today + " " + args;
     }
     CommandResult Run(const std::string& location, const std::string& args) const {
         return Background(Line(location, args), m_dir).Wait();

@@ -6,6 +6,7 @@
 #include <filesystem>
 
 #include "CompanyFile.h"
+#include "Host/CompanyLocation.h"
 #include "PgServer.h"
 #include "Host/DefaultTracker.h"
 #include "Sql.h"
@@ -43,7 +44,12 @@ void HostFixture::TearDown() {
     TxnReminderUtil::ResetProcessCaches();
     std::error_code ec;
     std::filesystem::remove_all(m_dir, ec);
-    if (!m_database.empty()) DropDatabase(m_database);
+    if (!m_database.empty()) {
+        DropDatabase(m_database);
+        // A company on a server logs where the program runs, not in the test's folder.
+        const std::string log = Host::LogPathOf(m_database);
+        for (const char* suffix : {"", ".1", ".2"}) std::filesystem::remove(log + suffix, ec);
+    }
 }
 
 void HostFixture::ReopenFile() {
