@@ -9,6 +9,7 @@
 #include <string>
 
 #include "AppContext.h"
+#include "CmdCopy.h"
 #include "CmdData.h"
 #include "CmdDeliver.h"
 #include "CmdDue.h"
@@ -70,6 +71,7 @@ int main(int argc, char** argv) {
     app::RegisterRunCommands(cli, ctx);
     app::RegisterServeCommands(cli, ctx);
     app::RegisterForecastCommands(cli, ctx);  // after the sets: `sets diff` joins them
+    app::RegisterCopyCommands(cli, ctx);
 
     try {
         cli.parse(argc, argv);

@@ -4,7 +4,7 @@ set -euo pipefail
 packages=(g++ cmake make libboost-dev libsqlite3-dev sqlite3 libgtest-dev libgmock-dev
           libbenchmark-dev libcli11-dev clang-14 libclang-rt-14-dev
           pkg-config libgmime-3.0-dev nlohmann-json3-dev python3 libcurl4-openssl-dev python3-aiosmtpd
-          libcpp-httplib-dev chromium chromium-driver python3-selenium)
+          libcpp-httplib-dev chromium chromium-driver python3-selenium postgresql-15 libpq-dev)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

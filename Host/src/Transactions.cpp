@@ -274,6 +274,9 @@ bool DQEWrapper::DoQuery() {
         where += (where.empty() ? "" : " AND ") + part;
     }
     if (!where.empty()) sql += " WHERE " + where;
+    // In number order on every store: a file happens to walk its rows so, a
+    // server promises no order without being asked.
+    sql += " ORDER BY txn_id";
     q.sql = sql;
 
     Host::CompanyFile* open = Host::HostContext::Get().File();

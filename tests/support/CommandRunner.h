@@ -1,11 +1,11 @@
 #pragma once
 
-// Runs the built `reminders` command on a company file in a temporary folder,
+// Runs the built `reminders` command on a company file in a temporary folder
+// (or, under the PostgreSQL switch, on a fresh database of the tests' server),
 // as a person would, with optional environment settings, and reads back the
-// company file directly for what the command left behind.
+// company directly for what the command left behind.
 
 #include <signal.h>
-#include <sqlite3.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -14,6 +14,8 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+
+#include "PgServer.h"
 
 namespace testsupport {
 
@@ -29,31 +31,6 @@ inline std::string ReadFileText(const std::string& path) {
     std::ostringstream text;
     text << in.rdbuf();
     return text.str();
-}
-
-// Rows of one query on a company file, "a|b\n" per row; writes are allowed so
-// that a test can damage the file as a careless hand would.
-inline std::string Sql(const std::string& file, const std::string& sql) {
-    sqlite3* db = nullptr;
-    std::string result;
-    if (sqlite3_open_v2(file.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr) == SQLITE_OK) {
-        sqlite3_stmt* st = nullptr;
-        if (sqlite3_prepare_v2(db, sql.c_str(), -1, &st, nullptr) == SQLITE_OK) {
-            while (sqlite3_step(st) == SQLITE_ROW) {
-                for (int c = 0; c < sqlite3_column_count(st); ++c) {
-                    const unsigned char* t = sqlite3_column_text(st, c);
-                    result += std::string(t ? reinterpret_cast<const char*>(t) : "NULL") +
-                              (c + 1 < sqlite3_column_count(st) ? "|" : "");
-                }
-                result += "\n";
-            }
-        } else {
-            result = std::string("error: ") + sqlite3_errmsg(db);
-        }
-        sqlite3_finalize(st);
-    }
-    sqlite3_close(db);
-    return result;
 }
 
 // A command started in the background, for racing or killing it: `line` is
@@ -95,9 +72,12 @@ public:
     explicit CommandRunner(std::string binary) : m_binary(std::move(binary)) {
         char pattern[] = "/tmp/reminders-cmd-XXXXXX";
         m_dir = ::mkdtemp(pattern);
-        m_file = m_dir + "/company.db";
+        m_file = UsePostgres() ? m_database = NewDatabase() : m_dir + "/company.db";
     }
-    ~CommandRunner() { std::filesystem::remove_all(m_dir); }
+    ~CommandRunner() {
+        std::filesystem::remove_all(m_dir);
+        if (!m_database.empty()) DropDatabase(m_database);
+    }
     CommandRunner(const CommandRunner&) = delete;
     CommandRunner& operator=(const CommandRunner&) = delete;
 
@@ -110,7 +90,11 @@ public:
     // `args` and `env` are shell text. An empty `today` leaves the option out.
     std::string Line(const std::string& args, const std::string& today = "2026-03-10", const std::string& env = "",
                      bool withFile = true) const {
-        std::string cmd = (env.empty() ? std::string() : "env " + env + " ") + m_binary;
+        // A company on a server keeps its outbox and log where the program
+        // runs: here that is this runner's folder, as beside a company file.
+        const bool server = IsServerLocation(m_file);
+        std::string cmd = (server ? "env -C '" + m_dir + "' " + env + " "
+                                  : env.empty() ? std::string() : "env " + env + " ") + m_binary;
         if (withFile) cmd += " --file '" + m_file + "'";
         if (!today.empty()) cmd += " --today " + today;
         return cmd + " " + args;
@@ -153,6 +137,7 @@ private:
     std::string m_binary;
     std::string m_dir;
     std::string m_file;
+    std::string m_database;
 };
 
 } // namespace testsupport

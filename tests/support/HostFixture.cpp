@@ -6,6 +6,8 @@
 #include <filesystem>
 
 #include "CompanyFile.h"
+#include "Host/CompanyLocation.h"
+#include "PgServer.h"
 #include "Host/DefaultTracker.h"
 #include "Sql.h"
 #include "TxnReminderUtil.h"
@@ -21,7 +23,15 @@ void HostFixture::SetUp() {
     const char* dir = ::mkdtemp(pattern);
     ASSERT_NE(dir, nullptr);
     m_dir = dir;
-    m_path = m_dir + "/company.db";
+    if (UsePostgres()) {
+        try {
+            m_path = m_database = NewDatabase();
+        } catch (const std::exception& e) {
+            FAIL() << e.what();
+        }
+    } else {
+        m_path = m_dir + "/company.db";
+    }
     Ctx().FixClock(Date(2026, 3, 10), 8, 0, 0);
     ASSERT_TRUE(Ctx().OpenCompanyFile(m_path, true).Succeeded()) << Ctx().LastOpenError();
     Ctx().AddLogSink([this](const Util::LogRecord& r) { m_log.push_back(r); });
@@ -34,6 +44,12 @@ void HostFixture::TearDown() {
     TxnReminderUtil::ResetProcessCaches();
     std::error_code ec;
     std::filesystem::remove_all(m_dir, ec);
+    if (!m_database.empty()) {
+        DropDatabase(m_database);
+        // A company on a server logs where the program runs, not in the test's folder.
+        const std::string log = Host::LogPathOf(m_database);
+        for (const char* suffix : {"", ".1", ".2"}) std::filesystem::remove(log + suffix, ec);
+    }
 }
 
 void HostFixture::ReopenFile() {
@@ -73,14 +89,16 @@ std::vector<std::string> HostFixture::Messages() const {
 std::string QueryText(const std::string& sql) {
     Host::CompanyFile* file = Host::HostContext::Get().File();
     if (!file) return std::string();
-    Host::Stmt q(file->Db(), sql.c_str());
+    const std::string text = file->Db()->Kind() == Host::Connection::Store::kPostgres ? PortableSql(sql) : sql;
+    Host::Stmt q(file->Db(), text.c_str());
     return q.Step() ? q.Text(0) : std::string();
 }
 
 long long QueryInt(const std::string& sql) {
     Host::CompanyFile* file = Host::HostContext::Get().File();
     if (!file) return -1;
-    Host::Stmt q(file->Db(), sql.c_str());
+    const std::string text = file->Db()->Kind() == Host::Connection::Store::kPostgres ? PortableSql(sql) : sql;
+    Host::Stmt q(file->Db(), text.c_str());
     return q.Step() ? q.Int(0) : 0;
 }
 

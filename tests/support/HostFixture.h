@@ -13,7 +13,8 @@
 namespace testsupport {
 
 // A fresh host for each test: default settings, a new company file in a
-// temporary folder, a fixed clock, and every log line and telemetry event
+// temporary folder (or a new database on the tests' server under the
+// PostgreSQL switch), a fixed clock, and every log line and telemetry event
 // captured.
 class HostFixture : public ::testing::Test {
 protected:
@@ -40,9 +41,10 @@ protected:
 private:
     std::string m_dir;
     std::string m_path;
+    std::string m_database;
 };
 
-// Runs one SQL query on the open company file and returns the first column of
+// Runs one SQL query on the open company and returns the first column of
 // the first row as text ("" when there is no row).
 std::string QueryText(const std::string& sql);
 long long QueryInt(const std::string& sql);
