@@ -1070,6 +1070,9 @@ SendSummary SendDue(const AppContext& ctx, const SendOptions& options) {
     constexpr std::size_t kBatchFiles = 512;
     constexpr std::size_t kBatchBytes = 8u << 20;
     auto flush = [&] {
+        // Nothing of this batch is in the outbox yet: a sender that lost its
+        // lock stops here rather than race the one that may hold it now.
+        lock.Confirm();
         const std::vector<bool> placed = batch.Commit();
         for (std::size_t i = 0; i < written.size(); ++i) {
             if (placed[i]) {

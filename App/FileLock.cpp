@@ -50,6 +50,13 @@ std::string TempFolder() {
 }
 } // namespace
 
+void SendLock::Confirm() const {
+    if (m_server && !m_server->StillHeld()) {
+        throw AppError("the send lock on the server was lost (its connection ended); stopped before writing more "
+                       "messages: those recorded so far stay sent, send again for the rest");
+    }
+}
+
 SendLock::SendLock(const std::string& companyFile, int timeoutSeconds) {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(timeoutSeconds);
     if (Host::IsServerLocation(companyFile)) {

@@ -24,6 +24,11 @@ public:
     SendLock(const SendLock&) = delete;
     SendLock& operator=(const SendLock&) = delete;
 
+    // Throws AppError when the lock has been lost, which only a lock on a
+    // server can be (its connection ended): a sender asks before it lets
+    // more messages out.
+    void Confirm() const;
+
     // Seconds to wait: $REMINDERS_LOCK_TIMEOUT, else 60.
     static int DefaultTimeout();
     // The company file's path with every symbolic link resolved; the path

@@ -7,6 +7,8 @@
 #include <nlohmann/json.hpp>
 
 #include "CommandRunner.h"
+#include "AppContext.h"
+#include "FileLock.h"
 
 namespace fs = std::filesystem;
 using testsupport::CommandResult;
@@ -292,4 +294,20 @@ TEST_F(AppCommandsTest, LogTailReachesIntoTheFilesMovedAside) {
         ASSERT_EQ(r.exit, 0) << args << ": " << r.err;
         EXPECT_EQ(nlohmann::json::parse(r.out).at("lines"), nlohmann::json(lines)) << args;
     }
+}
+
+// A sender on a server holds its lock on a connection of its own; when that
+// connection ends the server lets the lock go, and the sender must notice
+// before it lets out more messages, or two machines could send the same ones.
+TEST_F(AppCommandsTest, ASendLockLostWithItsServerConnectionIsNoticed) {
+    if (!testsupport::UsePostgres()) GTEST_SKIP() << "only a lock held on a server can be lost";
+    const auto company = EmptyCompany();
+    const app::SendLock lock(company->File(), 5);
+    EXPECT_NO_THROW(lock.Confirm());
+    EXPECT_EQ(company->Sql("SELECT count(*) FROM (SELECT pg_terminate_backend(pid) FROM pg_locks "
+                           "WHERE locktype = 'advisory') AS cut"),
+              "1\n");
+    EXPECT_THROW(lock.Confirm(), app::AppError);
+    // Really gone: another sender takes it.
+    EXPECT_NO_THROW(app::SendLock(company->File(), 5));
 }

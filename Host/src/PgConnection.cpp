@@ -369,6 +369,20 @@ public:
         return m_held;
     }
 
+    bool StillHeld() override {
+        if (!m_held) return false;
+        try {
+            // Asked of this very session: a connection made again is a new
+            // session, which holds nothing.
+            Stmt held(*m_db,
+                      "SELECT count(*) FROM pg_locks WHERE locktype = 'advisory' AND pid = pg_backend_pid() AND granted");
+            m_held = held.Step() && held.Int(0) > 0;
+        } catch (const SqlError&) {
+            m_held = false;
+        }
+        return m_held;
+    }
+
 private:
     template <class Body>
     void Guarded(Body&& body) {

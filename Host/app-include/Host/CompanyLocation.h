@@ -35,6 +35,9 @@ public:
     // True when taken now (or before); false while another program holds it.
     // Throws std::runtime_error when the server cannot be asked.
     virtual bool TryTake() = 0;
+    // Whether the lock is still this program's: false once the connection
+    // that held it has ended (the server then let it go). Never throws.
+    virtual bool StillHeld() = 0;
 };
 
 } // namespace Host
