@@ -283,10 +283,6 @@ bool UsePostgres() {
     return store && std::string(store) == "postgresql";
 }
 
-bool IsServerLocation(const std::string& location) {
-    return location.rfind("postgresql://", 0) == 0 || location.rfind("postgres://", 0) == 0;
-}
-
 std::string NewDatabase() {
     SharedServer& server = Shared();
     static int serial = 0;

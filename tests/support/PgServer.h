@@ -9,6 +9,8 @@
 
 #include <string>
 
+#include "Host/CompanyLocation.h"
+
 namespace testsupport {
 
 class PgServer {
@@ -56,8 +58,8 @@ void StopAnnouncedServer(const std::string& infoFile);
 // True when REMINDERS_TEST_STORE=postgresql: the shared fixtures then keep
 // each test's company in a database of its own on the tests' server.
 bool UsePostgres();
-// True for a location that names a server rather than a file.
-bool IsServerLocation(const std::string& location);
+// The program's own answer to whether a location names a server.
+using Host::IsServerLocation;
 
 // A new empty database on the tests' server, as a URL. The server is the one
 // REMINDERS_TEST_PG_SERVER announces (one per CTest run), or else one this
