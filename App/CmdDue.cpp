@@ -94,11 +94,21 @@ std::string MessageStem(const DueItem& item) {
                        item.periodStart);
 }
 
-// As FormatIsoDate writes it, without a stream per date.
+// As FormatIsoDate writes it, without a stream or a format parse per date:
+// a listing writes one or two per reminder.
 std::string IsoDate(const DateType32& date) {
-    char text[24];
-    std::snprintf(text, sizeof text, "%04d-%02d-%02d", date.GetYear(), date.GetMonth(), date.GetDay());
-    return text;
+    const int y = date.GetYear(), m = date.GetMonth(), d = date.GetDay();
+    if (y < 0 || y > 9999 || m < 0 || m > 99 || d < 0 || d > 99) {
+        char text[48];
+        std::snprintf(text, sizeof text, "%04d-%02d-%02d", y, m, d);
+        return text;
+    }
+    const char text[10] = {static_cast<char>('0' + y / 1000),     static_cast<char>('0' + y / 100 % 10),
+                           static_cast<char>('0' + y / 10 % 10),  static_cast<char>('0' + y % 10),
+                           '-',                                   static_cast<char>('0' + m / 10),
+                           static_cast<char>('0' + m % 10),       '-',
+                           static_cast<char>('0' + d / 10),       static_cast<char>('0' + d % 10)};
+    return std::string(text, sizeof text);
 }
 
 Placeholders ValuesFor(const std::string& company, const DueItem& item) {
@@ -396,7 +406,7 @@ void NameOverlappingSets(const std::vector<TxnReminderSet>& sets, DueTable& tabl
             }
         }
     };
-    std::map<std::vector<bool>, std::uint32_t> known;
+    std::unordered_map<std::vector<bool>, std::uint32_t> known;
     std::unordered_map<int, std::uint32_t> byCustomer;
     std::vector<bool> holds;
     for (auto& row : table.rows) {
@@ -981,7 +991,7 @@ DueDay::~DueDay() = default;
 
 std::size_t DueDay::Size() const { return m_impl->table.rows.size(); }
 
-DueDay::Line DueDay::At(std::size_t i) const {
+DueDay::Line DueDay::At(std::size_t i, bool withJson) const {
     const DueTable& due = m_impl->table;
     const DueRow& row = due.rows.at(i);
     Line line;
@@ -995,7 +1005,7 @@ DueDay::Line DueDay::At(std::size_t i) const {
     line.email = due.To(row).email;
     line.ruleText = due.Texts(row).ruleText;
     Fill(due.Texts(row).subjectParts, due, row, m_impl->company, line.subject);
-    AppendDueJson(due, row, line.subject, line.json);
+    if (withJson) AppendDueJson(due, row, line.subject, line.json);
     return line;
 }
 

@@ -63,7 +63,7 @@ public:
         long templateId = 0;
         std::string customer, email, ruleText;
         std::string subject;  // rendered
-        std::string json;     // the reminder as `due --json` lists it
+        std::string json;     // the reminder as `due --json` lists it, when asked for
     };
 
     explicit DueDay(const AppContext& ctx);
@@ -72,7 +72,8 @@ public:
     DueDay& operator=(const DueDay&) = delete;
 
     std::size_t Size() const;
-    Line At(std::size_t i) const;
+    // `json` left empty unless `withJson`: only a JSON report prints it.
+    Line At(std::size_t i, bool withJson) const;
     // Records these reminders as sent, in one unit of work; throws AppError
     // when any is not taken.
     void RecordSent(const std::vector<std::size_t>& rows);

@@ -63,7 +63,7 @@ Forecast ForecastOnOpenCopy(const AppContext& ctx, const DateType32& from, int d
         std::vector<std::size_t> sendable;
         day.items.reserve(due.Size());
         for (std::size_t i = 0; i < due.Size(); ++i) {
-            DueDay::Line line = due.At(i);
+            DueDay::Line line = due.At(i, ctx.json);
             ForecastItem fi;
             fi.statement = line.statement;
             fi.transactionId = line.transactionId;
@@ -114,18 +114,55 @@ struct Tally {
     std::size_t count = 0;
 };
 
-Json DayJson(const ForecastDay& day, const DateType32& nextPrompt) {
-    Json items = Json::array();
-    for (const auto& i : day.items) {
-        Json item = Json::parse(i.dueJson);
-        item["sent"] = day.prompt && i.sendable;
-        items.push_back(std::move(item));
+// `value` as it stands at `depth` levels into a document printed with an
+// indent of two.
+std::string Nested(const Json& value, int depth) {
+    std::string text = value.dump(2, ' ', false, Json::error_handler_t::replace);
+    const std::string indent = "\n" + std::string(static_cast<std::size_t>(2 * depth), ' ');
+    std::string out;
+    out.reserve(text.size());
+    for (char c : text) {
+        if (c == '\n') out += indent;
+        else out += c;
     }
-    return {{"date", FormatIsoDate(day.date)},
-            {"prompt", day.prompt},
-            {"nextPrompt", day.prompt || !nextPrompt.IsValid() ? Json(nullptr) : Json(FormatIsoDate(nextPrompt))},
-            {"count", day.items.size()},
-            {"reminders", std::move(items)}};
+    return out;
+}
+
+// A day as the JSON report prints it. Each reminder is the listing's own
+// text, moved in two levels and given its "sent": read back into a document
+// and printed again, a month of a large company costs more than the forecast.
+void AppendDayJson(const ForecastDay& day, const DateType32& nextPrompt, std::string& out, std::ostream& sink) {
+    out += "    {\n      \"date\": \"" + FormatIsoDate(day.date) + "\",\n      \"prompt\": ";
+    out += day.prompt ? "true" : "false";
+    out += ",\n      \"nextPrompt\": ";
+    out += day.prompt || !nextPrompt.IsValid() ? "null" : "\"" + FormatIsoDate(nextPrompt) + "\"";
+    out += ",\n      \"count\": " + std::to_string(day.items.size()) + ",\n      \"reminders\": ";
+    if (day.items.empty()) {
+        out += "[]\n    }";
+        return;
+    }
+    out += "[\n";
+    for (std::size_t n = 0; n < day.items.size(); ++n) {
+        const ForecastItem& item = day.items[n];
+        const std::string& listed = item.dueJson;
+        // The listing's text ends with its closing brace on a line of its own.
+        const std::size_t close = listed.rfind("\n  }");
+        const std::size_t body = close == std::string::npos ? listed.size() : close;
+        out += "      ";
+        for (std::size_t k = 0; k < body; ++k) {
+            out += listed[k];
+            if (listed[k] == '\n') out += "      ";
+        }
+        out += ",\n          \"sent\": ";
+        out += day.prompt && item.sendable ? "true" : "false";
+        out += "\n        }";
+        out += n + 1 < day.items.size() ? ",\n" : "\n";
+        if (out.size() > (1u << 16)) {
+            sink.write(out.data(), static_cast<std::streamsize>(out.size()));
+            out.clear();
+        }
+    }
+    out += "      ]\n    }";
 }
 
 void ShowForecast(const AppContext& ctx, const Forecast& f) {
@@ -158,21 +195,23 @@ void ShowForecast(const AppContext& ctx, const Forecast& f) {
         }
     }
     if (ctx.json) {
-        Json days = Json::array();
-        for (std::size_t i = 0; i < f.days.size(); ++i) days.push_back(DayJson(f.days[i], nextPrompt[i]));
         Json customers = Json::array();
         for (const auto& [id, t] : byCustomer) customers.push_back({{"customerId", id}, {"customer", t.name}, {"count", t.count}});
         Json sets = Json::array();
         for (const auto& [id, t] : bySet) sets.push_back({{"setId", id}, {"set", t.name}, {"count", t.count}});
-        PrintJson({{"from", FormatIsoDate(f.from)},
-                   {"notes", f.notes},
-                   {"days", std::move(days)},
-                   {"prompts", prompts},
-                   {"invoiceReminders", invoices},
-                   {"statements", statements},
-                   {"skippedNoEmail", unsent},
-                   {"byCustomer", std::move(customers)},
-                   {"bySet", std::move(sets)}});
+        std::string out = "{\n  \"from\": \"" + FormatIsoDate(f.from) + "\",\n  \"notes\": " + Nested(f.notes, 1) +
+                          ",\n  \"days\": ";
+        if (f.days.empty()) out += "[]";
+        for (std::size_t i = 0; i < f.days.size(); ++i) {
+            out += i ? ",\n" : "[\n";
+            AppendDayJson(f.days[i], nextPrompt[i], out, std::cout);
+        }
+        if (!f.days.empty()) out += "\n  ]";
+        out += ",\n  \"prompts\": " + std::to_string(prompts) + ",\n  \"invoiceReminders\": " +
+               std::to_string(invoices) + ",\n  \"statements\": " + std::to_string(statements) +
+               ",\n  \"skippedNoEmail\": " + std::to_string(unsent) + ",\n  \"byCustomer\": " +
+               Nested(customers, 1) + ",\n  \"bySet\": " + Nested(sets, 1) + "\n}\n";
+        std::cout.write(out.data(), static_cast<std::streamsize>(out.size()));
         return;
     }
     for (const auto& note : f.notes) std::cout << note << "\n";

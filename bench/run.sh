@@ -19,7 +19,10 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 sizes=${1:-10k,100k,1m}
 filter=${2:-.}
-bash scripts/build.sh release >/dev/null
+# $REMINDERS_BENCH_BIN runs another build's benchmarks (an earlier commit's,
+# for a before-and-after in one sitting) instead of building this one.
+bench=${REMINDERS_BENCH_BIN:-build-release/bench/reminder-bench}
+[ -n "${REMINDERS_BENCH_BIN:-}" ] || bash scripts/build.sh release >/dev/null
 
 args=()
 IFS=, read -ra wanted <<<"$sizes"
@@ -33,7 +36,7 @@ arg_re=$(IFS='|'; echo "${args[*]}")
 json=$(mktemp)
 trap 'rm -f "$json"' EXIT
 reps=${REMINDERS_BENCH_REPS:-3}
-build-release/bench/reminder-bench --benchmark_filter="($filter)/($arg_re)(/|$)" \
+"$bench" --benchmark_filter="($filter)/($arg_re)(/|$)" \
   --benchmark_repetitions="$reps" --benchmark_report_aggregates_only=true \
   --benchmark_out="$json" --benchmark_out_format=json >/dev/null
 

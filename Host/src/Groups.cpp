@@ -127,15 +127,15 @@ Status SaveGroupOn(Host::Connection* db, const DMEntityGroupsHeader::DBEntityGro
         if (db->Changes() == 0) return Missing();
         Stmt(db, "DELETE FROM entity_group_rules WHERE group_id = ?1").Bind(1, static_cast<std::int32_t>(id)).Run();
     } else {
-        Stmt ins(db, "INSERT INTO entity_groups(entity_type, group_type, name, description, used_by) "
-                     "VALUES(?1, ?2, ?3, ?4, ?5) RETURNING id");
+        Stmt ins(db, Host::Records::InsertReturning(db, "INSERT INTO entity_groups(entity_type, group_type, name, description, used_by) "
+                     "VALUES(?1, ?2, ?3, ?4, ?5)", "id").c_str());
         ins.Bind(1, header.GroupEntityType)
             .Bind(2, header.GroupType)
             .Bind(3, name)
             .Bind(4, description)
             .Bind(5, usedBy);
         std::int32_t newId = 0;
-        if (!Host::Records::NewId32(ins, newId)) return Status::GetFailed();
+        if (!Host::Records::NewId32(db, ins, newId)) return Status::GetFailed();
         id = newId;
     }
     Stmt ins(db, "INSERT INTO entity_group_rules(group_id, attribute, operator, value) VALUES(?1, ?2, ?3, ?4)");

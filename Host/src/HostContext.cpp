@@ -32,10 +32,17 @@ struct ArmedFault {
 
 DateAndTime SystemNow() {
     const std::time_t t = std::time(nullptr);
+    // The selection asks the time once per invoice; the local time of a
+    // second is worked out once. Per thread: the web page serves on several.
+    thread_local std::time_t lastSecond = -1;
+    thread_local DateAndTime lastMoment{};
+    if (t == lastSecond) return lastMoment;
     std::tm local{};
     localtime_r(&t, &local);
     DateType32 date(local.tm_mon + 1, local.tm_mday, local.tm_year + 1900);
-    return MakeDateAndTime(date, local.tm_hour, local.tm_min, local.tm_sec);
+    lastMoment = MakeDateAndTime(date, local.tm_hour, local.tm_min, local.tm_sec);
+    lastSecond = t;
+    return lastMoment;
 }
 
 // A positive whole number from the environment, with an optional K, M or G

@@ -76,8 +76,8 @@ Status MessageTemplateAdapter::Save(long typeId, long& id, long ownerId, const s
             newId = ownId;
             return Status::GetSucceeded();
         }
-        Stmt ins(db, "INSERT INTO message_templates(type_id, owner_id, name, subject, body, options) "
-                     "VALUES(?1, ?2, ?3, ?4, ?5, ?6) RETURNING id");
+        Stmt ins(db, Host::Records::InsertReturning(db, "INSERT INTO message_templates(type_id, owner_id, name, subject, body, options) "
+                     "VALUES(?1, ?2, ?3, ?4, ?5, ?6)", "id").c_str());
         ins.Bind(1, static_cast<std::int32_t>(typeId))
             .Bind(2, static_cast<std::int32_t>(ownerId))
             .Bind(3, name)
@@ -85,7 +85,7 @@ Status MessageTemplateAdapter::Save(long typeId, long& id, long ownerId, const s
             .Bind(5, body)
             .Bind(6, static_cast<std::int32_t>(options));
         std::int32_t added = 0;
-        if (!Host::Records::NewId32(ins, added)) return Status::GetFailed();
+        if (!Host::Records::NewId32(db, ins, added)) return Status::GetFailed();
         newId = added;
         return Status::GetSucceeded();
     });

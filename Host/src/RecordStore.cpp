@@ -6,6 +6,7 @@
 #include <string>
 
 #include "Records/RecordText.h"
+#include "SqliteConnection.h"
 
 namespace Host::Records {
 
@@ -58,11 +59,29 @@ void KeepIdsPast(Connection* db, const char* table, const char* column, long lon
         .Run();
 }
 
-bool NewId32(Stmt& q, std::int32_t& id) {
-    if (!q.Step()) return false;
-    const long long rowid = q.Int(0);
+std::string InsertReturning(Connection* db, const char* insert, const char* idColumn) {
+    std::string sql(insert);
+    if (db->Kind() == Connection::Store::kPostgres) sql.append(" RETURNING ").append(idColumn);
+    return sql;
+}
+
+bool NewId(Connection* db, Stmt& q, long long& id) {
+    if (db->Kind() == Connection::Store::kPostgres) {
+        if (!q.Step()) return false;
+        id = q.Int(0);
+        q.Run();
+        return true;
+    }
     q.Run();
-    if (!FitsInt32(rowid)) return false;
+    // Only a row this statement added names the id.
+    if (db->Changes() != 1) return false;
+    id = sqlite3_last_insert_rowid(static_cast<SqliteConnection*>(db)->Handle());
+    return true;
+}
+
+bool NewId32(Connection* db, Stmt& q, std::int32_t& id) {
+    long long rowid = 0;
+    if (!NewId(db, q, rowid) || !FitsInt32(rowid)) return false;
     id = static_cast<std::int32_t>(rowid);
     return true;
 }

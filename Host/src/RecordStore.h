@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <string>
 #include <utility>
 
 #include "CompanyFile.h"
@@ -105,8 +106,14 @@ Util::Status LoadById(const char* point, DBMgr::DMTransaction* txn, const std::s
 // stay past it (a file's store does so by itself).
 void KeepIdsPast(Connection* db, const char* table, const char* column, long long id);
 
-// The id the INSERT ... RETURNING `q` returns, when it fits a 32-bit record id.
-bool NewId32(Stmt& q, std::int32_t& id);
+// An INSERT whose new row's id the caller needs. A server hands the id back
+// with the row (RETURNING); a file gives it without the result table that
+// RETURNING fills there, which costs about as much as the insert itself.
+std::string InsertReturning(Connection* db, const char* insert, const char* idColumn);
+// Runs `q` (made from InsertReturning) and gives the id of the row it added.
+bool NewId(Connection* db, Stmt& q, long long& id);
+// The same, when the id fits a 32-bit record id.
+bool NewId32(Connection* db, Stmt& q, std::int32_t& id);
 
 inline Util::Status Refused() { return Util::Status::Failure(Util::Status::kConstraintFailure); }
 inline Util::Status Missing() { return Util::Status::Failure(Util::Status::kRecordNotFound); }

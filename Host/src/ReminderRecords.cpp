@@ -63,13 +63,13 @@ void IDBTransactionReminderSet::SetName(const std::string& name) {
 
 Status IDBTransactionReminderSet::Add(DBMgr::DMTransaction* txn) {
     return Write("ReminderSet.Add", txn, [&](Host::Connection* db) {
-        Stmt ins(db, "INSERT INTO reminder_sets(name, is_active, txn_view, target_group_id) VALUES(?1, ?2, ?3, ?4) RETURNING id");
+        Stmt ins(db, Host::Records::InsertReturning(db, "INSERT INTO reminder_sets(name, is_active, txn_view, target_group_id) VALUES(?1, ?2, ?3, ?4)", "id").c_str());
         ins.Bind(1, Host::BoundedText(m_rec.Name, sizeof m_rec.Name))
             .Bind(2, m_rec.IsActive)
             .Bind(3, m_rec.TransactionView)
             .Bind(4, m_rec.TargetGroupId);
         std::int32_t id = 0;
-        if (!NewId32(ins, id)) return Status::GetFailed();
+        if (!NewId32(db, ins, id)) return Status::GetFailed();
         m_rec.RemindersetId = id;
         return Status::GetSucceeded();
     });
@@ -153,15 +153,15 @@ constexpr const char* kDeleteSql = "DELETE FROM reminder_rules WHERE id = ?1";
 
 Status IDBTransactionReminderRule::Add(DBMgr::DMTransaction* txn) {
     return Write("ReminderRule.Add", txn, [&](Host::Connection* db) {
-        Stmt ins(db, "INSERT INTO reminder_rules(set_id, date_to_compare, condition, trigger_interval, template_id) "
-                 "VALUES(?1, ?2, ?3, ?4, ?5) RETURNING id");
+        Stmt ins(db, Host::Records::InsertReturning(db, "INSERT INTO reminder_rules(set_id, date_to_compare, condition, trigger_interval, template_id) "
+                 "VALUES(?1, ?2, ?3, ?4, ?5)", "id").c_str());
         ins.Bind(1, m_rec.RemindersetId)
             .Bind(2, m_rec.DateToCompare)
             .Bind(3, m_rec.Condition)
             .Bind(4, m_rec.TriggerInterval)
             .Bind(5, m_rec.MessageTemplateId);
         std::int32_t id = 0;
-        if (!NewId32(ins, id)) return Status::GetFailed();
+        if (!NewId32(db, ins, id)) return Status::GetFailed();
         m_rec.RuleId = id;
         return Status::GetSucceeded();
     });
@@ -258,12 +258,12 @@ void IDBReminderTargetGroup::GetDescription(char* buffer, std::size_t size) cons
 
 Status IDBReminderTargetGroup::Add(DBMgr::DMTransaction* txn) {
     return Write("TargetGroup.Add", txn, [&](Host::Connection* db) {
-        Stmt ins(db, "INSERT INTO reminder_target_groups(name, group_type, description) VALUES(?1, ?2, ?3) RETURNING id");
+        Stmt ins(db, Host::Records::InsertReturning(db, "INSERT INTO reminder_target_groups(name, group_type, description) VALUES(?1, ?2, ?3)", "id").c_str());
         ins.Bind(1, Host::BoundedText(m_rec.Name, sizeof m_rec.Name))
             .Bind(2, m_rec.TargetGroupType)
             .Bind(3, Host::BoundedText(m_rec.Description, sizeof m_rec.Description));
         std::int32_t id = 0;
-        if (!NewId32(ins, id)) return Status::GetFailed();
+        if (!NewId32(db, ins, id)) return Status::GetFailed();
         m_rec.TargetGroupId = id;
         return Status::GetSucceeded();
     });
@@ -408,13 +408,13 @@ namespace DMReminderExecutionHistory {
 
 Status IDBReminderExecutionHistory::Add(DBMgr::DMTransaction* txn) {
     return Write("ExecutionHistory.Add", txn, [&](Host::Connection* db) {
-        Stmt ins(db, "INSERT INTO reminder_history(txn_id, txn_view, rule_id, status) VALUES(?1, ?2, ?3, ?4) RETURNING id");
+        Stmt ins(db, Host::Records::InsertReturning(db, "INSERT INTO reminder_history(txn_id, txn_view, rule_id, status) VALUES(?1, ?2, ?3, ?4)", "id").c_str());
         ins.Bind(1, static_cast<long long>(m_rec.TransactionId))
             .Bind(2, m_rec.TransactionView)
             .Bind(3, m_rec.RuleId)
             .Bind(4, m_rec.Status);
         std::int32_t id = 0;
-        if (!NewId32(ins, id)) return Status::GetFailed();
+        if (!NewId32(db, ins, id)) return Status::GetFailed();
         m_rec.HistoryId = id;
         return Status::GetSucceeded();
     });

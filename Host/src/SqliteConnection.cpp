@@ -155,9 +155,17 @@ bool SqliteConnection::Rollback() noexcept {
     return sqlite3_exec(m_db, "ROLLBACK", nullptr, nullptr, nullptr) == SQLITE_OK;
 }
 
-void SqliteConnection::Savepoint(const char* name) { Exec((std::string("SAVEPOINT ") + name).c_str()); }
+// Every record call opens and releases a savepoint: prepared once and kept,
+// not parsed again per call.
+void SqliteConnection::RunKept(const std::string& sql) {
+    std::unique_ptr<Cursor> cursor = Prepare(sql.c_str());
+    cursor->Step();
+    Recycle(std::move(cursor));
+}
 
-void SqliteConnection::Release(const char* name) { Exec((std::string("RELEASE ") + name).c_str()); }
+void SqliteConnection::Savepoint(const char* name) { RunKept(std::string("SAVEPOINT ") + name); }
+
+void SqliteConnection::Release(const char* name) { RunKept(std::string("RELEASE ") + name); }
 
 void SqliteConnection::RollbackTo(const char* name) noexcept {
     try {

@@ -37,6 +37,7 @@ public:
     [[noreturn]] void Throw(const char* context) const;
 
 private:
+    void RunKept(const std::string& sql);
     void DropIdle();
 
     sqlite3* m_db = nullptr;

@@ -90,12 +90,12 @@ void IDBStmtReminderRule::SetEmailListPrepDate(const std::string& text) {
 
 Status IDBStmtReminderRule::Add(DBMgr::DMTransaction* txn) {
     return Write("StmtRule.Add", txn, [&](Host::Connection* db) {
-        Stmt ins(db, "INSERT INTO stmt_reminder_rules(set_id, schedule_day, frequency, date_range, txn_status, "
+        Stmt ins(db, Host::Records::InsertReturning(db, "INSERT INTO stmt_reminder_rules(set_id, schedule_day, frequency, date_range, txn_status, "
                      "overdue_by, template_id, style_template_id, item_details, memo, due_date, customer_job, "
-                     "prep_date) VALUES(?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, ?13, ?14) RETURNING id");
+                     "prep_date) VALUES(?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, ?13, ?14)", "id").c_str());
         BindFields(ins, m_rec);
         std::int32_t id = 0;
-        if (!NewId32(ins, id)) return Status::GetFailed();
+        if (!NewId32(db, ins, id)) return Status::GetFailed();
         m_rec.RuleId = id;
         return Status::GetSucceeded();
     });

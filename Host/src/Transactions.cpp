@@ -369,10 +369,10 @@ Status AddInvoice(const InvoiceData& data, unsigned long& transactionId, DBMgr::
         }
         // A number asked for is taken as it is; otherwise the store numbers the row.
         const bool numbered = data.requestedTransactionId > 0;
-        Stmt insert(db, numbered ? "INSERT INTO invoices(txn_id, customer_id, txn_date, due_date, amount, is_no_post, "
-                                   "cleared_type, mod_time) VALUES(?8, ?1, ?2, ?3, ?4, ?5, ?6, ?7) RETURNING txn_id"
+        Stmt insert(db, Host::Records::InsertReturning(db, (numbered ? "INSERT INTO invoices(txn_id, customer_id, txn_date, due_date, amount, is_no_post, "
+                                   "cleared_type, mod_time) VALUES(?8, ?1, ?2, ?3, ?4, ?5, ?6, ?7)"
                                  : "INSERT INTO invoices(customer_id, txn_date, due_date, amount, is_no_post, "
-                                   "cleared_type, mod_time) VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7) RETURNING txn_id");
+                                   "cleared_type, mod_time) VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7)"), "txn_id").c_str());
         if (numbered) insert.Bind(8, data.requestedTransactionId);
         insert.Bind(1, data.customer)
             .Bind(2, DateToDayNumber(data.txnDate))
@@ -381,9 +381,8 @@ Status AddInvoice(const InvoiceData& data, unsigned long& transactionId, DBMgr::
             .Bind(5, data.noPost ? 1 : 0)
             .Bind(6, data.clearedType)
             .Bind(7, static_cast<long long>(GetMXSystemTime()));
-        if (!insert.Step()) return Status::GetFailed();
-        const long long rowid = insert.Int(0);
-        insert.Run();
+        long long rowid = 0;
+        if (!Host::Records::NewId(db, insert, rowid)) return Status::GetFailed();
         if (numbered) Records::KeepIdsPast(db, "invoices", "txn_id", rowid);
         // Transaction ids are unsigned 32-bit wherever they are kept.
         if (rowid <= 0 || rowid > kMaxTransactionId) return Status::GetFailed();
