@@ -8,12 +8,16 @@
 #include <cctype>
 #include <cstdint>
 #include <cstdio>
+#include <exception>
+#include <functional>
+#include <future>
 #include <iostream>
 #include <iterator>
 #include <list>
 #include <map>
 #include <nlohmann/json.hpp>
 #include <sstream>
+#include <thread>
 #include <unordered_map>
 #include <unordered_set>
 #include <utility>
@@ -1016,6 +1020,106 @@ void DueDay::RecordSent(const std::vector<std::size_t>& rows) {
     }
 }
 
+namespace {
+// Messages built ahead of the loop that writes them, a run of rows at a
+// time: building is about half of a send's work and each message stands
+// alone, so while the loop writes and records one run a second thread
+// builds the next (the first run is built on both). A message that could not
+// be built fails when its row asks for it, as if it were built there.
+class MessagesAhead {
+public:
+    using Build = std::function<std::string(std::size_t)>;
+    using Wanted = std::function<bool(std::size_t)>;
+    MessagesAhead(std::size_t rows, Build build, Wanted wanted)
+        : m_rows(rows), m_build(std::move(build)), m_wanted(std::move(wanted)) {}
+    ~MessagesAhead() {
+        if (m_next.valid()) m_next.wait();
+    }
+    MessagesAhead(const MessagesAhead&) = delete;
+    MessagesAhead& operator=(const MessagesAhead&) = delete;
+
+    std::string Take(std::size_t row) {
+        if (row < m_from || row >= m_from + m_built.size()) Move(row);
+        Built& b = m_built[row - m_from];
+        if (!b.made) return m_build(row);
+        if (b.error) std::rethrow_exception(b.error);
+        return std::move(b.text);
+    }
+
+private:
+    struct Built {
+        bool made = false;
+        std::string text;
+        std::exception_ptr error;
+    };
+    static constexpr std::size_t kRun = 256;
+
+    std::size_t RunLength(std::size_t from) const { return std::min(kRun, m_rows - from); }
+
+    std::vector<std::size_t> Todo(std::size_t from, bool first) const {
+        std::vector<std::size_t> todo;
+        for (std::size_t i = 0; i < RunLength(from); ++i) {
+            if ((first && i == 0) || m_wanted(from + i)) todo.push_back(i);
+        }
+        return todo;
+    }
+
+    void BuildSome(std::vector<Built>& run, std::size_t from, const std::vector<std::size_t>& todo,
+                   std::size_t begin, std::size_t end) const {
+        for (std::size_t k = begin; k < end; ++k) {
+            Built& b = run[todo[k]];
+            b.made = true;
+            try {
+                b.text = m_build(from + todo[k]);
+            } catch (...) {
+                b.error = std::current_exception();
+            }
+        }
+    }
+
+    void Move(std::size_t row) {
+        const bool ready = m_next.valid() && row >= m_nextFrom && row < m_nextFrom + RunLength(m_nextFrom);
+        if (m_next.valid()) {
+            std::vector<Built> next = m_next.get();
+            if (ready) m_built = std::move(next);
+        }
+        if (ready) {
+            m_from = m_nextFrom;
+        } else {
+            m_from = row;
+            m_built.assign(RunLength(row), Built{});
+            const std::vector<std::size_t> todo = Todo(row, true);
+            const std::size_t half = todo.size() / 2;
+            if (todo.size() < 16 || std::thread::hardware_concurrency() < 2) {
+                BuildSome(m_built, row, todo, 0, todo.size());
+            } else {
+                std::thread other([&] { BuildSome(m_built, row, todo, half, todo.size()); });
+                BuildSome(m_built, row, todo, 0, half);
+                other.join();
+            }
+        }
+        m_nextFrom = m_from + m_built.size();
+        if (m_nextFrom >= m_rows) return;
+        // Which rows want a message is decided here, on this thread.
+        std::vector<std::size_t> todo = Todo(m_nextFrom, false);
+        const std::size_t from = m_nextFrom;
+        m_next = std::async(std::launch::async, [this, from, todo = std::move(todo)] {
+            std::vector<Built> run(RunLength(from));
+            BuildSome(run, from, todo, 0, todo.size());
+            return run;
+        });
+    }
+
+    std::size_t m_rows;
+    Build m_build;
+    Wanted m_wanted;
+    std::size_t m_from = 0;
+    std::vector<Built> m_built;
+    std::size_t m_nextFrom = 0;
+    std::future<std::vector<Built>> m_next;
+};
+} // namespace
+
 SendSummary SendDue(const AppContext& ctx, const SendOptions& options) {
     const std::string companyFile = Host::HostContext::Get().CompanyFilePath();
     const std::string resolved = SendLock::Resolve(companyFile);
@@ -1108,6 +1212,18 @@ SendSummary SendDue(const AppContext& ctx, const SendOptions& options) {
         toRecord.clear();
     };
 
+    // The rows the loop below builds a message for, as far as can be told
+    // before it looks into the outbox.
+    const auto wanted = [&](std::size_t r) {
+        const DueRow& row = due.rows[r];
+        const Addressee& to = due.To(row);
+        std::string ignored;
+        return (only.empty() || only.count(due.Stem(row)) != 0) && !to.email.empty() &&
+               IsPlausibleMailbox(to.email, ignored);
+    };
+    MessagesAhead ahead(
+        due.rows.size(), [&](std::size_t r) { return BuildMessage(Compose(sender, due, due.rows[r])); }, wanted);
+
     std::size_t done = 0;
     for (std::size_t r = 0; r < due.rows.size(); ++r) {
         const DueRow& row = due.rows[r];
@@ -1144,7 +1260,7 @@ SendSummary SendDue(const AppContext& ctx, const SendOptions& options) {
             }
             ++summary.alreadyWritten;
             toRecord.push_back(r);
-        } else if (batch.Add(name, BuildMessage(Compose(sender, due, row)))) {
+        } else if (batch.Add(name, ahead.Take(r))) {
             written.push_back(r);
         } else {
             ++summary.failed;

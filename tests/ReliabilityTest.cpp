@@ -13,6 +13,8 @@
 #include <functional>
 #include <thread>
 
+#include <nlohmann/json.hpp>
+
 #include "CommandRunner.h"
 #include "Csv.h"
 
@@ -381,5 +383,72 @@ TEST_F(ReliabilityTest, DamagedOrForeignCompanyFilesAreRefusedUntouched) {
             EXPECT_EQ(FileBytes(file), before) << command;
             EXPECT_FALSE(fs::exists(dir + "/outbox"));
         }
+    }
+}
+
+// A send of more reminders than the messages built ahead of it at a time:
+// each file carries its own reminder's recipient and subject, after an
+// uninterrupted send and after sends stopped part way and run again.
+TEST_F(ReliabilityTest, ALargeSendWritesEachReminderItsOwnMessageAfterAnyStop) {
+    fs::create_directories(m_dir + "/large");
+    const std::string pristine = m_dir + "/large/company.db";
+    const Outcome made = Background(std::string(GENERATE_BIN) + " --out '" + pristine +
+                                        "' --seed 7 --customers 150 --jobs 30 --open-invoices 900 --paid-invoices 20 "
+                                        "--groups 2 --group-size 150 --invoice-sets 2 --statement-sets 1 --history 100",
+                                    m_dir)
+                             .Wait();
+    ASSERT_EQ(made.exit, 0) << made.err;
+    const std::string today = "2026-06-15";  // the generator's
+
+    // What each message must say, by the start of its file name.
+    struct Expected {
+        std::string email, subject, invoice;
+    };
+    std::map<std::string, Expected> expected;
+    const Outcome listed = Run(pristine, "--json due", {}, today);
+    ASSERT_EQ(listed.exit, 0) << listed.err;
+    for (const auto& item : nlohmann::json::parse(listed.out)) {
+        if (item["email"].is_null()) continue;
+        const bool invoice = !item["invoice"].is_null();
+        const std::string key = invoice ? "invoice-" + std::to_string(item["transactionId"].get<long>()) + "-rule-" +
+                                              std::to_string(item["ruleId"].get<long>()) + "."
+                                        : "statement-" + std::to_string(item["ruleId"].get<long>()) + "-customer-" +
+                                              std::to_string(item["customerId"].get<long>()) + "-";
+        expected[key] = {item["email"].get<std::string>(), item["subject"].get<std::string>(),
+                         invoice ? "invoice " + std::to_string(item["invoice"].get<long>()) + " for" : ""};
+    }
+    ASSERT_GT(expected.size(), 600u) << "more than two runs of messages built ahead";
+
+    const char* const kHistoryRows = "SELECT count(*) FROM reminder_history";
+    const long historyBefore = std::stol(testsupport::Sql(pristine, kHistoryRows));
+    long invoicesSent = 0;
+    for (const auto& entry : expected) invoicesSent += entry.first.rfind("invoice-", 0) == 0;
+    const std::string reference = CopyCompany(pristine, "large-reference");
+    const long total = FaultHits(Run(reference, "send", {"REMINDERS_REPORT_FAULT_HITS=1"}, today).err);
+    ASSERT_GT(total, 0);
+    for (const long stop : {0L, total / 7, total / 2, total - total / 9}) {
+        SCOPED_TRACE("stopped at fault point " + std::to_string(stop));
+        const std::string file = CopyCompany(pristine, "large-run");
+        if (stop > 0) {
+            EXPECT_TRUE(Run(file, "send", {"REMINDERS_CRASH_AT=" + std::to_string(stop)}, today).killed);
+        }
+        const Outcome sent = Run(file, "send", {}, today);
+        ASSERT_EQ(sent.exit, 0) << sent.err;
+        const auto outbox = Outbox(file);
+        EXPECT_EQ(outbox.size(), expected.size());
+        for (const auto& [name, text] : outbox) {
+            auto at = expected.upper_bound(name);
+            ASSERT_NE(at, expected.begin()) << name;
+            --at;
+            ASSERT_EQ(name.rfind(at->first, 0), 0u) << name << " is no reminder that is due";
+            const std::size_t split = text.find("\r\n\r\n");
+            const std::string headers = text.substr(0, split), body = text.substr(split + 4);
+            EXPECT_NE(headers.find("<" + at->second.email + ">"), std::string::npos) << name << "\n" << headers;
+            EXPECT_NE(headers.find("\r\nSubject: " + at->second.subject + "\r\n"), std::string::npos)
+                << name << "\n" << headers;
+            EXPECT_NE(body.find(at->second.invoice), std::string::npos) << name << "\n" << body;
+        }
+        // One history row for each invoice reminder sent, however often the send was stopped.
+        EXPECT_EQ(std::stol(testsupport::Sql(file, kHistoryRows)), historyBefore + invoicesSent);
     }
 }
