@@ -16,6 +16,7 @@
 #include <list>
 #include <map>
 #include <nlohmann/json.hpp>
+#include <optional>
 #include <sstream>
 #include <thread>
 #include <unordered_map>
@@ -348,57 +349,65 @@ RecordedKeys LoadRecorded() {
     return keys;
 }
 
-// The sets whose groups hold each invoice's customer (or a record above it),
-// for the invoices held by more than one group: the engine then uses the
-// rules of one group only, and the other sets' rules wait for another day.
-void NameOverlappingSets(const std::vector<TxnReminderSet>& sets, DueTable& table) {
+// Which groups of active invoice sets hold each name: its own memberships,
+// then those of every name above it. Read once; a forecast keeps it from
+// one day to the next.
+struct OverlapIndex {
     std::map<long, std::vector<std::string>> setsByGroup;
-    for (const auto& set : sets) {
-        if (set.GetTxnType() != FormViewType_Invoice || set.GetReminderSetStatus() != TxnReminderSetStatus_Active ||
-            set.GetReminderRules().empty()) {
-            continue;
-        }
-        setsByGroup[set.GetTargetGroupId()].push_back("'" + set.GetReminderSetName().str() + "' (#" +
-                                                      std::to_string(set.GetRuleSetId()) + ")");
-    }
-    if (setsByGroup.size() < 2) return;
-    std::vector<NameLink> links;  // ascending record number
-    if (!CName::GetNameLinks(links).Succeeded()) throw AppError("the customer list cannot be read");
-    const int maxId = links.empty() ? 0 : links.back().recNum;
-    // The groups holding each name, as bits: its own memberships, then
-    // those of every name above it. One bit per group; more groups than
-    // bits are named by the slower walk below.
     std::vector<long> groupIds;
-    for (const auto& entry : setsByGroup) groupIds.push_back(entry.first);
-    std::vector<std::uint64_t> own(static_cast<std::size_t>(maxId) + 1, 0);
-    auto ownOf = [&](int id) -> std::uint64_t { return id > 0 && id <= maxId ? own[static_cast<std::size_t>(id)] : 0; };
+    std::vector<NameLink> links;  // ascending record number
+    int maxId = 0;
+    bool bits = true;  // one bit per group; more groups than bits take the slower walk
+    std::vector<std::uint64_t> own;
     std::vector<std::vector<int>> members;  // only when there are more groups than bits
-    const bool bits = groupIds.size() <= 64;
-    for (std::size_t g = 0; g < groupIds.size(); ++g) {
-        std::unordered_set<int> ids;
-        if (!Group::GetTargetRecNumsOfTheGroup(groupIds[g], ids).Succeeded()) {
-            throw AppError("the members of customer group " + std::to_string(groupIds[g]) + " cannot be read");
-        }
-        if (bits) {
-            for (int id : ids) {
-                if (id > 0 && id <= maxId) own[static_cast<std::size_t>(id)] |= std::uint64_t{1} << g;
+
+    static OverlapIndex Read(const std::vector<TxnReminderSet>& sets) {
+        OverlapIndex x;
+        for (const auto& set : sets) {
+            if (set.GetTxnType() != FormViewType_Invoice ||
+                set.GetReminderSetStatus() != TxnReminderSetStatus_Active || set.GetReminderRules().empty()) {
+                continue;
             }
-        } else {
-            members.emplace_back(ids.begin(), ids.end());
-            std::sort(members.back().begin(), members.back().end());
+            x.setsByGroup[set.GetTargetGroupId()].push_back("'" + set.GetReminderSetName().str() + "' (#" +
+                                                            std::to_string(set.GetRuleSetId()) + ")");
         }
+        if (x.setsByGroup.size() < 2) return x;
+        if (!CName::GetNameLinks(x.links).Succeeded()) throw AppError("the customer list cannot be read");
+        x.maxId = x.links.empty() ? 0 : x.links.back().recNum;
+        for (const auto& entry : x.setsByGroup) x.groupIds.push_back(entry.first);
+        x.bits = x.groupIds.size() <= 64;
+        if (x.bits) x.own.assign(static_cast<std::size_t>(x.maxId) + 1, 0);
+        for (std::size_t g = 0; g < x.groupIds.size(); ++g) {
+            std::unordered_set<int> ids;
+            if (!Group::GetTargetRecNumsOfTheGroup(x.groupIds[g], ids).Succeeded()) {
+                throw AppError("the members of customer group " + std::to_string(x.groupIds[g]) + " cannot be read");
+            }
+            if (x.bits) {
+                for (int id : ids) {
+                    if (id > 0 && id <= x.maxId) x.own[static_cast<std::size_t>(id)] |= std::uint64_t{1} << g;
+                }
+            } else {
+                x.members.emplace_back(ids.begin(), ids.end());
+                std::sort(x.members.back().begin(), x.members.back().end());
+            }
+        }
+        return x;
     }
-    auto parentOf = [&](int recNum) {
+
+    int ParentOf(int recNum) const {
         auto it = std::lower_bound(links.begin(), links.end(), recNum,
                                    [](const NameLink& l, int v) { return l.recNum < v; });
         return it != links.end() && it->recNum == recNum ? it->parent : 0;
-    };
-    auto groupsOf = [&](int customer, std::vector<bool>& holds) {
+    }
+
+    void GroupsOf(int customer, std::vector<bool>& holds) const {
         holds.assign(groupIds.size(), false);
         if (bits) {
             std::uint64_t mask = 0;
             int guard = 0;
-            for (int walk = customer; walk != 0 && guard < 1000; ++guard, walk = parentOf(walk)) mask |= ownOf(walk);
+            for (int walk = customer; walk != 0 && guard < 1000; ++guard, walk = ParentOf(walk)) {
+                mask |= walk > 0 && walk <= maxId ? own[static_cast<std::size_t>(walk)] : 0;
+            }
             for (std::size_t g = 0; g < groupIds.size(); ++g) holds[g] = (mask >> g & 1u) != 0;
             return;
         }
@@ -406,10 +415,17 @@ void NameOverlappingSets(const std::vector<TxnReminderSet>& sets, DueTable& tabl
             int guard = 0;
             for (int walk = customer; walk != 0 && !holds[g] && guard < 1000; ++guard) {
                 holds[g] = std::binary_search(members[g].begin(), members[g].end(), walk);
-                walk = parentOf(walk);
+                walk = ParentOf(walk);
             }
         }
-    };
+    }
+};
+
+// The sets whose groups hold each invoice's customer (or a record above it),
+// for the invoices held by more than one group: the engine then uses the
+// rules of one group only, and the other sets' rules wait for another day.
+void NameOverlappingSets(const OverlapIndex& index, DueTable& table) {
+    if (index.setsByGroup.size() < 2) return;
     std::unordered_map<std::vector<bool>, std::uint32_t> known;
     std::unordered_map<int, std::uint32_t> byCustomer;
     std::vector<bool> holds;
@@ -417,49 +433,52 @@ void NameOverlappingSets(const std::vector<TxnReminderSet>& sets, DueTable& tabl
         if (row.statement) continue;
         auto found = byCustomer.find(row.customer);
         if (found == byCustomer.end()) {
-            groupsOf(row.customer, holds);
-            std::uint32_t index = 0;
+            index.GroupsOf(row.customer, holds);
+            std::uint32_t at = 0;
             if (std::count(holds.begin(), holds.end(), true) >= 2) {
                 auto k = known.find(holds);
                 if (k == known.end()) {
                     std::vector<std::string> names;
-                    for (std::size_t g = 0; g < groupIds.size(); ++g) {
+                    for (std::size_t g = 0; g < index.groupIds.size(); ++g) {
                         if (!holds[g]) continue;
-                        const auto& setNames = setsByGroup[groupIds[g]];
+                        const auto& setNames = index.setsByGroup.at(index.groupIds[g]);
                         names.insert(names.end(), setNames.begin(), setNames.end());
                     }
                     table.overlaps.push_back(std::move(names));
                     k = known.emplace(holds, static_cast<std::uint32_t>(table.overlaps.size() - 1)).first;
                 }
-                index = k->second;
+                at = k->second;
             }
-            found = byCustomer.emplace(row.customer, index).first;
+            found = byCustomer.emplace(row.customer, at).first;
         }
         row.overlap = found->second;
     }
 }
 
 // Names and addresses of the customers the rows go to: a few looked up one
-// by one, many in one read of the list.
-void AddAddressees(DueTable& table) {
-    std::vector<int> customers;
+// by one, many in one read of the list. Those in `known` are not read again.
+void AddAddressees(DueTable& table, std::unordered_map<int, Addressee>& known) {
+    std::vector<int> customers, missing;
     for (const auto& row : table.rows) {
         if (row.customer != 0) customers.push_back(row.customer);
     }
     std::sort(customers.begin(), customers.end());
     customers.erase(std::unique(customers.begin(), customers.end()), customers.end());
-    std::vector<Addressee> found(customers.size());
-    if (customers.size() < 32) {
-        for (std::size_t i = 0; i < customers.size(); ++i) found[i] = AddresseeOf(customers[i]);
+    for (int c : customers) {
+        if (known.count(c) == 0) missing.push_back(c);
+    }
+    if (missing.size() < 32) {
+        for (int c : missing) known[c] = AddresseeOf(c);
     } else {
         std::vector<Host::AddresseeText> texts;
-        if (!Host::LoadAddressees(customers, texts).Succeeded()) throw AppError("the customer list cannot be read");
-        for (std::size_t i = 0; i < customers.size(); ++i) {
-            if (texts[i].found) found[i] = {std::move(texts[i].qualifiedName), std::move(texts[i].email)};
+        if (!Host::LoadAddressees(missing, texts).Succeeded()) throw AppError("the customer list cannot be read");
+        for (std::size_t i = 0; i < missing.size(); ++i) {
+            known[missing[i]] = texts[i].found ? Addressee{std::move(texts[i].qualifiedName), std::move(texts[i].email)}
+                                               : Addressee{};
         }
     }
     const auto base = static_cast<std::uint32_t>(table.addressees.size());
-    for (auto& a : found) table.addressees.push_back(std::move(a));
+    for (int c : customers) table.addressees.push_back(known[c]);
     for (auto& row : table.rows) {
         if (row.customer == 0) continue;
         const auto at = std::lower_bound(customers.begin(), customers.end(), row.customer) - customers.begin();
@@ -467,31 +486,47 @@ void AddAddressees(DueTable& table) {
     }
 }
 
-// The open balance each statement shows, read once per customer.
-void AddStatementBalances(DueTable& table) {
-    std::vector<int> customers;
+// The open balance each statement shows, read once per customer. Those in
+// `known` are not read again.
+void AddStatementBalances(DueTable& table, std::unordered_map<int, std::int64_t>& known) {
+    std::vector<int> missing;
     for (const auto& row : table.rows) {
-        if (row.statement && row.record.GetRuleId() != 0) customers.push_back(row.customer);
+        if (row.statement && row.record.GetRuleId() != 0 && known.count(row.customer) == 0) {
+            missing.push_back(row.customer);
+        }
     }
-    if (customers.empty()) return;
-    std::sort(customers.begin(), customers.end());
-    customers.erase(std::unique(customers.begin(), customers.end()), customers.end());
-    std::vector<Bal> balances(customers.size());
-    if (customers.size() < 32) {
-        for (std::size_t i = 0; i < customers.size(); ++i) balances[i] = Double2Bal(OpenBalance(customers[i]));
-    } else if (!Host::LoadOpenBalances(customers, balances).Succeeded()) {
-        throw AppError("the customers' open balances cannot be read");
+    std::sort(missing.begin(), missing.end());
+    missing.erase(std::unique(missing.begin(), missing.end()), missing.end());
+    if (missing.size() < 32) {
+        for (int c : missing) known[c] = Double2Bal(OpenBalance(c)).hundredths;
+    } else {
+        std::vector<Bal> balances(missing.size());
+        if (!Host::LoadOpenBalances(missing, balances).Succeeded()) {
+            throw AppError("the customers' open balances cannot be read");
+        }
+        for (std::size_t i = 0; i < missing.size(); ++i) known[missing[i]] = balances[i].hundredths;
     }
     for (auto& row : table.rows) {
-        if (!row.statement || row.record.GetRuleId() == 0) continue;
-        const auto at = std::lower_bound(customers.begin(), customers.end(), row.customer) - customers.begin();
-        row.amount = balances[static_cast<std::size_t>(at)].hundredths;
+        if (row.statement && row.record.GetRuleId() != 0) row.amount = known[row.customer];
     }
 }
 
+} // namespace
+
+// What a listing reads besides the selection and the due invoices.
+struct ListingReads::Impl {
+    std::optional<OverlapIndex> overlaps;
+    std::unordered_map<int, Addressee> addressees;
+    std::unordered_map<int, std::int64_t> balances;
+};
+ListingReads::ListingReads() : m_impl(new Impl) {}
+ListingReads::~ListingReads() = default;
+
+namespace {
 // Asks the engines what is due today (invoice reminders, then statements)
-// and reads what showing or sending each needs, one read per kind of record.
-DueTable CollectTable(bool fastMode) {
+// and reads what showing or sending each needs, one read per kind of record;
+// what `keep` holds from an earlier day is not read again.
+DueTable CollectTable(bool fastMode, ListingReads* keep = nullptr) {
     DueTable due;
     std::vector<TxnSendableReminderContainer> records;
     std::size_t invoiceCount = 0;
@@ -668,9 +703,14 @@ DueTable CollectTable(bool fastMode) {
         DueRow& row = due.rows[i];
         row.daysFromDue = static_cast<std::int32_t>(DateMinusDate(today, row.dueDate));
     }
-    AddAddressees(due);
-    AddStatementBalances(due);
-    if (!fastMode) NameOverlappingSets(sets, due);
+    ListingReads once;
+    ListingReads::Impl& reads = *(keep ? keep : &once)->m_impl;
+    AddAddressees(due, reads.addressees);
+    AddStatementBalances(due, reads.balances);
+    if (!fastMode) {
+        if (!reads.overlaps) reads.overlaps = OverlapIndex::Read(sets);
+        NameOverlappingSets(*reads.overlaps, due);
+    }
     return due;
 }
 
@@ -990,7 +1030,8 @@ struct DueDay::Impl {
     RecordedKeys none;  // the selection already leaves out what is recorded
 };
 
-DueDay::DueDay(const AppContext& ctx) : m_impl(new Impl{CollectTable(false), CompanyName(ctx), {}}) {}
+DueDay::DueDay(const AppContext& ctx, ListingReads* keep)
+    : m_impl(new Impl{CollectTable(false, keep), CompanyName(ctx), {}}) {}
 DueDay::~DueDay() = default;
 
 std::size_t DueDay::Size() const { return m_impl->table.rows.size(); }

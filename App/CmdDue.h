@@ -49,6 +49,20 @@ DueList CollectDue(bool fastMode);
 
 void ShowDue(const AppContext& ctx, bool fastMode);
 
+// What a listing reads that stays as it is from one day to the next while
+// only the history changes (customers and their addresses, open balances,
+// groups): a caller listing several days of one unchanged company keeps it
+// between them.
+class ListingReads {
+public:
+    ListingReads();
+    ~ListingReads();
+    ListingReads(const ListingReads&) = delete;
+    ListingReads& operator=(const ListingReads&) = delete;
+    struct Impl;
+    std::unique_ptr<Impl> m_impl;
+};
+
 // One day's due list for a caller that looks at each reminder and may then
 // record some as sent exactly as `send` records them: the forecast. Made as
 // `due` makes its listing, without a copy of the texts per reminder.
@@ -66,7 +80,7 @@ public:
         std::string json;     // the reminder as `due --json` lists it, when asked for
     };
 
-    explicit DueDay(const AppContext& ctx);
+    explicit DueDay(const AppContext& ctx, ListingReads* keep = nullptr);
     ~DueDay();
     DueDay(const DueDay&) = delete;
     DueDay& operator=(const DueDay&) = delete;

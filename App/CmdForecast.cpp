@@ -52,6 +52,8 @@ Forecast ForecastOnOpenCopy(const AppContext& ctx, const DateType32& from, int d
     const auto setOf = SetsByRule();
     auto& host = Host::HostContext::Get();
     std::string why;
+    // Nothing but the history changes from one forecast day to the next.
+    ListingReads unchanged;
     for (int d = 0; d < days; ++d) {
         ForecastDay day;
         day.date = DateAdd(from, d);
@@ -59,7 +61,7 @@ Forecast ForecastOnOpenCopy(const AppContext& ctx, const DateType32& from, int d
         // The timer fires on the stored next prompt day, or at once when
         // that day has passed.
         day.prompt = day.date.Compare(TxnReminderTimerUtil::GetNextLaunchDateFromPrefDb()) >= 0;
-        DueDay due(ctx);
+        DueDay due(ctx, &unchanged);
         std::vector<std::size_t> sendable;
         day.items.reserve(due.Size());
         for (std::size_t i = 0; i < due.Size(); ++i) {

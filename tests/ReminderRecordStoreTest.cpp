@@ -9,6 +9,8 @@
 #include "Records/RecordText.h"
 #include "Records/ReminderRecords.h"
 #include "Records/StmtReminderRecords.h"
+#include "CompanyFile.h"
+#include "Sql.h"
 
 using namespace testsupport;
 using namespace DMReminderTargetGroup;
@@ -111,6 +113,32 @@ TEST_F(RecordStoreTest, CallsWithoutATransactionNeverJoinAnOpenUnit) {
     EXPECT_EQ(again.GetStatusCode(), Util::Status::kConstraintFailure);
     EXPECT_TRUE(txn->Commit());
     EXPECT_EQ(Count("stmt_reminder_status"), 2);
+}
+
+// A history row is written as one statement, without a savepoint of its own:
+// one whose id the record cannot hold is refused and leaves nothing behind,
+// inside a unit (whose earlier writes stay) and on its own.
+TEST_F(RecordStoreTest, AHistoryRowWhoseIdDoesNotFitIsRefusedAndLeavesNoRow) {
+    Host::Exec(Ctx().File()->Db(), "INSERT INTO reminder_history(id, txn_id, txn_view, rule_id, status) "
+                                   "VALUES(2147483647, 1, 4, 1, 1)");
+    for (const bool inUnit : {true, false}) {
+        SCOPED_TRACE(inUnit ? "in a unit" : "alone");
+        auto txn = inUnit ? NewTxn() : nullptr;
+        if (inUnit) {
+            ASSERT_TRUE(AddStatus(5, 1, 2, txn.get()).Succeeded());
+        }
+        DMReminderExecutionHistory::IDBReminderExecutionHistory row;
+        row.SetTransactionId(2);
+        row.SetTransactionView(4);
+        row.SetRuleId(1);
+        row.SetStatus(1);
+        EXPECT_TRUE(row.Add(txn.get()).Failed());
+        if (inUnit) {
+            EXPECT_TRUE(txn->Commit());
+        }
+        EXPECT_EQ(Count("reminder_history"), 1);
+        EXPECT_EQ(Count("stmt_reminder_status"), 1) << "the unit's own write stays";
+    }
 }
 
 TEST_F(RecordStoreTest, WritesWithoutAnOpenFileOrWithAClosedFilesTransactionFailWithoutCrashing) {

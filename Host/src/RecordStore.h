@@ -47,8 +47,13 @@ private:
     bool m_open = true;
 };
 
+// What a call writes: several statements undone together, or one statement,
+// which a file undoes by itself when it fails (a server's transaction does
+// not survive a failed statement, so there it takes a savepoint either way).
+enum class Writes { kSeveral, kOneStatement };
+
 template <class Body>
-Util::Status Write(const char* point, DBMgr::DMTransaction* txn, Body&& body) {
+Util::Status Write(const char* point, DBMgr::DMTransaction* txn, Body&& body, Writes writes = Writes::kSeveral) {
     if (FaultFails(point)) return Util::Status::GetFailed();
     Conn conn;
     Util::Status resolved = Resolve(txn, conn);
@@ -60,6 +65,7 @@ Util::Status Write(const char* point, DBMgr::DMTransaction* txn, Body&& body) {
     for (int attempt = 1;; ++attempt) {
         try {
             if (txn) txn->BeginWrite();
+            if (writes == Writes::kOneStatement && conn.db->Kind() == Connection::Store::kSqlite) return body(conn.db);
             Savepoint savepoint(conn.db);
             Util::Status status = body(conn.db);
             if (status.Succeeded()) savepoint.Release();

@@ -413,11 +413,17 @@ Status IDBReminderExecutionHistory::Add(DBMgr::DMTransaction* txn) {
             .Bind(2, m_rec.TransactionView)
             .Bind(3, m_rec.RuleId)
             .Bind(4, m_rec.Status);
-        std::int32_t id = 0;
-        if (!NewId32(db, ins, id)) return Status::GetFailed();
-        m_rec.HistoryId = id;
+        long long id = 0;
+        if (!Host::Records::NewId(db, ins, id)) return Status::GetFailed();
+        if (!Host::Records::FitsInt32(id)) {
+            // Written without a savepoint of its own: an id the record
+            // cannot hold takes its row back out by hand.
+            Stmt(db, "DELETE FROM reminder_history WHERE id = ?1").Bind(1, id).Run();
+            return Status::GetFailed();
+        }
+        m_rec.HistoryId = static_cast<std::int32_t>(id);
         return Status::GetSucceeded();
-    });
+    }, Host::Records::Writes::kOneStatement);
 }
 
 Status IDBReminderExecutionHistory::BatchLoadByTxnView(long view, std::vector<DBReminderExecutionHistory>& out,

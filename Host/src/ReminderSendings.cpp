@@ -18,7 +18,7 @@ Util::Status Record(int txnView, unsigned long txnId, unsigned long ruleId, cons
             .Bind(4, DateToDayNumber(day))
             .Step();
         return Util::Status::GetSucceeded();
-    });
+    }, Records::Writes::kOneStatement);
 }
 
 Util::Status SentOn(int txnView, const DateType32& day, std::unordered_set<unsigned long>& txnIds) {
