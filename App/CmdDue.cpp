@@ -1193,7 +1193,9 @@ SendSummary SendDue(const AppContext& ctx, const SendOptions& options) {
     if (!options.dryRun && !due.rows.empty() && !MakeDirectories(outbox)) {
         throw AppError("send: cannot create the outbox folder '" + outbox + "'");
     }
-    if (!options.dryRun) RemoveStaleTemporaries(outbox);
+    // What the outbox holds, read once: a send looks up every reminder's name in it.
+    std::unordered_set<std::string> inOutbox;
+    if (!options.dryRun) RemoveStaleTemporaries(outbox, &inOutbox);
     const RecordedKeys recorded = LoadRecorded();
     const Sender sender = LoadSender(ctx);
     std::string why;
@@ -1290,7 +1292,7 @@ SendSummary SendDue(const AppContext& ctx, const SendOptions& options) {
             if (json) sentRows.push_back(r);
             continue;
         }
-        if (FileExists(path)) {
+        if (inOutbox.count(name) != 0) {
             // Written by a send that stopped before recording it, if it is
             // this company file's at all.
             if (CompanyKeyOf(ReadWholeFile(path)) != sender.key) {

@@ -145,7 +145,7 @@ std::vector<bool> OutboxBatch::Commit() {
     return ok;
 }
 
-int RemoveStaleTemporaries(const std::string& dir) {
+int RemoveStaleTemporaries(const std::string& dir, std::unordered_set<std::string>* others) {
     DIR* d = ::opendir(dir.c_str());
     if (!d) return 0;
     int removed = 0;
@@ -154,6 +154,8 @@ int RemoveStaleTemporaries(const std::string& dir) {
         if (name.size() > 1 && name[0] == '.' && name.find(kTempMark) != std::string::npos &&
             ::unlink((dir + "/" + name).c_str()) == 0) {
             ++removed;
+        } else if (others && name != "." && name != "..") {
+            others->insert(name);
         }
     }
     ::closedir(d);

@@ -3,6 +3,7 @@
 #include <functional>
 #include <map>
 #include <string>
+#include <unordered_set>
 #include <vector>
 
 namespace app {
@@ -24,7 +25,8 @@ bool FileExists(const std::string& path);
 // Removes the temporary files that writers killed half-way left in `dir`
 // (".<name>.tmp<pid>"). Only safe while no other writer uses the folder.
 // Returns how many it removed.
-int RemoveStaleTemporaries(const std::string& dir);
+// `others`, when given, receives the names of everything else in the folder.
+int RemoveStaleTemporaries(const std::string& dir, std::unordered_set<std::string>* others = nullptr);
 
 // Many files written into one folder so that each either does not exist or
 // is complete, at the cost of one flush to disk for the lot instead of two

@@ -7,8 +7,10 @@
 #include "TxnReminderDefines.h"
 
 // "Class::Method" of the enclosing function, for the entry and exit lines
-// ("TxnReminder::Entering %s"); valid until the end of the full expression.
-#define TXNR_FUNCTION_NAME (::Util::QualifiedFunctionName(__PRETTY_FUNCTION__).c_str())
+// ("TxnReminder::Entering %s"). Only within the arguments of the engine's log
+// macros (TXNR_TRACE and the like): they work the name out once per site,
+// not on every call.
+#define TXNR_FUNCTION_NAME (txnr_function_.c_str())
 
 // Execution-time tracing and telemetry for every part of the engine.
 class TXNREMINDER_API TxnReminderUtil {
