@@ -895,7 +895,7 @@ MailMessage Compose(const Sender& sender, const DueItem& item, const Placeholder
     return m;
 }
 
-MailMessage Compose(const Sender& sender, const DueTable& due, const DueRow& row) {
+MailMessage Compose(const Sender& sender, const DueTable& due, const DueRow& row, long long wallSeconds) {
     MailMessage m;
     m.fromName = sender.company;
     m.fromAddress = sender.from;
@@ -905,7 +905,7 @@ MailMessage Compose(const Sender& sender, const DueTable& due, const DueRow& row
     Fill(due.Texts(row).bodyParts, due, row, sender.company, m.body);
     m.messageId = due.Stem(row) + "." + sender.key + "@" + sender.domain;
     m.companyKey = sender.key;
-    m.wallSeconds = GetMXSystemTime();
+    m.wallSeconds = wallSeconds;
     return m;
 }
 } // namespace
@@ -1066,10 +1066,12 @@ namespace {
 // time: building is about half of a send's work and each message stands
 // alone, so while the loop writes and records one run a second thread
 // builds the next (the first run is built on both). A message that could not
-// be built fails when its row asks for it, as if it were built there.
+// be built fails when its row asks for it, as if it were built there. The
+// builders call nothing of the host, which serves one thread: the clock is
+// read here, once a run, and handed to them.
 class MessagesAhead {
 public:
-    using Build = std::function<std::string(std::size_t)>;
+    using Build = std::function<std::string(std::size_t row, long long wallSeconds)>;
     using Wanted = std::function<bool(std::size_t)>;
     MessagesAhead(std::size_t rows, Build build, Wanted wanted)
         : m_rows(rows), m_build(std::move(build)), m_wanted(std::move(wanted)) {}
@@ -1082,7 +1084,7 @@ public:
     std::string Take(std::size_t row) {
         if (row < m_from || row >= m_from + m_built.size()) Move(row);
         Built& b = m_built[row - m_from];
-        if (!b.made) return m_build(row);
+        if (!b.made) return m_build(row, GetMXSystemTime());
         if (b.error) std::rethrow_exception(b.error);
         return std::move(b.text);
     }
@@ -1106,12 +1108,12 @@ private:
     }
 
     void BuildSome(std::vector<Built>& run, std::size_t from, const std::vector<std::size_t>& todo,
-                   std::size_t begin, std::size_t end) const {
+                   std::size_t begin, std::size_t end, long long now) const {
         for (std::size_t k = begin; k < end; ++k) {
             Built& b = run[todo[k]];
             b.made = true;
             try {
-                b.text = m_build(from + todo[k]);
+                b.text = m_build(from + todo[k], now);
             } catch (...) {
                 b.error = std::current_exception();
             }
@@ -1119,6 +1121,7 @@ private:
     }
 
     void Move(std::size_t row) {
+        const long long now = GetMXSystemTime();
         const bool ready = m_next.valid() && row >= m_nextFrom && row < m_nextFrom + RunLength(m_nextFrom);
         if (m_next.valid()) {
             std::vector<Built> next = m_next.get();
@@ -1132,10 +1135,10 @@ private:
             const std::vector<std::size_t> todo = Todo(row, true);
             const std::size_t half = todo.size() / 2;
             if (todo.size() < 16 || std::thread::hardware_concurrency() < 2) {
-                BuildSome(m_built, row, todo, 0, todo.size());
+                BuildSome(m_built, row, todo, 0, todo.size(), now);
             } else {
-                std::thread other([&] { BuildSome(m_built, row, todo, half, todo.size()); });
-                BuildSome(m_built, row, todo, 0, half);
+                std::thread other([&] { BuildSome(m_built, row, todo, half, todo.size(), now); });
+                BuildSome(m_built, row, todo, 0, half, now);
                 other.join();
             }
         }
@@ -1144,9 +1147,9 @@ private:
         // Which rows want a message is decided here, on this thread.
         std::vector<std::size_t> todo = Todo(m_nextFrom, false);
         const std::size_t from = m_nextFrom;
-        m_next = std::async(std::launch::async, [this, from, todo = std::move(todo)] {
+        m_next = std::async(std::launch::async, [this, from, now, todo = std::move(todo)] {
             std::vector<Built> run(RunLength(from));
-            BuildSome(run, from, todo, 0, todo.size());
+            BuildSome(run, from, todo, 0, todo.size(), now);
             return run;
         });
     }
@@ -1265,7 +1268,9 @@ SendSummary SendDue(const AppContext& ctx, const SendOptions& options) {
                IsPlausibleMailbox(to.email, ignored);
     };
     MessagesAhead ahead(
-        due.rows.size(), [&](std::size_t r) { return BuildMessage(Compose(sender, due, due.rows[r])); }, wanted);
+        due.rows.size(),
+        [&](std::size_t r, long long wallSeconds) { return BuildMessage(Compose(sender, due, due.rows[r], wallSeconds)); },
+        wanted);
 
     std::size_t done = 0;
     for (std::size_t r = 0; r < due.rows.size(); ++r) {
