@@ -4,6 +4,7 @@
 #include <cstring>
 #include <memory>
 
+#include "CompanyFile.h"
 #include "Host/CompanyLocation.h"
 #include "Host/HostContext.h"
 
@@ -310,7 +311,32 @@ std::unique_ptr<Cursor> PgConnection::Prepare(const char* sql) {
     return std::make_unique<PgCursor>(*this, Translate(sql));
 }
 
+bool PgConnection::HoldsLock(long long key) {
+    // A bigint key shows in the lock table split into two unsigned halves.
+    Stmt held(*this, "SELECT count(*) FROM pg_locks WHERE locktype = 'advisory' AND pid = pg_backend_pid() AND "
+                     "granted AND objsubid = 1 AND (classid::bigint << 32 | objid::bigint) = ?1");
+    held.Bind(1, key);
+    return held.Step() && held.Int(0) > 0;
+}
+
 void PgConnection::Exec(const char* sql) {
+    // A unit that met an error is rolled back by its COMMIT in any case.
+    if (m_commitLock && m_inUnit && std::strcmp(sql, "COMMIT") == 0 && PQtransactionStatus(m_conn) == PQTRANS_INTRANS) {
+        // Asked inside the unit of work: if the session ends between this
+        // answer and the commit, the commit fails with it.
+        bool held = false;
+        try {
+            held = HoldsLock(*m_commitLock);
+        } catch (const SqlError&) {
+        }
+        if (!held) {
+            Quietly("ROLLBACK");
+            m_savepoints.clear();
+            throw SqlError("commit: the send lock on the server was lost (its connection ended); nothing of this "
+                           "unit of work was written",
+                           0, SqlError::Fault::kLost);
+        }
+    }
     Reconnect();
     Result result(PQexec(m_conn, sql));
     Track(sql, Succeeded(result.get()));
@@ -374,42 +400,70 @@ class PgServerLock final : public ServerLock {
 public:
     PgServerLock(const std::string& location, const std::string& name) : m_location(location) {
         Guarded([&] {
-            m_db = std::make_unique<PgConnection>(location, 5000);
+            CompanyFile* open = HostContext::Get().File();
+            if (open && open->Path() == location) {
+                m_file = open->shared_from_this();
+            } else {
+                // Nothing of this program writes the company: a connection
+                // of the lock's own holds it.
+                m_own = std::make_unique<PgConnection>(location, 5000);
+            }
+            m_db = m_own ? m_own.get() : dynamic_cast<PgConnection*>(m_file->Db());
+            if (!m_db) throw SqlError("the company open here is not on a server", 0);
             // Keyed on the company itself, whichever URL reached it.
-            std::string key;
+            std::string company;
             {
                 Stmt read(*m_db, "SELECT key FROM company_key WHERE id = 1");
-                if (read.Step()) key = read.Text(0);
+                if (read.Step()) company = read.Text(0);
             }
-            m_key = "reminders:" + name + ":" + key;
+            Stmt hash(*m_db, "SELECT hashtextextended(?1, 0)");
+            hash.Bind(1, "reminders:" + name + ":" + company);
+            if (!hash.Step()) throw SqlError("the server gave no key for the lock", 0);
+            m_key = hash.Int(0);
         });
+    }
+
+    ~PgServerLock() override {
+        if (!m_held) return;
+        m_db->CommitOnlyUnder(std::nullopt);
+        try {
+            // A session made again since holds nothing: the server answers
+            // no, and the lock went with the session that held it.
+            Stmt(*m_db, "SELECT pg_advisory_unlock(?1)").Bind(1, m_key).Run();
+        } catch (const SqlError&) {
+            // Then it goes with the connection, when the program ends.
+        }
     }
 
     bool TryTake() override {
         if (m_held) return true;
         Guarded([&] {
-            Stmt take(*m_db, "SELECT pg_try_advisory_lock(hashtextextended(?1, 0))");
+            // Taken on the connection that writes the company, so that what
+            // it writes is tied to holding it. Locks of a session nest: a
+            // second one taken in this program waits, as on a company file.
+            if (!Current() || m_db->HoldsLock(m_key)) return;
+            Stmt take(*m_db, "SELECT pg_try_advisory_lock(?1)");
             take.Bind(1, m_key);
             m_held = take.Step() && take.Int(0) != 0;
         });
+        if (m_held) m_db->CommitOnlyUnder(m_key);
         return m_held;
     }
 
     bool StillHeld() override {
         if (!m_held) return false;
         try {
-            // Asked of this very session: a connection made again is a new
-            // session, which holds nothing.
-            Stmt held(*m_db,
-                      "SELECT count(*) FROM pg_locks WHERE locktype = 'advisory' AND pid = pg_backend_pid() AND granted");
-            m_held = held.Step() && held.Int(0) > 0;
+            // The company opened again writes through another connection.
+            return Current() && m_db->HoldsLock(m_key);
         } catch (const SqlError&) {
-            m_held = false;
+            return false;
         }
-        return m_held;
     }
 
 private:
+    // Whether the company is still written through the lock's connection.
+    bool Current() const { return m_own || HostContext::Get().File() == m_file.get(); }
+
     template <class Body>
     void Guarded(Body&& body) {
         try {
@@ -421,9 +475,12 @@ private:
     }
 
     std::string m_location;
-    std::string m_key;
-    // The lock is the session's: it goes with the connection.
-    std::unique_ptr<PgConnection> m_db;
+    long long m_key = 0;
+    // The company's open connection, kept open while the lock lives; or,
+    // when the company is not open in this program, one of its own.
+    std::shared_ptr<CompanyFile> m_file;
+    std::unique_ptr<PgConnection> m_own;
+    PgConnection* m_db = nullptr;
     bool m_held = false;
 };
 } // namespace
