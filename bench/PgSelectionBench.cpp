@@ -97,13 +97,21 @@ void OpenCompany(const Size& size) {
 }
 
 // The rows the full selection reads: open invoices, the invoice history,
-// the members of the groups that invoice sets address, the name list.
-const char* const kFloorQueries[] = {
-    "SELECT txn_id, due_date, customer_id FROM invoices WHERE is_paid = 0 AND is_no_post = 0 AND cleared_type <> 2",
-    "SELECT txn_id, rule_id, status FROM reminder_history WHERE txn_view = 4",
-    "SELECT r.value FROM reminder_sets s JOIN entity_group_rules r ON r.group_id = s.target_group_id AND "
-    "r.attribute = 554288 WHERE s.txn_view = 4 AND s.is_active <> 0",
-    "SELECT id, parent_id, hidden, email FROM customers",
+// the members of the groups that invoice sets address, the name list. A
+// part with several ways to ask counts the fastest: in number order the
+// open invoices come straight out of the index that holds them, which at
+// some sizes beats reading the table.
+struct FloorPart {
+    std::vector<const char*> plans;
+};
+const FloorPart kFloorParts[] = {
+    {{"SELECT txn_id, due_date, customer_id FROM invoices WHERE is_paid = 0 AND is_no_post = 0 AND cleared_type <> 2",
+      "SELECT txn_id, due_date, customer_id FROM invoices WHERE is_paid = 0 AND is_no_post = 0 AND cleared_type <> 2 "
+      "ORDER BY txn_id"}},
+    {{"SELECT txn_id, rule_id, status FROM reminder_history WHERE txn_view = 4"}},
+    {{"SELECT r.value FROM reminder_sets s JOIN entity_group_rules r ON r.group_id = s.target_group_id AND "
+      "r.attribute = 554288 WHERE s.txn_view = 4 AND s.is_active <> 0"}},
+    {{"SELECT id, parent_id, hidden, email FROM customers"}},
 };
 constexpr int kFloorRuns = 5;
 
@@ -115,27 +123,31 @@ void BM_PgFloor(benchmark::State& state) {
         state.SkipWithError(PQerrorMessage(conn.get()));
         return;
     }
-    // The planner's prices the program's own connections set: the floor
+    // The planner settings the program's own connections make: the floor
     // reads with whatever plan is cheapest for them too.
-    std::unique_ptr<PGresult, decltype(&PQclear)> set(PQexec(conn.get(), "SET random_page_cost = 1.1"), &PQclear);
+    std::unique_ptr<PGresult, decltype(&PQclear)> set(
+        PQexec(conn.get(), "SET random_page_cost = 1.1; SET max_parallel_workers_per_gather = 0"), &PQclear);
     for (auto _ : state) {
         double total = 0;
         long long sum = 0, open = 0;
-        for (const char* sql : kFloorQueries) {
+        for (const FloorPart& part : kFloorParts) {
             double best = 1e30;
-            for (int run = 0; run <= kFloorRuns; ++run) {  // the first run warms
-                const auto start = std::chrono::steady_clock::now();
-                std::unique_ptr<PGresult, decltype(&PQclear)> res(PQexec(conn.get(), sql), &PQclear);
-                if (PQresultStatus(res.get()) != PGRES_TUPLES_OK) {
-                    state.SkipWithError(PQerrorMessage(conn.get()));
-                    return;
+            for (const char* sql : part.plans) {
+                for (int run = 0; run <= kFloorRuns; ++run) {  // the first run warms
+                    const auto start = std::chrono::steady_clock::now();
+                    std::unique_ptr<PGresult, decltype(&PQclear)> res(PQexec(conn.get(), sql), &PQclear);
+                    if (PQresultStatus(res.get()) != PGRES_TUPLES_OK) {
+                        state.SkipWithError(PQerrorMessage(conn.get()));
+                        return;
+                    }
+                    const int rows = PQntuples(res.get()), columns = PQnfields(res.get());
+                    for (int r = 0; r < rows; ++r)
+                        for (int c = 0; c < columns; ++c)
+                            sum += PQgetlength(res.get(), r, c) + *PQgetvalue(res.get(), r, c);
+                    const double took = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+                    if (run > 0) best = std::min(best, took);
+                    if (&part == &kFloorParts[0]) open = rows;
                 }
-                const int rows = PQntuples(res.get()), columns = PQnfields(res.get());
-                for (int r = 0; r < rows; ++r)
-                    for (int c = 0; c < columns; ++c) sum += PQgetlength(res.get(), r, c) + *PQgetvalue(res.get(), r, c);
-                const double took = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-                if (run > 0) best = std::min(best, took);
-                if (sql == kFloorQueries[0]) open = rows;
             }
             total += best;
         }

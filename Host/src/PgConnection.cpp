@@ -147,7 +147,8 @@ public:
         return name ? name : "";
     }
     long long Int(int column) const override {
-        if (!HasValue(column)) return 0;
+        // A NULL reads as "" and as 0, as an empty text does: no need to ask.
+        if (!OnColumn(column)) return 0;
         const char* value = PQgetvalue(m_result.get(), m_row, column);
         const Oid type = m_columnTypes[static_cast<std::size_t>(column)];
         if (type == kBool) return value[0] == 't' ? 1 : 0;
@@ -155,7 +156,7 @@ public:
         return static_cast<long long>(std::strtod(value, nullptr));
     }
     double Real(int column) const override {
-        if (!HasValue(column)) return 0;
+        if (!OnColumn(column)) return 0;
         const char* value = PQgetvalue(m_result.get(), m_row, column);
         if (m_columnTypes[static_cast<std::size_t>(column)] == kBool) return value[0] == 't' ? 1 : 0;
         return std::strtod(value, nullptr);
@@ -187,10 +188,10 @@ private:
         m_bound[at] = true;
         m_types[at] = type;
     }
-    bool HasValue(int column) const {
-        return m_row >= 0 && m_row < m_rows && column >= 0 && column < static_cast<int>(m_columnTypes.size()) &&
-               !PQgetisnull(m_result.get(), m_row, column);
+    bool OnColumn(int column) const {
+        return m_row >= 0 && m_row < m_rows && column >= 0 && column < static_cast<int>(m_columnTypes.size());
     }
+    bool HasValue(int column) const { return OnColumn(column) && !PQgetisnull(m_result.get(), m_row, column); }
     void Execute() {
         m_db.Reconnect();
         const std::string& name = m_db.Prepared(m_text, m_types);
@@ -247,8 +248,11 @@ void PgConnection::Setup() {
     // does. Priced as a spinning disk, the planner reads the open invoices
     // through the table (and, for a statement prepared once and run again,
     // sorts them on disk) instead of walking the index that holds them in
-    // number order.
-    Exec(("SET lock_timeout = " + std::to_string(m_lockWaitMs) + "; SET random_page_cost = 1.1").c_str());
+    // number order. Every read here hands all its rows to the program:
+    // workers of a parallel plan only pass them through one more queue.
+    Exec(("SET lock_timeout = " + std::to_string(m_lockWaitMs) +
+          "; SET random_page_cost = 1.1; SET max_parallel_workers_per_gather = 0")
+             .c_str());
 }
 
 void PgConnection::Reconnect() {
