@@ -16,7 +16,8 @@ namespace app {
 // then throws AppError saying the file is busy. Released when destroyed (and
 // by the kernel when the process dies, so a crashed sender never blocks the
 // next one). A company on a server is locked on the server instead, for all
-// the machines that reach it.
+// the machines that reach it, on the company's own connection (it must be
+// open): a batch of records commits only while that lock is still held.
 class SendLock {
 public:
     SendLock(const std::string& companyFile, int timeoutSeconds);
@@ -26,7 +27,8 @@ public:
 
     // Throws AppError when the lock has been lost, which only a lock on a
     // server can be (its connection ended): a sender asks before it lets
-    // more messages out.
+    // more messages out. A loss after the answer still stops the records
+    // that follow from being committed.
     void Confirm() const;
 
     // Seconds to wait: $REMINDERS_LOCK_TIMEOUT, else 60.

@@ -254,6 +254,84 @@ TEST_F(PostgresStoreTest, SendersOnSeveralConnectionsSendEachReminderOnce) {
     }
 }
 
+// A sender's lock ends with the session that holds it while a batch of its
+// records waits to commit (its connection cut on the server): the batch
+// never commits, then or later, and a second sender, waiting all along or
+// coming afterwards, records every reminder exactly once.
+TEST_F(PostgresStoreTest, ASenderWhoseLockEndsBeforeItsBatchCommitsRecordsNoneOfIt) {
+    const std::string reference = Sample("reference");
+    ASSERT_EQ(Run(reference, "send --outbox " + Outbox("ref")).exit, 0);
+    const std::set<std::string> expected = Messages(Outbox("ref"));
+    ASSERT_FALSE(expected.empty());
+    constexpr long long kGate = 4242;  // the advisory lock that holds the batch
+    struct Case {
+        const char* name;
+        int nth;            // the record held
+        bool secondWaits;   // the second sender waits for the lock meanwhile
+    };
+    const Case cases[] = {
+        {"held at the first record, a second sender waiting", 1, true},
+        {"held half-way, a second sender afterwards", 10, false},
+    };
+    int serial = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string db = "lost_" + std::to_string(++serial);
+        const std::string location = Sample(db);
+        fs::remove_all(Outbox(db + "_first"));
+        fs::remove_all(Outbox(db + "_second"));
+        std::unique_ptr<PGconn, decltype(&PQfinish)> gate(PQconnectdb(Server().Conninfo(db).c_str()), &PQfinish);
+        ASSERT_EQ(PQstatus(gate.get()), CONNECTION_OK);
+        PQclear(PQexec(gate.get(), ("SELECT pg_advisory_lock(" + std::to_string(kGate) + ")").c_str()));
+        ASSERT_EQ(testsupport::Sql(location,
+                                   "CREATE SEQUENCE gate_rows;"
+                                   "CREATE FUNCTION gate_hold() RETURNS trigger LANGUAGE plpgsql AS $$ BEGIN "
+                                   "IF nextval('gate_rows') = " + std::to_string(c.nth) +
+                                       " THEN PERFORM pg_advisory_lock(" + std::to_string(kGate) +
+                                       "); PERFORM pg_advisory_unlock(" + std::to_string(kGate) +
+                                       "); END IF; RETURN NEW; END $$;"
+                                       "CREATE TRIGGER gate_hold BEFORE INSERT ON reminder_history "
+                                       "FOR EACH ROW EXECUTE FUNCTION gate_hold()"),
+                  "");
+        const Background first(Line(location, "send --outbox " + Outbox(db + "_first")), m_dir);
+        std::string held;
+        for (int i = 0; i < 400 && held.empty(); ++i) {
+            held = Admin("SELECT pid FROM pg_stat_activity WHERE datname = '" + db +
+                         "' AND wait_event_type = 'Lock' AND wait_event = 'advisory'");
+            if (held.empty()) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+        ASSERT_FALSE(held.empty()) << "the first sender never wrote record " << c.nth;
+        const std::string recordedBefore = testsupport::Sql(location, "SELECT count(*) FROM reminder_history");
+        std::unique_ptr<Background> second;
+        if (c.secondWaits) second = std::make_unique<Background>(Line(location, "send --outbox " + Outbox(db + "_second")), m_dir);
+        // The send lock's session ends, wherever the program holds it.
+        EXPECT_EQ(Admin("SELECT count(pg_terminate_backend(pid)) FROM pg_locks WHERE locktype = 'advisory' AND granted "
+                        "AND database = (SELECT oid FROM pg_database WHERE datname = '" + db +
+                        "') AND NOT (classid = 0 AND objid = " + std::to_string(kGate) + ")"),
+                  "1\n");
+        // The batch, if it still lives anywhere, may go on.
+        gate.reset();
+        const CommandResult lost = first.Wait();
+        EXPECT_NE(lost.exit, 0) << lost.out;
+        EXPECT_NE(lost.err, "");
+        EXPECT_EQ(lost.err.find(kPassword), std::string::npos) << lost.err;
+        if (!second) {
+            EXPECT_EQ(testsupport::Sql(location, "SELECT count(*) FROM reminder_history"), recordedBefore)
+                << "records committed after the lock was gone";
+            second = std::make_unique<Background>(Line(location, "send --outbox " + Outbox(db + "_second")), m_dir);
+        }
+        const CommandResult after = second->Wait();
+        EXPECT_EQ(after.exit, 0) << after.err;
+        EXPECT_EQ(testsupport::Sql(location, "DROP TRIGGER gate_hold ON reminder_history; DROP FUNCTION gate_hold(); "
+                                             "DROP SEQUENCE gate_rows"),
+                  "");
+        EXPECT_EQ(SendState(location), SendState(reference));
+        // Everything the first sender did not record, the second one sent.
+        EXPECT_EQ(Messages(Outbox(db + "_second")), expected);
+        if (HasFailure()) return;
+    }
+}
+
 // A company copied between a file and a server, either way: the copy reads
 // back as the original, a destination that already holds a company is
 // refused and left as it was, a copy cut short leaves no half company

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <memory>
 
+#include "CompanyFile.h"
 #include "Host/CompanyLocation.h"
 #include "Host/HostContext.h"
 
@@ -95,6 +96,17 @@ PgConnection::Text Translated(const char* sql) {
     return text;
 }
 
+// An integer column as the server writes it: an optional minus and digits.
+// The selection reads several per row of its largest answers, where the
+// general C library parse (locale, bases, errno) showed as the largest cost.
+long long Decimal(const char* text) {
+    const bool negative = *text == '-';
+    if (negative) ++text;
+    unsigned long long value = 0;
+    for (; *text >= '0' && *text <= '9'; ++text) value = value * 10 + static_cast<unsigned>(*text - '0');
+    return negative ? static_cast<long long>(0ULL - value) : static_cast<long long>(value);
+}
+
 class PgCursor final : public Cursor {
 public:
     PgCursor(PgConnection& db, const PgConnection::Text& text)
@@ -122,6 +134,7 @@ public:
     }
     void Reset() override {
         m_result.reset();
+        m_columnTypes.clear();
         m_row = -1;
         m_rows = 0;
         std::fill(m_bound.begin(), m_bound.end(), false);
@@ -134,29 +147,30 @@ public:
         return name ? name : "";
     }
     long long Int(int column) const override {
-        if (!HasValue(column)) return 0;
+        // A NULL reads as "" and as 0, as an empty text does: no need to ask.
+        if (!OnColumn(column)) return 0;
         const char* value = PQgetvalue(m_result.get(), m_row, column);
-        const Oid type = PQftype(m_result.get(), column);
+        const Oid type = m_columnTypes[static_cast<std::size_t>(column)];
         if (type == kBool) return value[0] == 't' ? 1 : 0;
-        if (type == kInt8 || type == kInt4 || type == kInt2) return std::strtoll(value, nullptr, 10);
+        if (type == kInt8 || type == kInt4 || type == kInt2) return Decimal(value);
         return static_cast<long long>(std::strtod(value, nullptr));
     }
     double Real(int column) const override {
-        if (!HasValue(column)) return 0;
+        if (!OnColumn(column)) return 0;
         const char* value = PQgetvalue(m_result.get(), m_row, column);
-        if (PQftype(m_result.get(), column) == kBool) return value[0] == 't' ? 1 : 0;
+        if (m_columnTypes[static_cast<std::size_t>(column)] == kBool) return value[0] == 't' ? 1 : 0;
         return std::strtod(value, nullptr);
     }
     std::string_view TextView(int column) const override {
         if (!HasValue(column)) return std::string_view();
         const char* value = PQgetvalue(m_result.get(), m_row, column);
         // A truth value reads as the number a file stores for it.
-        if (PQftype(m_result.get(), column) == kBool) return value[0] == 't' ? "1" : "0";
+        if (m_columnTypes[static_cast<std::size_t>(column)] == kBool) return value[0] == 't' ? "1" : "0";
         return std::string_view(value, static_cast<std::size_t>(PQgetlength(m_result.get(), m_row, column)));
     }
     bool IsInteger(int column) const override {
         if (!HasValue(column)) return false;
-        const Oid type = PQftype(m_result.get(), column);
+        const Oid type = m_columnTypes[static_cast<std::size_t>(column)];
         return type == kInt8 || type == kInt4 || type == kInt2 || type == kBool;
     }
     bool IsNull(int column) const override { return !HasValue(column); }
@@ -174,10 +188,10 @@ private:
         m_bound[at] = true;
         m_types[at] = type;
     }
-    bool HasValue(int column) const {
-        return m_result && m_row >= 0 && m_row < m_rows && column >= 0 && column < PQnfields(m_result.get()) &&
-               !PQgetisnull(m_result.get(), m_row, column);
+    bool OnColumn(int column) const {
+        return m_row >= 0 && m_row < m_rows && column >= 0 && column < static_cast<int>(m_columnTypes.size());
     }
+    bool HasValue(int column) const { return OnColumn(column) && !PQgetisnull(m_result.get(), m_row, column); }
     void Execute() {
         m_db.Reconnect();
         const std::string& name = m_db.Prepared(m_text, m_types);
@@ -192,6 +206,10 @@ private:
         m_db.NoteChanges(m_result.get());
         m_rows = PQntuples(m_result.get());
         m_row = -1;
+        m_columnTypes.resize(static_cast<std::size_t>(PQnfields(m_result.get())));
+        for (std::size_t c = 0; c < m_columnTypes.size(); ++c) {
+            m_columnTypes[c] = PQftype(m_result.get(), static_cast<int>(c));
+        }
     }
 
     PgConnection& m_db;
@@ -200,6 +218,8 @@ private:
     std::vector<bool> m_bound;
     std::vector<Oid> m_types;
     Result m_result;
+    // The type of each column of the answer, asked once rather than per value.
+    std::vector<Oid> m_columnTypes;
     int m_row = -1;
     int m_rows = 0;
 };
@@ -222,7 +242,18 @@ PgConnection::PgConnection(const std::string& url, int lockWaitMs) {
     Setup();
 }
 
-void PgConnection::Setup() { Exec(("SET lock_timeout = " + std::to_string(m_lockWaitMs)).c_str()); }
+void PgConnection::Setup() {
+    // A company's database is small enough to stay in the server's memory:
+    // reading a page out of order costs about what reading the next one
+    // does. Priced as a spinning disk, the planner reads the open invoices
+    // through the table (and, for a statement prepared once and run again,
+    // sorts them on disk) instead of walking the index that holds them in
+    // number order. Every read here hands all its rows to the program:
+    // workers of a parallel plan only pass them through one more queue.
+    Exec(("SET lock_timeout = " + std::to_string(m_lockWaitMs) +
+          "; SET random_page_cost = 1.1; SET max_parallel_workers_per_gather = 0")
+             .c_str());
+}
 
 void PgConnection::Reconnect() {
     if (PQstatus(m_conn) == CONNECTION_OK || m_inUnit) return;
@@ -284,7 +315,32 @@ std::unique_ptr<Cursor> PgConnection::Prepare(const char* sql) {
     return std::make_unique<PgCursor>(*this, Translate(sql));
 }
 
+bool PgConnection::HoldsLock(long long key) {
+    // A bigint key shows in the lock table split into two unsigned halves.
+    Stmt held(*this, "SELECT count(*) FROM pg_locks WHERE locktype = 'advisory' AND pid = pg_backend_pid() AND "
+                     "granted AND objsubid = 1 AND (classid::bigint << 32 | objid::bigint) = ?1");
+    held.Bind(1, key);
+    return held.Step() && held.Int(0) > 0;
+}
+
 void PgConnection::Exec(const char* sql) {
+    // A unit that met an error is rolled back by its COMMIT in any case.
+    if (m_commitLock && m_inUnit && std::strcmp(sql, "COMMIT") == 0 && PQtransactionStatus(m_conn) == PQTRANS_INTRANS) {
+        // Asked inside the unit of work: if the session ends between this
+        // answer and the commit, the commit fails with it.
+        bool held = false;
+        try {
+            held = HoldsLock(*m_commitLock);
+        } catch (const SqlError&) {
+        }
+        if (!held) {
+            Quietly("ROLLBACK");
+            m_savepoints.clear();
+            throw SqlError("commit: the send lock on the server was lost (its connection ended); nothing of this "
+                           "unit of work was written",
+                           0, SqlError::Fault::kLost);
+        }
+    }
     Reconnect();
     Result result(PQexec(m_conn, sql));
     Track(sql, Succeeded(result.get()));
@@ -348,42 +404,70 @@ class PgServerLock final : public ServerLock {
 public:
     PgServerLock(const std::string& location, const std::string& name) : m_location(location) {
         Guarded([&] {
-            m_db = std::make_unique<PgConnection>(location, 5000);
+            CompanyFile* open = HostContext::Get().File();
+            if (open && open->Path() == location) {
+                m_file = open->shared_from_this();
+            } else {
+                // Nothing of this program writes the company: a connection
+                // of the lock's own holds it.
+                m_own = std::make_unique<PgConnection>(location, 5000);
+            }
+            m_db = m_own ? m_own.get() : dynamic_cast<PgConnection*>(m_file->Db());
+            if (!m_db) throw SqlError("the company open here is not on a server", 0);
             // Keyed on the company itself, whichever URL reached it.
-            std::string key;
+            std::string company;
             {
                 Stmt read(*m_db, "SELECT key FROM company_key WHERE id = 1");
-                if (read.Step()) key = read.Text(0);
+                if (read.Step()) company = read.Text(0);
             }
-            m_key = "reminders:" + name + ":" + key;
+            Stmt hash(*m_db, "SELECT hashtextextended(?1, 0)");
+            hash.Bind(1, "reminders:" + name + ":" + company);
+            if (!hash.Step()) throw SqlError("the server gave no key for the lock", 0);
+            m_key = hash.Int(0);
         });
+    }
+
+    ~PgServerLock() override {
+        if (!m_held) return;
+        m_db->CommitOnlyUnder(std::nullopt);
+        try {
+            // A session made again since holds nothing: the server answers
+            // no, and the lock went with the session that held it.
+            Stmt(*m_db, "SELECT pg_advisory_unlock(?1)").Bind(1, m_key).Run();
+        } catch (const SqlError&) {
+            // Then it goes with the connection, when the program ends.
+        }
     }
 
     bool TryTake() override {
         if (m_held) return true;
         Guarded([&] {
-            Stmt take(*m_db, "SELECT pg_try_advisory_lock(hashtextextended(?1, 0))");
+            // Taken on the connection that writes the company, so that what
+            // it writes is tied to holding it. Locks of a session nest: a
+            // second one taken in this program waits, as on a company file.
+            if (!Current() || m_db->HoldsLock(m_key)) return;
+            Stmt take(*m_db, "SELECT pg_try_advisory_lock(?1)");
             take.Bind(1, m_key);
             m_held = take.Step() && take.Int(0) != 0;
         });
+        if (m_held) m_db->CommitOnlyUnder(m_key);
         return m_held;
     }
 
     bool StillHeld() override {
         if (!m_held) return false;
         try {
-            // Asked of this very session: a connection made again is a new
-            // session, which holds nothing.
-            Stmt held(*m_db,
-                      "SELECT count(*) FROM pg_locks WHERE locktype = 'advisory' AND pid = pg_backend_pid() AND granted");
-            m_held = held.Step() && held.Int(0) > 0;
+            // The company opened again writes through another connection.
+            return Current() && m_db->HoldsLock(m_key);
         } catch (const SqlError&) {
-            m_held = false;
+            return false;
         }
-        return m_held;
     }
 
 private:
+    // Whether the company is still written through the lock's connection.
+    bool Current() const { return m_own || HostContext::Get().File() == m_file.get(); }
+
     template <class Body>
     void Guarded(Body&& body) {
         try {
@@ -395,9 +479,12 @@ private:
     }
 
     std::string m_location;
-    std::string m_key;
-    // The lock is the session's: it goes with the connection.
-    std::unique_ptr<PgConnection> m_db;
+    long long m_key = 0;
+    // The company's open connection, kept open while the lock lives; or,
+    // when the company is not open in this program, one of its own.
+    std::shared_ptr<CompanyFile> m_file;
+    std::unique_ptr<PgConnection> m_own;
+    PgConnection* m_db = nullptr;
     bool m_held = false;
 };
 } // namespace

@@ -2,6 +2,7 @@
 
 #include <libpq-fe.h>
 
+#include <optional>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -50,6 +51,15 @@ public:
     // statements can run on their own.
     void Reconnect();
 
+    // While a key is set, a unit of work commits only if this very session
+    // holds the advisory lock `key`: a session that ends takes its lock and
+    // its uncommitted work with it, and one made again holds nothing, so no
+    // write reaches the company once another program may hold the lock.
+    // A commit refused so is rolled back and throws SqlError (kLost).
+    void CommitOnlyUnder(std::optional<long long> key) { m_commitLock = key; }
+    // Whether this session holds the advisory lock `key`. Throws SqlError.
+    bool HoldsLock(long long key);
+
 private:
     bool Quietly(const char* sql) noexcept;
     void Track(const char* sql, bool succeeded);
@@ -63,6 +73,7 @@ private:
     std::vector<bool> m_savepoints;
     bool m_inUnit = false;
     int m_lockWaitMs = 0;
+    std::optional<long long> m_commitLock;
 };
 
 } // namespace Host
