@@ -438,13 +438,21 @@ Status IDBReminderExecutionHistory::BatchLoadByTxnView(long view, std::vector<DB
             rec.Status = static_cast<std::int16_t>(q.Int(4));
             return rec;
         };
-        // The table in row order (row order is id order), sorted here by
-        // transaction: an index walk in (transaction, id) order would look
-        // each row up in the table, which costs several times the sort. A
-        // transaction id that is not stored as a number sorts as SQL sorts
-        // it, so such a table is left to SQL.
+        // The table as the store keeps it, sorted here by transaction and
+        // id: an index walk in (transaction, id) order would look each row
+        // up in the table, which costs several times the sort. A file keeps
+        // rows in id order, so its sort finds little to move; a server
+        // promises no order at all. A transaction id that is not stored as a
+        // number sorts as SQL sorts it, so such a table is left to SQL.
         std::vector<DBReminderExecutionHistory> rows;
-        std::vector<std::pair<long long, std::size_t>> order;  // (transaction, row): distinct
+        struct Key {
+            long long transaction, id;
+            std::size_t row;
+            bool operator<(const Key& k) const {
+                return transaction != k.transaction ? transaction < k.transaction : id < k.id;
+            }
+        };
+        std::vector<Key> order;
         bool plain = true;
         {
             Stmt q(db, "SELECT id, txn_id, txn_view, rule_id, status FROM reminder_history WHERE +txn_view = ?1");
@@ -454,18 +462,16 @@ Status IDBReminderExecutionHistory::BatchLoadByTxnView(long view, std::vector<DB
                     plain = false;
                     break;
                 }
-                order.emplace_back(q.Int(1), rows.size());
+                order.push_back({q.Int(1), q.Int(0), rows.size()});
                 rows.push_back(record(q));
             }
         }
         if (plain) {
-            // The row number after the transaction keeps rows of one
-            // transaction in id order, as a stable sort would.
             if (!std::is_sorted(order.begin(), order.end())) {
                 std::sort(order.begin(), order.end());
                 std::vector<DBReminderExecutionHistory> sorted;
                 sorted.reserve(rows.size());
-                for (const auto& entry : order) sorted.push_back(rows[entry.second]);
+                for (const auto& entry : order) sorted.push_back(rows[entry.row]);
                 rows.swap(sorted);
             }
         } else {
