@@ -37,6 +37,20 @@ TxnReminderRule MakeRule(int schedule, int days, const std::string& subject) {
 }
 } // namespace
 
+CompanyShape BenchShape(int openInvoices) {
+    CompanyShape shape;
+    shape.openInvoices = openInvoices;
+    shape.customers = openInvoices / 5;
+    shape.jobs = shape.customers / 5;
+    shape.paidInvoices = openInvoices / 5;
+    shape.groups = 20;
+    shape.groupSize = shape.customers / 5;
+    shape.invoiceSets = 20;
+    shape.statementSets = 2;
+    shape.history = openInvoices / 10 * 3;
+    return shape;
+}
+
 void GenerateCompany(const std::string& path, const CompanyShape& shape, bool progress) {
     auto& host = Host::HostContext::Get();
     const DateType32 today(shape.todayMonth, shape.todayDay, shape.todayYear);

@@ -29,6 +29,12 @@ struct CompanyShape {
     int todayYear = 2026, todayMonth = 6, todayDay = 15;
 };
 
+// The benchmarks' company of `openInvoices` open invoices: a fifth as many
+// customers, a fifth of those again as jobs and in each of 20 overlapping
+// groups, 20 invoice sets, 2 statement sets, a fifth as many paid invoices
+// and 0.3 history rows per open invoice.
+CompanyShape BenchShape(int openInvoices);
+
 // Writes a new company file at `path` (the host context's file is left
 // open on it). Throws std::runtime_error on any failure.
 void GenerateCompany(const std::string& path, const CompanyShape& shape, bool progress);

@@ -28,32 +28,12 @@
 
 namespace {
 
-// The shapes of the file benchmarks' 100k and 1m companies.
+// The file benchmarks' 100k and 1m companies.
 struct Size {
     const char* name;
     int openInvoices;
-    int customers;
-    int groupSize;
-    int history;
 };
-const Size kSizes[] = {
-    {"100k", 100000, 20000, 4000, 30000},
-    {"1m", 1000000, 200000, 40000, 300000},
-};
-
-bench::CompanyShape ShapeOf(const Size& size) {
-    bench::CompanyShape shape;
-    shape.customers = size.customers;
-    shape.jobs = shape.customers / 5;
-    shape.openInvoices = size.openInvoices;
-    shape.paidInvoices = shape.openInvoices / 5;
-    shape.groups = 20;
-    shape.groupSize = size.groupSize;
-    shape.invoiceSets = 20;
-    shape.statementSets = 2;
-    shape.history = size.history;
-    return shape;
-}
+const Size kSizes[] = {{"100k", 100000}, {"1m", 1000000}};
 
 // One database per size: "{size}" in the URL becomes the size's name.
 std::string Location(const Size& size) {
@@ -80,7 +60,7 @@ void OpenCompany(const Size& size) {
         const std::string file = folder + "/company-" + size.name + ".db";
         struct stat st {};
         if (::stat(file.c_str(), &st) != 0) {
-            bench::GenerateCompany(file + ".tmp", ShapeOf(size), true);
+            bench::GenerateCompany(file + ".tmp", bench::BenchShape(size.openInvoices), true);
             host.CloseCompanyFile();
             std::rename((file + ".tmp").c_str(), file.c_str());
             std::remove((file + ".tmp-wal").c_str());

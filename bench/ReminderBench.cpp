@@ -42,27 +42,14 @@ namespace {
 struct Size {
     const char* name;
     int openInvoices;
-    int customers;
-    int groupSize;
-    int history;
-    int groups = 20;
-    int invoiceSets = 20;
-    int statementSets = 2;
+    bool oneCustomer = false;
 };
-
-const Size kSizes[] = {
-    {"10k", 10000, 2000, 400, 3000},
-    {"100k", 100000, 20000, 4000, 30000},
-    {"1m", 1000000, 200000, 40000, 300000},
-};
+const Size kSizes[] = {{"10k", 10000}, {"100k", 100000}, {"1m", 1000000}};
 
 // One customer (with an e-mail address) holding every open invoice, in one
 // group addressed by three invoice sets and a statement set: what costs more
 // per invoice as one customer's invoices grow shows up here.
-const Size kOneCustomer[] = {
-    {"1c-10k", 10000, 1, 1, 0, 1, 3, 1},
-    {"1c-100k", 100000, 1, 1, 0, 1, 3, 1},
-};
+const Size kOneCustomer[] = {{"1c-10k", 10000, true}, {"1c-100k", 100000, true}};
 
 long ReadStatusKb(const char* key) {
     std::ifstream in("/proc/self/status");
@@ -94,17 +81,14 @@ void OpenCompany(const Size& size) {
     const std::string path = CompanyPath(size);
     struct stat st {};
     if (::stat(path.c_str(), &st) != 0) {
-        bench::CompanyShape shape;
-        shape.customers = size.customers;
-        shape.jobs = size.customers / 5;
-        shape.openInvoices = size.openInvoices;
-        shape.paidInvoices = size.openInvoices / 5;
-        shape.groups = size.groups;
-        shape.groupSize = size.groupSize;
-        shape.invoiceSets = size.invoiceSets;
-        shape.statementSets = size.statementSets;
-        shape.history = size.history;
-        if (size.customers == 1) shape.noEmailShare = shape.hiddenShare = 0;
+        bench::CompanyShape shape = bench::BenchShape(size.openInvoices);
+        if (size.oneCustomer) {
+            shape.customers = shape.groups = shape.groupSize = 1;
+            shape.jobs = shape.history = 0;
+            shape.invoiceSets = 3;
+            shape.statementSets = 1;
+            shape.noEmailShare = shape.hiddenShare = 0;
+        }
         bench::GenerateCompany(path + ".tmp", shape, true);
         host.CloseCompanyFile();
         std::rename((path + ".tmp").c_str(), path.c_str());
