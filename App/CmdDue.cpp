@@ -1244,9 +1244,40 @@ SendSummary SendDue(const AppContext& ctx, const SendOptions& options) {
         }
         written.clear();
         std::sort(toRecord.begin(), toRecord.end());
-        const std::vector<bool> saved = recorder.Record(toRecord);
+        // A sender whose lock on a server ended may have been overtaken:
+        // another one can select what this batch did not record and write
+        // it again. What is not recorded is taken back out of the outbox,
+        // unless its record is there after all (a commit whose answer was lost).
+        auto withdrawUnrecorded = [&](const std::vector<bool>& saved) {
+            std::vector<bool> withdrawn(toRecord.size(), false);
+            if (std::find(saved.begin(), saved.end(), false) == saved.end() || lock.Held()) return withdrawn;
+            const RecordedKeys now = LoadRecorded();
+            for (std::size_t i = 0; i < toRecord.size(); ++i) {
+                const DueRow& row = due.rows[toRecord[i]];
+                withdrawn[i] = !saved[i] && !now.Has(row) && ::unlink(pathOf(row).c_str()) == 0;
+                if (withdrawn[i]) {
+                    ++summary.failed;
+                    std::cerr << "send: the send lock was lost before " << pathOf(row)
+                              << " was recorded; it was taken out of the outbox for the sender that holds the lock now\n";
+                }
+            }
+            return withdrawn;
+        };
+        std::vector<bool> saved;
+        try {
+            saved = recorder.Record(toRecord);
+        } catch (const std::exception&) {
+            try {
+                withdrawUnrecorded(std::vector<bool>(toRecord.size(), false));
+            } catch (const std::exception& e) {
+                std::cerr << "send: " << e.what() << "\n";
+            }
+            throw;
+        }
+        const std::vector<bool> withdrawn = withdrawUnrecorded(saved);
         for (std::size_t i = 0; i < toRecord.size(); ++i) {
             const DueRow& row = due.rows[toRecord[i]];
+            if (withdrawn[i]) continue;
             if (!saved[i]) {
                 ++summary.failed;
                 std::cerr << "send: " << pathOf(row) << " was written but could not be recorded; the next send records it\n";

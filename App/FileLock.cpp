@@ -50,6 +50,8 @@ std::string TempFolder() {
 }
 } // namespace
 
+bool SendLock::Held() const { return !m_server || m_server->StillHeld(); }
+
 void SendLock::Confirm() const {
     if (m_server && !m_server->StillHeld()) {
         throw AppError("the send lock on the server was lost (its connection ended); stopped before writing more "

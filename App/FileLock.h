@@ -30,6 +30,8 @@ public:
     // more messages out. A loss after the answer still stops the records
     // that follow from being committed.
     void Confirm() const;
+    // Whether the lock is still held, without throwing (a lock file always is).
+    bool Held() const;
 
     // Seconds to wait: $REMINDERS_LOCK_TIMEOUT, else 60.
     static int DefaultTimeout();
