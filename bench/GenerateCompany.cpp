@@ -15,6 +15,7 @@
 #include "Records/Transactions.h"
 #include "TxnReminderEngine.h"
 #include "TxnReminderSet.h"
+#include "TxnSendableReminderContainer.h"
 
 namespace bench {
 
@@ -49,6 +50,15 @@ CompanyShape BenchShape(int openInvoices) {
     shape.statementSets = 2;
     shape.history = openInvoices / 10 * 3;
     return shape;
+}
+
+long SelectInvoiceReminders(bool fastMode) {
+    TxnReminderEngine engine(FormViewType_Invoice);
+    TxnReminderStatusCode status = TxnReminderStatus_Reset;
+    std::vector<TxnSendableReminderContainer> out;
+    bool duplicate = false;
+    if (!engine.PrepareReminderListToSend(status, out, duplicate, fastMode)) return -1;
+    return static_cast<long>(out.size());
 }
 
 void GenerateCompany(const std::string& path, const CompanyShape& shape, bool progress) {

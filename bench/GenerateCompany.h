@@ -35,6 +35,10 @@ struct CompanyShape {
 // and 0.3 history rows per open invoice.
 CompanyShape BenchShape(int openInvoices);
 
+// The engine's invoice selection on the open company, as the daily job asks
+// for it: the number of reminders found, or -1 when the selection failed.
+long SelectInvoiceReminders(bool fastMode);
+
 // Writes a new company file at `path` (the host context's file is left
 // open on it). Throws std::runtime_error on any failure.
 void GenerateCompany(const std::string& path, const CompanyShape& shape, bool progress);

@@ -140,12 +140,9 @@ void BM_PgFloor(benchmark::State& state) {
 void BM_PgFullSelection(benchmark::State& state) {
     OpenCompany(kSizes[state.range(0)]);
     for (auto _ : state) {
-        TxnReminderEngine engine(FormViewType_Invoice);
-        TxnReminderStatusCode status = TxnReminderStatus_Reset;
-        std::vector<TxnSendableReminderContainer> out;
-        bool duplicate = false;
-        if (!engine.PrepareReminderListToSend(status, out, duplicate, false)) state.SkipWithError("selection failed");
-        state.counters["reminders"] = static_cast<double>(out.size());
+        const long found = bench::SelectInvoiceReminders(false);
+        if (found < 0) state.SkipWithError("selection failed");
+        state.counters["reminders"] = static_cast<double>(found);
     }
 }
 

@@ -198,12 +198,9 @@ void BM_Floor(benchmark::State& state) {
 
 void Select(benchmark::State& state, bool fast) {
     Run(state, [fast](benchmark::State& s) {
-        TxnReminderEngine engine(FormViewType_Invoice);
-        TxnReminderStatusCode status = TxnReminderStatus_Reset;
-        std::vector<TxnSendableReminderContainer> out;
-        bool duplicate = false;
-        if (!engine.PrepareReminderListToSend(status, out, duplicate, fast)) s.SkipWithError("selection failed");
-        s.counters["reminders"] = static_cast<double>(out.size());
+        const long found = bench::SelectInvoiceReminders(fast);
+        if (found < 0) s.SkipWithError("selection failed");
+        s.counters["reminders"] = static_cast<double>(found);
     });
 }
 void BM_FullSelection(benchmark::State& state) { Select(state, false); }
@@ -432,13 +429,7 @@ void BM_Forecast30(benchmark::State& state) {
     Run(state, [](benchmark::State& s) {
         s.PauseTiming();
         const auto start = std::chrono::steady_clock::now();
-        {
-            TxnReminderEngine engine(FormViewType_Invoice);
-            TxnReminderStatusCode status = TxnReminderStatus_Reset;
-            std::vector<TxnSendableReminderContainer> out;
-            bool duplicate = false;
-            if (!engine.PrepareReminderListToSend(status, out, duplicate, false)) s.SkipWithError("selection failed");
-        }
+        if (bench::SelectInvoiceReminders(false) < 0) s.SkipWithError("selection failed");
         const double selection = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
         s.ResumeTiming();
 
