@@ -456,8 +456,9 @@ void NameOverlappingSets(const OverlapIndex& index, DueTable& table) {
 }
 
 // Names and addresses of the customers the rows go to: a few looked up one
-// by one, many in one read of the list. Those in `known` are not read again.
-void AddAddressees(DueTable& table, std::unordered_map<int, Addressee>& known) {
+// by one, many in one read of the list. Those in `known` are not read again;
+// unless it is `kept` for another day, its entries are moved into the table.
+void AddAddressees(DueTable& table, std::unordered_map<int, Addressee>& known, bool kept) {
     std::vector<int> customers, missing;
     for (const auto& row : table.rows) {
         if (row.customer != 0) customers.push_back(row.customer);
@@ -478,7 +479,7 @@ void AddAddressees(DueTable& table, std::unordered_map<int, Addressee>& known) {
         }
     }
     const auto base = static_cast<std::uint32_t>(table.addressees.size());
-    for (int c : customers) table.addressees.push_back(known[c]);
+    for (int c : customers) table.addressees.push_back(kept ? known[c] : std::move(known[c]));
     for (auto& row : table.rows) {
         if (row.customer == 0) continue;
         const auto at = std::lower_bound(customers.begin(), customers.end(), row.customer) - customers.begin();
@@ -705,7 +706,7 @@ DueTable CollectTable(bool fastMode, ListingReads* keep = nullptr) {
     }
     ListingReads once;
     ListingReads::Impl& reads = *(keep ? keep : &once)->m_impl;
-    AddAddressees(due, reads.addressees);
+    AddAddressees(due, reads.addressees, keep != nullptr);
     AddStatementBalances(due, reads.balances);
     if (!fastMode) {
         if (!reads.overlaps) reads.overlaps = OverlapIndex::Read(sets);
@@ -1291,12 +1292,13 @@ SendSummary SendDue(const AppContext& ctx, const SendOptions& options) {
 
     // The rows the loop below builds a message for, as far as can be told
     // before it looks into the outbox.
+    const auto chosen = [&](const DueRow& row) { return only.empty() || only.count(due.Stem(row)) != 0; };
+    const auto usable = [](const Addressee& to, std::string& why) {
+        return !to.email.empty() && IsPlausibleMailbox(to.email, why);
+    };
     const auto wanted = [&](std::size_t r) {
-        const DueRow& row = due.rows[r];
-        const Addressee& to = due.To(row);
         std::string ignored;
-        return (only.empty() || only.count(due.Stem(row)) != 0) && !to.email.empty() &&
-               IsPlausibleMailbox(to.email, ignored);
+        return chosen(due.rows[r]) && usable(due.To(due.rows[r]), ignored);
     };
     MessagesAhead ahead(
         due.rows.size(),
@@ -1308,9 +1310,9 @@ SendSummary SendDue(const AppContext& ctx, const SendOptions& options) {
         const DueRow& row = due.rows[r];
         ++done;
         if (showProgress && (done % 64 == 0 || done == due.rows.size())) ProgressBar(done, due.rows.size());
-        if (!only.empty() && only.count(due.Stem(row)) == 0) continue;
+        if (!chosen(row)) continue;
         const Addressee& to = due.To(row);
-        if (to.email.empty() || !IsPlausibleMailbox(to.email, why)) {
+        if (!usable(to, why)) {
             const bool none = to.email.empty();
             ++(none ? summary.skippedNoEmail : summary.skippedBadEmail);
             if (text) {
