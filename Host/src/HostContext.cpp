@@ -30,19 +30,11 @@ struct ArmedFault {
     int times;  // hits that fault after that
 };
 
-DateAndTime SystemNow() {
-    const std::time_t t = std::time(nullptr);
-    // The selection asks the time once per invoice; the local time of a
-    // second is worked out once. Per thread: the web page serves on several.
-    thread_local std::time_t lastSecond = -1;
-    thread_local DateAndTime lastMoment{};
-    if (t == lastSecond) return lastMoment;
+DateAndTime LocalMoment(std::time_t t) {
     std::tm local{};
     localtime_r(&t, &local);
     DateType32 date(local.tm_mon + 1, local.tm_mday, local.tm_year + 1900);
-    lastMoment = MakeDateAndTime(date, local.tm_hour, local.tm_min, local.tm_sec);
-    lastSecond = t;
-    return lastMoment;
+    return MakeDateAndTime(date, local.tm_hour, local.tm_min, local.tm_sec);
 }
 
 // A positive whole number from the environment, with an optional K, M or G
@@ -164,6 +156,10 @@ struct HostContext::Impl {
     std::string lastOpenError;
     int pendingState = 0;
 
+    // The selection asks the time once per invoice: the local time of a
+    // second is worked out once.
+    std::time_t lastSecond = -1;
+    DateAndTime lastMoment{};
     bool clockFixed = false;
     DateAndTime fixedNow = 0;
 
@@ -252,7 +248,15 @@ void HostContext::NoteBusy() { ++m_impl->busyCount; }
 
 // --- clock --------------------------------------------------------------------
 
-DateAndTime HostContext::Now() const { return m_impl->clockFixed ? m_impl->fixedNow : SystemNow(); }
+DateAndTime HostContext::Now() const {
+    if (m_impl->clockFixed) return m_impl->fixedNow;
+    const std::time_t t = std::time(nullptr);
+    if (t != m_impl->lastSecond) {
+        m_impl->lastMoment = LocalMoment(t);
+        m_impl->lastSecond = t;
+    }
+    return m_impl->lastMoment;
+}
 
 void HostContext::FixClock(const DateType32& date, int hour, int minute, int second) {
     SetNow(MakeDateAndTime(date, hour, minute, second));
