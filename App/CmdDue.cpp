@@ -5,9 +5,11 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <charconv>
 #include <cctype>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <exception>
 #include <functional>
 #include <future>
@@ -378,8 +380,8 @@ struct OverlapIndex {
         x.bits = x.groupIds.size() <= 64;
         if (x.bits) x.own.assign(static_cast<std::size_t>(x.maxId) + 1, 0);
         for (std::size_t g = 0; g < x.groupIds.size(); ++g) {
-            std::unordered_set<int> ids;
-            if (!Group::GetTargetRecNumsOfTheGroup(x.groupIds[g], ids).Succeeded()) {
+            std::vector<int> ids;
+            if (!Group::GetTargetRecNumList(x.groupIds[g], ids).Succeeded()) {
                 throw AppError("the members of customer group " + std::to_string(x.groupIds[g]) + " cannot be read");
             }
             if (x.bits) {
@@ -387,8 +389,9 @@ struct OverlapIndex {
                     if (id > 0 && id <= x.maxId) x.own[static_cast<std::size_t>(id)] |= std::uint64_t{1} << g;
                 }
             } else {
-                x.members.emplace_back(ids.begin(), ids.end());
-                std::sort(x.members.back().begin(), x.members.back().end());
+                std::sort(ids.begin(), ids.end());
+                ids.erase(std::unique(ids.begin(), ids.end()), ids.end());
+                x.members.push_back(std::move(ids));
             }
         }
         return x;
@@ -400,17 +403,20 @@ struct OverlapIndex {
         return it != links.end() && it->recNum == recNum ? it->parent : 0;
     }
 
+    // The groups holding `customer` or a name above it, one bit each; only
+    // with `bits`.
+    std::uint64_t MaskOf(int customer) const {
+        std::uint64_t mask = 0;
+        int guard = 0;
+        for (int walk = customer; walk != 0 && guard < 1000; ++guard, walk = ParentOf(walk)) {
+            mask |= walk > 0 && walk <= maxId ? own[static_cast<std::size_t>(walk)] : 0;
+        }
+        return mask;
+    }
+
+    // The same, one flag per group; only without `bits`.
     void GroupsOf(int customer, std::vector<bool>& holds) const {
         holds.assign(groupIds.size(), false);
-        if (bits) {
-            std::uint64_t mask = 0;
-            int guard = 0;
-            for (int walk = customer; walk != 0 && guard < 1000; ++guard, walk = ParentOf(walk)) {
-                mask |= walk > 0 && walk <= maxId ? own[static_cast<std::size_t>(walk)] : 0;
-            }
-            for (std::size_t g = 0; g < groupIds.size(); ++g) holds[g] = (mask >> g & 1u) != 0;
-            return;
-        }
         for (std::size_t g = 0; g < groupIds.size(); ++g) {
             int guard = 0;
             for (int walk = customer; walk != 0 && !holds[g] && guard < 1000; ++guard) {
@@ -426,32 +432,50 @@ struct OverlapIndex {
 // rules of one group only, and the other sets' rules wait for another day.
 void NameOverlappingSets(const OverlapIndex& index, DueTable& table) {
     if (index.setsByGroup.size() < 2) return;
-    std::unordered_map<std::vector<bool>, std::uint32_t> known;
-    std::unordered_map<int, std::uint32_t> byCustomer;
+    // Each combination of groups once: its sets' names, by the combination as
+    // bits (up to 64 groups) or as flags.
+    std::unordered_map<std::uint64_t, std::uint32_t> knownMasks;
+    std::unordered_map<std::vector<bool>, std::uint32_t> knownFlags;
     std::vector<bool> holds;
+    const auto combination = [&](auto& known, const auto& key, std::size_t held, auto holdsGroup) -> std::uint32_t {
+        if (held < 2) return 0;
+        auto k = known.find(key);
+        if (k == known.end()) {
+            std::vector<std::string> names;
+            for (std::size_t g = 0; g < index.groupIds.size(); ++g) {
+                if (!holdsGroup(g)) continue;
+                const auto& setNames = index.setsByGroup.at(index.groupIds[g]);
+                names.insert(names.end(), setNames.begin(), setNames.end());
+            }
+            table.overlaps.push_back(std::move(names));
+            k = known.emplace(key, static_cast<std::uint32_t>(table.overlaps.size() - 1)).first;
+        }
+        return k->second;
+    };
+    // Per customer, its combination's index plus one once worked out: a
+    // customer has many invoices, and a hash lookup per row cost as much as
+    // working out the combinations.
+    std::vector<std::uint32_t> listed(static_cast<std::size_t>(index.maxId) + 1, 0);
+    std::unordered_map<int, std::uint32_t> unlisted;
     for (auto& row : table.rows) {
         if (row.statement) continue;
-        auto found = byCustomer.find(row.customer);
-        if (found == byCustomer.end()) {
-            index.GroupsOf(row.customer, holds);
+        std::uint32_t& found = row.customer > 0 && row.customer <= index.maxId
+                                   ? listed[static_cast<std::size_t>(row.customer)]
+                                   : unlisted[row.customer];
+        if (found == 0) {
             std::uint32_t at = 0;
-            if (std::count(holds.begin(), holds.end(), true) >= 2) {
-                auto k = known.find(holds);
-                if (k == known.end()) {
-                    std::vector<std::string> names;
-                    for (std::size_t g = 0; g < index.groupIds.size(); ++g) {
-                        if (!holds[g]) continue;
-                        const auto& setNames = index.setsByGroup.at(index.groupIds[g]);
-                        names.insert(names.end(), setNames.begin(), setNames.end());
-                    }
-                    table.overlaps.push_back(std::move(names));
-                    k = known.emplace(holds, static_cast<std::uint32_t>(table.overlaps.size() - 1)).first;
-                }
-                at = k->second;
+            if (index.bits) {
+                const std::uint64_t mask = index.MaskOf(row.customer);
+                at = combination(knownMasks, mask, static_cast<std::size_t>(__builtin_popcountll(mask)),
+                                 [mask](std::size_t g) { return (mask >> g & 1u) != 0; });
+            } else {
+                index.GroupsOf(row.customer, holds);
+                at = combination(knownFlags, holds, static_cast<std::size_t>(std::count(holds.begin(), holds.end(), true)),
+                                 [&holds](std::size_t g) { return holds[g]; });
             }
-            found = byCustomer.emplace(row.customer, at).first;
+            found = at + 1;
         }
-        row.overlap = found->second;
+        row.overlap = found - 1;
     }
 }
 
@@ -459,12 +483,31 @@ void NameOverlappingSets(const OverlapIndex& index, DueTable& table) {
 // by one, many in one read of the list. Those in `known` are not read again;
 // unless it is `kept` for another day, its entries are moved into the table.
 void AddAddressees(DueTable& table, std::unordered_map<int, Addressee>& known, bool kept) {
-    std::vector<int> customers, missing;
+    // The distinct customers, ascending: marked in an array by record number
+    // when the numbers are compact, as they are in a company of any size;
+    // sorted out of the rows otherwise.
+    int maxCustomer = 0;
+    bool compact = true;
     for (const auto& row : table.rows) {
-        if (row.customer != 0) customers.push_back(row.customer);
+        compact = compact && row.customer >= 0;
+        maxCustomer = std::max(maxCustomer, row.customer);
     }
-    std::sort(customers.begin(), customers.end());
-    customers.erase(std::unique(customers.begin(), customers.end()), customers.end());
+    compact = compact && static_cast<std::size_t>(maxCustomer) <= 4 * table.rows.size() + 1024;
+    std::vector<int> customers, missing;
+    std::vector<std::uint32_t> slot;
+    if (compact) {
+        slot.assign(static_cast<std::size_t>(maxCustomer) + 1, 0);
+        for (const auto& row : table.rows) slot[static_cast<std::size_t>(row.customer)] = 1;
+        for (int c = 1; c <= maxCustomer; ++c) {
+            if (slot[static_cast<std::size_t>(c)]) customers.push_back(c);
+        }
+    } else {
+        for (const auto& row : table.rows) {
+            if (row.customer != 0) customers.push_back(row.customer);
+        }
+        std::sort(customers.begin(), customers.end());
+        customers.erase(std::unique(customers.begin(), customers.end()), customers.end());
+    }
     for (int c : customers) {
         if (known.count(c) == 0) missing.push_back(c);
     }
@@ -479,17 +522,24 @@ void AddAddressees(DueTable& table, std::unordered_map<int, Addressee>& known, b
         }
     }
     const auto base = static_cast<std::uint32_t>(table.addressees.size());
-    for (int c : customers) table.addressees.push_back(kept ? known[c] : std::move(known[c]));
+    for (std::size_t i = 0; i < customers.size(); ++i) {
+        const int c = customers[i];
+        table.addressees.push_back(kept ? known[c] : std::move(known[c]));
+        if (compact) slot[static_cast<std::size_t>(c)] = base + static_cast<std::uint32_t>(i);
+    }
     for (auto& row : table.rows) {
         if (row.customer == 0) continue;
+        if (compact) {
+            row.to = slot[static_cast<std::size_t>(row.customer)];
+            continue;
+        }
         const auto at = std::lower_bound(customers.begin(), customers.end(), row.customer) - customers.begin();
         row.to = base + static_cast<std::uint32_t>(at);
     }
 }
 
-// The open balance each statement shows, read once per customer. Those in
-// `known` are not read again.
-void AddStatementBalances(DueTable& table, std::unordered_map<int, std::int64_t>& known) {
+// The customers whose open balance a statement shows and `known` lacks, ascending.
+std::vector<int> BalancesMissing(const DueTable& table, const std::unordered_map<int, std::int64_t>& known) {
     std::vector<int> missing;
     for (const auto& row : table.rows) {
         if (row.statement && row.record.GetRuleId() != 0 && known.count(row.customer) == 0) {
@@ -498,13 +548,25 @@ void AddStatementBalances(DueTable& table, std::unordered_map<int, std::int64_t>
     }
     std::sort(missing.begin(), missing.end());
     missing.erase(std::unique(missing.begin(), missing.end()), missing.end());
-    if (missing.size() < 32) {
+    return missing;
+}
+
+// Below this many, balances are looked up one customer at a time.
+constexpr std::size_t kBalancesInBulk = 32;
+
+// The open balance each statement shows, read once per customer: from
+// `open` when the invoice read summed it, else by a read of its own. Those in
+// `known` are not read again.
+void AddStatementBalances(DueTable& table, std::unordered_map<int, std::int64_t>& known,
+                          const Host::OpenAmounts* open) {
+    const std::vector<int> missing = BalancesMissing(table, known);
+    if (missing.size() < kBalancesInBulk) {
         for (int c : missing) known[c] = Double2Bal(OpenBalance(c)).hundredths;
     } else {
         std::vector<Bal> balances(missing.size());
-        if (!Host::LoadOpenBalances(missing, balances).Succeeded()) {
-            throw AppError("the customers' open balances cannot be read");
-        }
+        const Util::Status read =
+            open ? Host::OpenBalancesOf(*open, missing, balances) : Host::LoadOpenBalances(missing, balances);
+        if (!read.Succeeded()) throw AppError("the customers' open balances cannot be read");
         for (std::size_t i = 0; i < missing.size(); ++i) known[missing[i]] = balances[i].hundredths;
     }
     for (auto& row : table.rows) {
@@ -673,7 +735,12 @@ DueTable CollectTable(bool fastMode, ListingReads* keep = nullptr) {
     }
     records = std::vector<TxnSendableReminderContainer>();
 
-    // The invoices, in one pass over their range of the table.
+    ListingReads once;
+    ListingReads::Impl& reads = *(keep ? keep : &once)->m_impl;
+    // The invoices, in one pass over their range of the table; the
+    // statements' balances are summed in the same pass when many are due.
+    std::optional<Host::OpenAmounts> open;
+    if (BalancesMissing(due, reads.balances).size() >= kBalancesInBulk) open.emplace();
     std::vector<std::uint32_t> byInvoice;
     byInvoice.reserve(invoiceCount);
     for (std::uint32_t i = 0; i < invoiceCount; ++i) byInvoice.push_back(i);
@@ -696,7 +763,7 @@ DueTable CollectTable(bool fastMode, ListingReads* keep = nullptr) {
                 row.amount = inv.amount.hundredths;
                 row.paid = inv.paid;
             }
-        });
+        }, open ? &*open : nullptr);
         if (!read.Succeeded()) throw AppError("the due invoices cannot be read");
     }
     byInvoice = std::vector<std::uint32_t>();
@@ -704,10 +771,8 @@ DueTable CollectTable(bool fastMode, ListingReads* keep = nullptr) {
         DueRow& row = due.rows[i];
         row.daysFromDue = static_cast<std::int32_t>(DateMinusDate(today, row.dueDate));
     }
-    ListingReads once;
-    ListingReads::Impl& reads = *(keep ? keep : &once)->m_impl;
     AddAddressees(due, reads.addressees, keep != nullptr);
-    AddStatementBalances(due, reads.balances);
+    AddStatementBalances(due, reads.balances, open ? &*open : nullptr);
     if (!fastMode) {
         if (!reads.overlaps) reads.overlaps = OverlapIndex::Read(sets);
         NameOverlappingSets(*reads.overlaps, due);
@@ -783,59 +848,93 @@ void AppendJsonString(const std::string& text, std::string& out) {
 
 // One due reminder as `due --json` prints it inside its array: the record's
 // fields as numbers, as the engine gives them; what a kind of reminder does
-// not have is null.
-void AppendDueJson(const DueTable& due, const DueRow& row, const std::string& subject, std::string& out) {
-    const char* const field = "\n    \"";
-    auto key = [&](const char* name) {
-        out += field;
-        out += name;
-        out += "\": ";
+// not have is null. A rule's text, a customer's name and address and a
+// combination of overlapping sets are shared by many reminders: each is
+// quoted once and copied after that. Each reminder is then written into
+// room made for it at once: a few dozen small appends to the string cost
+// more than the listing's reads.
+class DueJsonWriter {
+public:
+    explicit DueJsonWriter(const DueTable& due)
+        : m_due(due), m_rules(due.texts.size()), m_to(due.addressees.size()), m_overlaps(due.overlaps.size()) {}
+
+    void Append(const DueRow& row, const std::string& subject, std::string& out) {
+        const Quoted& to = To(row.to);
+        const std::string& rule =
+            Once(m_rules[row.texts], [&](std::string& text) { AppendJsonString(m_due.texts[row.texts].ruleText, text); });
+        const std::string& overlaps =
+            Once(m_overlaps[row.overlap], [&](std::string& text) { OverlapsJson(m_due.overlaps[row.overlap], text); });
+        m_subject.clear();
+        AppendJsonString(subject, m_subject);
+
+        // Field names and punctuation are under 300 bytes, each number under 21.
+        const std::size_t before = out.size();
+        out.resize(before + 512 + to.name.size() + to.email.size() + rule.size() + overlaps.size() + m_subject.size());
+        char* p = &out[before];
+        p = Put(p, "  {\n    \"txnType\": ");
+        p = Number(p, static_cast<int>(row.record.GetTxnType()));
+        p = Put(p, ",\n    \"transactionId\": ");
+        p = Number(p, static_cast<long long>(row.record.GetTransactionId()));
+        p = Put(p, ",\n    \"customerId\": ");
+        p = Number(p, row.record.GetCustomerId());
+        p = Put(p, ",\n    \"ruleId\": ");
+        p = Number(p, static_cast<long long>(row.record.GetRuleId()));
+        p = Put(p, ",\n    \"templateId\": ");
+        p = Number(p, row.record.GetTemplateId());
+        p = Put(p, ",\n    \"invoice\": ");
+        p = row.statement ? Put(p, "null") : Number(p, static_cast<long long>(m_due.InvoiceNumber(row)));
+        p = Put(p, ",\n    \"customer\": ");
+        p = Put(p, to.name);
+        p = Put(p, ",\n    \"email\": ");
+        p = Put(p, to.email);
+        p = Put(p, ",\n    \"dueDate\": ");
+        if (row.statement) {
+            p = Put(p, "null");
+        } else {
+            *p++ = '"';
+            p = Put(p, IsoDate(row.dueDate));  // digits and dashes: nothing to escape
+            *p++ = '"';
+        }
+        p = Put(p, ",\n    \"daysFromDue\": ");
+        p = row.statement ? Put(p, "null") : Number(p, row.daysFromDue);
+        p = Put(p, ",\n    \"rule\": ");
+        p = Put(p, rule);
+        p = Put(p, ",\n    \"subject\": ");
+        p = Put(p, m_subject);
+        p = Put(p, ",\n    \"overlappingSets\": ");
+        p = Put(p, overlaps);
+        p = Put(p, "\n  }");
+        out.resize(static_cast<std::size_t>(p - out.data()));
+    }
+
+private:
+    struct Quoted {
+        std::string name, email;
     };
-    out += "  {";
-    key("txnType");
-    out += std::to_string(static_cast<int>(row.record.GetTxnType()));
-    out += ',';
-    key("transactionId");
-    out += std::to_string(row.record.GetTransactionId());
-    out += ',';
-    key("customerId");
-    out += std::to_string(row.record.GetCustomerId());
-    out += ',';
-    key("ruleId");
-    out += std::to_string(row.record.GetRuleId());
-    out += ',';
-    key("templateId");
-    out += std::to_string(row.record.GetTemplateId());
-    out += ',';
-    key("invoice");
-    out += row.statement ? "null" : std::to_string(due.InvoiceNumber(row));
-    out += ',';
-    const Addressee& to = due.To(row);
-    key("customer");
-    AppendJsonString(to.name, out);
-    out += ',';
-    key("email");
-    if (to.email.empty()) out += "null";
-    else AppendJsonString(to.email, out);
-    out += ',';
-    key("dueDate");
-    if (row.statement) out += "null";
-    else AppendJsonString(IsoDate(row.dueDate), out);
-    out += ',';
-    key("daysFromDue");
-    out += row.statement ? "null" : std::to_string(row.daysFromDue);
-    out += ',';
-    key("rule");
-    AppendJsonString(due.Texts(row).ruleText, out);
-    out += ',';
-    key("subject");
-    AppendJsonString(subject, out);
-    out += ',';
-    key("overlappingSets");
-    const auto& sets = due.overlaps[row.overlap];
-    if (sets.empty()) {
-        out += "[]";
-    } else {
+
+    // A quoted JSON value is never empty, so empty means not made yet.
+    template <class Make>
+    static const std::string& Once(std::string& cached, Make make) {
+        if (cached.empty()) make(cached);
+        return cached;
+    }
+
+    const Quoted& To(std::uint32_t at) {
+        Quoted& q = m_to[at];
+        if (q.name.empty()) {
+            const Addressee& to = m_due.addressees[at];
+            AppendJsonString(to.name, q.name);
+            if (to.email.empty()) q.email = "null";
+            else AppendJsonString(to.email, q.email);
+        }
+        return q;
+    }
+
+    static void OverlapsJson(const std::vector<std::string>& sets, std::string& out) {
+        if (sets.empty()) {
+            out += "[]";
+            return;
+        }
         out += '[';
         for (std::size_t i = 0; i < sets.size(); ++i) {
             out += i ? ",\n      " : "\n      ";
@@ -843,8 +942,24 @@ void AppendDueJson(const DueTable& due, const DueRow& row, const std::string& su
         }
         out += "\n    ]";
     }
-    out += "\n  }";
-}
+
+    template <std::size_t N>
+    static char* Put(char* p, const char (&text)[N]) {
+        std::memcpy(p, text, N - 1);
+        return p + N - 1;
+    }
+    static char* Put(char* p, const std::string& text) {
+        std::memcpy(p, text.data(), text.size());
+        return p + text.size();
+    }
+    static char* Number(char* p, long long value) { return std::to_chars(p, p + 20, value).ptr; }
+
+    const DueTable& m_due;
+    std::string m_subject;
+    std::vector<std::string> m_rules;   // per rule texts
+    std::vector<Quoted> m_to;           // per addressee
+    std::vector<std::string> m_overlaps;  // per combination of sets
+};
 } // namespace
 
 DueList CollectDue(bool fastMode) {
@@ -928,10 +1043,11 @@ void ShowDue(const AppContext& ctx, bool fastMode) {
             return;
         }
         std::string out = "[\n";
+        DueJsonWriter json(due);
         for (std::size_t i = 0; i < due.rows.size(); ++i) {
             const DueRow& row = due.rows[i];
             Fill(due.Texts(row).subjectParts, due, row, company, subject);
-            AppendDueJson(due, row, subject, out);
+            json.Append(row, subject, out);
             out += i + 1 < due.rows.size() ? ",\n" : "\n]\n";
             if (out.size() > (1u << 16)) {
                 std::cout.write(out.data(), static_cast<std::streamsize>(out.size()));
@@ -1029,10 +1145,11 @@ struct DueDay::Impl {
     DueTable table;
     std::string company;
     RecordedKeys none;  // the selection already leaves out what is recorded
+    std::unique_ptr<DueJsonWriter> json;  // made when the first line is asked for with its JSON
 };
 
 DueDay::DueDay(const AppContext& ctx, ListingReads* keep)
-    : m_impl(new Impl{CollectTable(false, keep), CompanyName(ctx), {}}) {}
+    : m_impl(new Impl{CollectTable(false, keep), CompanyName(ctx), {}, nullptr}) {}
 DueDay::~DueDay() = default;
 
 std::size_t DueDay::Size() const { return m_impl->table.rows.size(); }
@@ -1051,7 +1168,10 @@ DueDay::Line DueDay::At(std::size_t i, bool withJson) const {
     line.email = due.To(row).email;
     line.ruleText = due.Texts(row).ruleText;
     Fill(due.Texts(row).subjectParts, due, row, m_impl->company, line.subject);
-    if (withJson) AppendDueJson(due, row, line.subject, line.json);
+    if (withJson) {
+        if (!m_impl->json) m_impl->json = std::make_unique<DueJsonWriter>(due);
+        m_impl->json->Append(row, line.subject, line.json);
+    }
     return line;
 }
 

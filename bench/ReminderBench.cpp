@@ -15,6 +15,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
@@ -297,18 +298,49 @@ protected:
         return c;
     }
     std::streamsize xsputn(const char* text, std::streamsize n) override {
-        for (std::streamsize i = 0; i < n; ++i) Count(text[i]);
+        // Jumps from line to line: a byte-at-a-time count cost a sixth of the
+        // listing it was timing.
+        const char* at = text;
+        const char* const end = text + n;
+        bytes += static_cast<std::size_t>(n);
+        while (at != end) {
+            if (m_matched > 0) {
+                Match(*at++);
+                continue;
+            }
+            const void* newline = std::memchr(at, '\n', static_cast<std::size_t>(end - at));
+            if (!newline) break;
+            at = static_cast<const char*>(newline) + 1;
+            ++lines;
+            m_matched = 1;
+        }
         return n;
     }
 
 private:
     void Count(char c) {
         ++bytes;
-        m_last = (m_last << 8) | static_cast<unsigned char>(c);
-        if (c == '\n') ++lines;
-        if ((m_last & 0xFFFFFFFFu) == 0x0A20207Bu) ++items;  // "\n  {"
+        if (c == '\n') {
+            ++lines;
+            m_matched = 1;
+        } else if (m_matched > 0) {
+            Match(c);
+        }
     }
-    std::uint32_t m_last = 0;
+    // After a newline: how much of "  {" follows it.
+    void Match(char c) {
+        static constexpr char kRest[] = "  {";
+        if (c == '\n') {
+            ++lines;
+            m_matched = 1;
+        } else if (c != kRest[m_matched - 1]) {
+            m_matched = 0;
+        } else if (++m_matched == 4) {
+            ++items;
+            m_matched = 0;
+        }
+    }
+    int m_matched = 0;  // 0: not after a newline; k: the newline and k-1 characters of "  {" seen
 };
 
 class CapturedStdout {

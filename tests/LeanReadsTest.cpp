@@ -7,6 +7,7 @@
 
 #include "CompanyFile.h"
 #include "HostFixture.h"
+#include "Records/BulkReads.h"
 #include "Records/Groups.h"
 #include "Records/Names.h"
 #include "Records/ReminderRecords.h"
@@ -109,6 +110,65 @@ TEST_F(LeanReadsTest, NameListAddressFlagAgreesWithTheSingleLookup) {
         withAddress += link.hasEmail ? 1 : 0;
     }
     EXPECT_EQ(withAddress, 3);
+}
+
+// A listing sums the statements' balances in its walk over the due invoices
+// instead of reading every open invoice again: whichever ids it asks for,
+// the sums must come to what the balance read gives, jobs rolled up into
+// their customers, open invoices outside the walked range included.
+TEST_F(LeanReadsTest, BalancesSummedDuringTheInvoiceWalkMatchTheBalanceRead) {
+    std::mt19937 random(7);
+    for (int c = 1; c <= 12; ++c) {
+        Host::Stmt(Db(), "INSERT INTO customers (id, parent_id, name) VALUES (?1, ?2, ?3)")
+            .Bind(1, c).Bind(2, c > 8 ? c - 8 : 0).Bind(3, "Name " + std::to_string(c)).Run();
+    }
+    for (int i = 0; i < 600; ++i) {
+        // Paid, not posted and cleared invoices are mixed in; only the rest count.
+        Host::Stmt(Db(), "INSERT INTO invoices (customer_id, txn_date, due_date, amount, is_paid, is_no_post, "
+                         "cleared_type, mod_time) VALUES (?1, 1, 1, ?2, ?3, ?4, ?5, 1)")
+            .Bind(1, static_cast<int>(random() % 12 + 1)).Bind(2, static_cast<long long>(random() % 100000))
+            .Bind(3, random() % 4 == 0 ? 1 : 0).Bind(4, random() % 6 == 0 ? 1 : 0)
+            .Bind(5, static_cast<int>(random() % 4)).Run();
+    }
+    std::vector<int> everyone;
+    for (int c = 1; c <= 12; ++c) everyone.push_back(c);
+    std::vector<Bal> expected;
+    ASSERT_TRUE(Host::LoadOpenBalances(everyone, expected).Succeeded());
+    std::int64_t total = 0;
+    for (const Bal& b : expected) total += b.hundredths;
+    ASSERT_GT(total, 0);
+
+    const auto range = [](unsigned long from, unsigned long to, unsigned long step) {
+        std::vector<unsigned long> ids;
+        for (unsigned long id = from; id <= to; id += step) ids.push_back(id);
+        return ids;
+    };
+    const struct {
+        const char* what;
+        std::vector<unsigned long> ids;
+    } cases[] = {
+        {"a walk over the middle, open invoices on both sides", range(150, 450, 2)},
+        {"a walk from the first invoice to past the last", range(1, 700, 1)},
+        {"a few lookups", {3, 299, 598}},
+        {"no invoice at all", {}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::vector<unsigned long> seen;
+        Host::OpenAmounts open;
+        ASSERT_TRUE(Host::ReadInvoices(c.ids, [&](const Host::InvoiceRead& inv) { seen.push_back(inv.id); }, &open)
+                        .Succeeded());
+        std::vector<unsigned long> wanted;
+        for (unsigned long id : c.ids) {
+            if (id <= 600) wanted.push_back(id);
+        }
+        EXPECT_EQ(seen, wanted);
+        std::vector<Bal> summed;
+        ASSERT_TRUE(Host::OpenBalancesOf(open, everyone, summed).Succeeded());
+        for (std::size_t i = 0; i < everyone.size(); ++i) {
+            EXPECT_EQ(summed[i].hundredths, expected[i].hundredths) << "customer " << everyone[i];
+        }
+    }
 }
 
 } // namespace

@@ -10,6 +10,7 @@
 #include "RecordStore.h"
 #include "Records/RecordText.h"
 
+using Host::Records::kOpenInvoice;
 using Host::Records::Missing;
 using Host::Records::Read;
 using Host::Records::Refused;
@@ -37,7 +38,6 @@ namespace {
 // Deeper than any real list; stops a damaged file's parent loop.
 constexpr int kMaxDepth = 64;
 
-constexpr const char* kOpenInvoice = "is_paid = 0 AND is_no_post = 0 AND cleared_type <> 2";
 // The same test for a few customers' invoices: the unary plus keeps the
 // planner on the per-customer index instead of scanning every open invoice
 // through the index on the flags.
@@ -472,6 +472,21 @@ Status LoadAddressees(const std::vector<int>& recNums, std::vector<AddresseeText
 Status LoadOpenBalances(const std::vector<int>& recNums, std::vector<Bal>& out) {
     out.assign(recNums.size(), Bal());
     if (recNums.empty()) return Status::GetSucceeded();
+    OpenAmounts open;
+    const Status read = Read("Name.Load", nullptr, [&](Host::Connection* db) {
+        // Summed here rather than by GROUP BY: the store's grouping sorts
+        // every open invoice first, which costs several times the read.
+        Stmt q(db, (std::string("SELECT customer_id, amount FROM invoices WHERE ") + kOpenInvoice).c_str());
+        while (q.Step()) open.byCustomer[static_cast<int>(q.Int(0))] += q.Int(1);
+        return Status::GetSucceeded();
+    });
+    if (read.Failed()) return read;
+    return OpenBalancesOf(open, recNums, out);
+}
+
+Status OpenBalancesOf(const OpenAmounts& open, const std::vector<int>& recNums, std::vector<Bal>& out) {
+    out.assign(recNums.size(), Bal());
+    if (recNums.empty()) return Status::GetSucceeded();
     return Read("Name.Load", nullptr, [&](Host::Connection* db) {
         std::unordered_map<int, std::int64_t> wanted;
         for (int id : recNums) wanted.emplace(id, 0);
@@ -480,15 +495,8 @@ Status LoadOpenBalances(const std::vector<int>& recNums, std::vector<Bal>& out) 
             Stmt links(db, "SELECT id, parent_id FROM customers WHERE parent_id <> 0");
             while (links.Step()) parentOf[static_cast<int>(links.Int(0))] = static_cast<int>(links.Int(1));
         }
-        // Summed here rather than by GROUP BY: the store's grouping sorts
-        // every open invoice first, which costs several times the read.
-        std::unordered_map<int, std::int64_t> own;
-        {
-            Stmt open(db, (std::string("SELECT customer_id, amount FROM invoices WHERE ") + kOpenInvoice).c_str());
-            while (open.Step()) own[static_cast<int>(open.Int(0))] += open.Int(1);
-        }
         // Each name's own open amount counts for it and every name above it.
-        for (const auto& [customer, amount] : own) {
+        for (const auto& [customer, amount] : open.byCustomer) {
             int at = customer;
             for (int depth = 0; at != 0 && depth <= kMaxDepth; ++depth) {
                 auto w = wanted.find(at);

@@ -121,6 +121,9 @@ bool NewId(Connection* db, Stmt& q, long long& id);
 // The same, when the id fits a 32-bit record id.
 bool NewId32(Connection* db, Stmt& q, std::int32_t& id);
 
+// An open invoice: unpaid, posted, and not of the cleared type that closes it.
+inline constexpr const char* kOpenInvoice = "is_paid = 0 AND is_no_post = 0 AND cleared_type <> 2";
+
 inline Util::Status Refused() { return Util::Status::Failure(Util::Status::kConstraintFailure); }
 inline Util::Status Missing() { return Util::Status::Failure(Util::Status::kRecordNotFound); }
 

@@ -8,6 +8,7 @@
 
 #include "RecordStore.h"
 
+using Host::Records::kOpenInvoice;
 using Host::Records::Missing;
 using Host::Records::Read;
 using Host::Records::Refused;
@@ -420,9 +421,10 @@ Status SetInvoiceModTime(unsigned long transactionId, DateAndTime modTime, DBMgr
 namespace Host {
 
 Util::Status ReadInvoices(const std::vector<unsigned long>& ascendingIds,
-                          const std::function<void(const InvoiceRead&)>& each) {
-    if (ascendingIds.empty()) return Status::GetSucceeded();
+                          const std::function<void(const InvoiceRead&)>& each, OpenAmounts* open) {
+    if (ascendingIds.empty() && !open) return Status::GetSucceeded();
     return Read("Trans.Read", nullptr, [&](Host::Connection* db) {
+        OpenAmounts summed;
         const auto emit = [&](const Stmt& q) {
             InvoiceRead row;
             row.id = static_cast<unsigned long>(q.Int(0));
@@ -433,11 +435,20 @@ Util::Status ReadInvoices(const std::vector<unsigned long>& ascendingIds,
             row.paid = q.Int(5) != 0;
             each(row);
         };
-        constexpr const char* kColumns = "SELECT txn_id, customer_id, txn_date, due_date, amount, is_paid FROM invoices ";
+        // The open invoices the walk below does not pass: all of them, or
+        // those before and after its range.
+        const auto sumOpen = [&](const char* range, unsigned long bound) {
+            Stmt q(db, (std::string("SELECT customer_id, amount FROM invoices WHERE ") + kOpenInvoice + range).c_str());
+            if (*range) q.Bind(1, static_cast<long long>(bound));
+            while (q.Step()) summed.byCustomer[static_cast<int>(q.Int(0))] += q.Int(1);
+        };
+        constexpr const char* kColumns =
+            "SELECT txn_id, customer_id, txn_date, due_date, amount, is_paid, is_no_post, cleared_type FROM invoices ";
         // A few are looked up one by one; many are read in one walk of the
         // table between the first and the last, which costs less than as
         // many lookups once they are more than a small part of that range.
-        const unsigned long first = ascendingIds.front(), last = ascendingIds.back();
+        const unsigned long first = ascendingIds.empty() ? 0 : ascendingIds.front();
+        const unsigned long last = ascendingIds.empty() ? 0 : ascendingIds.back();
         if (ascendingIds.size() < 64 || (last - first) / ascendingIds.size() > 64) {
             Stmt q(db, (std::string(kColumns) + "WHERE txn_id = ?1").c_str());
             unsigned long previous = 0;
@@ -449,15 +460,26 @@ Util::Status ReadInvoices(const std::vector<unsigned long>& ascendingIds,
                 q.Bind(1, static_cast<long long>(previous));
                 if (q.Step()) emit(q);
             }
+            if (open) {
+                sumOpen("", 0);
+                *open = std::move(summed);
+            }
             return Status::GetSucceeded();
         }
         Stmt q(db, (std::string(kColumns) + "WHERE txn_id BETWEEN ?1 AND ?2 ORDER BY txn_id").c_str());
         q.Bind(1, static_cast<long long>(first)).Bind(2, static_cast<long long>(last));
         std::size_t at = 0;
-        while (at < ascendingIds.size() && q.Step()) {
+        while ((open || at < ascendingIds.size()) && q.Step()) {
             const auto id = static_cast<unsigned long>(q.Int(0));
             while (at < ascendingIds.size() && ascendingIds[at] < id) ++at;
             if (at < ascendingIds.size() && ascendingIds[at] == id) emit(q);
+            const bool isOpen = q.Int(5) == 0 && q.Int(6) == 0 && q.Int(7) != 2;  // as kOpenInvoice tests it
+            if (open && isOpen) summed.byCustomer[static_cast<int>(q.Int(1))] += q.Int(4);
+        }
+        if (open) {
+            sumOpen(" AND txn_id < ?1", first);
+            sumOpen(" AND txn_id > ?1", last);
+            *open = std::move(summed);
         }
         return Status::GetSucceeded();
     });

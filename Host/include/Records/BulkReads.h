@@ -5,7 +5,9 @@
 // record, with the same answers the single lookups give.
 
 #include <functional>
+#include <cstdint>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "Date/DateType32.h"
@@ -24,12 +26,18 @@ struct InvoiceRead {
     Bal amount;
     bool paid = false;
 };
+// The amounts of the open (unpaid, posted) invoices, summed by the customer
+// or job each is billed to, without the jobs below it.
+struct OpenAmounts {
+    std::unordered_map<int, std::int64_t> byCustomer;  // hundredths
+};
 // Calls `each` for every invoice among `ascendingIds` (sorted, repeats
 // allowed: once per distinct id), in ascending order; an id without an
 // invoice is left out. Many ids are read in one walk of their range of the
-// table, a few by single lookups.
+// table, a few by single lookups. With `open`, the same read also sums every
+// open invoice of the company into it: the walk passes most of them anyway.
 HOST_API Util::Status ReadInvoices(const std::vector<unsigned long>& ascendingIds,
-                                   const std::function<void(const InvoiceRead&)>& each);
+                                   const std::function<void(const InvoiceRead&)>& each, OpenAmounts* open = nullptr);
 
 // What a message to a customer or job needs: the qualified name
 // ("Customer:Job") and the e-mail address of the name itself or, when it has
@@ -45,5 +53,7 @@ HOST_API Util::Status LoadAddressees(const std::vector<int>& recNums, std::vecto
 // unpaid posted invoices and those of every job below it); out[i] answers
 // recNums[i]. One read of the open invoices, summed by customer.
 HOST_API Util::Status LoadOpenBalances(const std::vector<int>& recNums, std::vector<Bal>& out);
+// The same balances from open amounts read before (by ReadInvoices).
+HOST_API Util::Status OpenBalancesOf(const OpenAmounts& open, const std::vector<int>& recNums, std::vector<Bal>& out);
 
 } // namespace Host
