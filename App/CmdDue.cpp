@@ -832,14 +832,21 @@ private:
     std::unique_ptr<DBMgr::DMTransaction> m_txn;  // rolls back unless committed
 };
 
-// A JSON string as the JSON writer spells it; plain text is quoted as it is.
-void AppendJsonString(const std::string& text, std::string& out) {
+// True when the JSON writer quotes `text` as it is: printable ASCII without
+// quotes or backslashes.
+bool PlainJsonText(const std::string& text) {
     for (char c : text) {
         const auto u = static_cast<unsigned char>(c);
-        if (u < 0x20 || u >= 0x80 || c == '"' || c == '\\') {
-            out += Json(text).dump(-1, ' ', false, Json::error_handler_t::replace);
-            return;
-        }
+        if (u < 0x20 || u >= 0x80 || c == '"' || c == '\\') return false;
+    }
+    return true;
+}
+
+// A JSON string as the JSON writer spells it; plain text is quoted as it is.
+void AppendJsonString(const std::string& text, std::string& out) {
+    if (!PlainJsonText(text)) {
+        out += Json(text).dump(-1, ' ', false, Json::error_handler_t::replace);
+        return;
     }
     out += '"';
     out += text;
@@ -850,16 +857,22 @@ void AppendJsonString(const std::string& text, std::string& out) {
 // fields as numbers, as the engine gives them; what a kind of reminder does
 // not have is null. A rule's text, a customer's name and address and a
 // combination of overlapping sets are shared by many reminders: each is
-// quoted once and copied after that. Each reminder is then written into
+// quoted once (or, for the many customers, looked at once) and copied after
+// that. Each reminder is then written into
 // room made for it at once: a few dozen small appends to the string cost
 // more than the listing's reads.
 class DueJsonWriter {
 public:
     explicit DueJsonWriter(const DueTable& due)
-        : m_due(due), m_rules(due.texts.size()), m_to(due.addressees.size()), m_overlaps(due.overlaps.size()) {}
+        : m_due(due), m_rules(due.texts.size()), m_plain(due.addressees.size(), 0), m_overlaps(due.overlaps.size()) {}
 
     void Append(const DueRow& row, const std::string& subject, std::string& out) {
-        const Quoted& to = To(row.to);
+        const Addressee& to = m_due.addressees[row.to];
+        const std::uint8_t plain = Plainness(row.to);
+        m_name.clear();
+        m_email.clear();
+        if (!(plain & kPlainName)) AppendJsonString(to.name, m_name);
+        if (!to.email.empty() && !(plain & kPlainEmail)) AppendJsonString(to.email, m_email);
         const std::string& rule =
             Once(m_rules[row.texts], [&](std::string& text) { AppendJsonString(m_due.texts[row.texts].ruleText, text); });
         const std::string& overlaps =
@@ -869,7 +882,8 @@ public:
 
         // Field names and punctuation are under 300 bytes, each number under 21.
         const std::size_t before = out.size();
-        out.resize(before + 512 + to.name.size() + to.email.size() + rule.size() + overlaps.size() + m_subject.size());
+        out.resize(before + 512 + to.name.size() + m_name.size() + to.email.size() + m_email.size() + rule.size() +
+                   overlaps.size() + m_subject.size());
         char* p = &out[before];
         p = Put(p, "  {\n    \"txnType\": ");
         p = Number(p, static_cast<int>(row.record.GetTxnType()));
@@ -884,17 +898,11 @@ public:
         p = Put(p, ",\n    \"invoice\": ");
         p = row.statement ? Put(p, "null") : Number(p, static_cast<long long>(m_due.InvoiceNumber(row)));
         p = Put(p, ",\n    \"customer\": ");
-        p = Put(p, to.name);
+        p = plain & kPlainName ? Quote(p, to.name) : Put(p, m_name);
         p = Put(p, ",\n    \"email\": ");
-        p = Put(p, to.email);
+        p = to.email.empty() ? Put(p, "null") : plain & kPlainEmail ? Quote(p, to.email) : Put(p, m_email);
         p = Put(p, ",\n    \"dueDate\": ");
-        if (row.statement) {
-            p = Put(p, "null");
-        } else {
-            *p++ = '"';
-            p = Put(p, IsoDate(row.dueDate));  // digits and dashes: nothing to escape
-            *p++ = '"';
-        }
+        p = row.statement ? Put(p, "null") : Quote(p, IsoDate(row.dueDate));  // digits and dashes
         p = Put(p, ",\n    \"daysFromDue\": ");
         p = row.statement ? Put(p, "null") : Number(p, row.daysFromDue);
         p = Put(p, ",\n    \"rule\": ");
@@ -908,10 +916,6 @@ public:
     }
 
 private:
-    struct Quoted {
-        std::string name, email;
-    };
-
     // A quoted JSON value is never empty, so empty means not made yet.
     template <class Make>
     static const std::string& Once(std::string& cached, Make make) {
@@ -919,15 +923,16 @@ private:
         return cached;
     }
 
-    const Quoted& To(std::uint32_t at) {
-        Quoted& q = m_to[at];
-        if (q.name.empty()) {
+    // Whether an addressee's name and address can be quoted as they are,
+    // worked out on its first reminder.
+    static constexpr std::uint8_t kLookedAt = 1, kPlainName = 2, kPlainEmail = 4;
+    std::uint8_t Plainness(std::uint32_t at) {
+        std::uint8_t& plain = m_plain[at];
+        if (!plain) {
             const Addressee& to = m_due.addressees[at];
-            AppendJsonString(to.name, q.name);
-            if (to.email.empty()) q.email = "null";
-            else AppendJsonString(to.email, q.email);
+            plain = kLookedAt | (PlainJsonText(to.name) ? kPlainName : 0) | (PlainJsonText(to.email) ? kPlainEmail : 0);
         }
-        return q;
+        return plain;
     }
 
     static void OverlapsJson(const std::vector<std::string>& sets, std::string& out) {
@@ -952,12 +957,18 @@ private:
         std::memcpy(p, text.data(), text.size());
         return p + text.size();
     }
+    static char* Quote(char* p, const std::string& text) {
+        *p++ = '"';
+        p = Put(p, text);
+        *p++ = '"';
+        return p;
+    }
     static char* Number(char* p, long long value) { return std::to_chars(p, p + 20, value).ptr; }
 
     const DueTable& m_due;
-    std::string m_subject;
-    std::vector<std::string> m_rules;   // per rule texts
-    std::vector<Quoted> m_to;           // per addressee
+    std::string m_subject, m_name, m_email;  // quoted where plain text would not do
+    std::vector<std::string> m_rules;       // per rule texts
+    std::vector<std::uint8_t> m_plain;      // per addressee
     std::vector<std::string> m_overlaps;  // per combination of sets
 };
 } // namespace

@@ -11,6 +11,7 @@
 #include <malloc.h>
 #include <sqlite3.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
@@ -370,6 +371,32 @@ void Listing(benchmark::State& state, const Size* sizes) {
 void BM_Listing(benchmark::State& state) { Listing(state, kSizes); }
 void BM_OneCustomerListing(benchmark::State& state) { Listing(state, kOneCustomer); }
 
+// The sends' outboxes, a folder per run, removed when the benchmarks end.
+// Files made within half a minute of tens of thousands being deleted wait on
+// the file system's search for a free entry (on this machine's, which keeps
+// no journal, that search took more than half of a send's time): no user
+// sends right after deleting a folder of that size, so no run does either.
+class OutboxFolders {
+public:
+    ~OutboxFolders() {
+        for (const std::string& folder : m_made) std::filesystem::remove_all(folder);
+    }
+    std::string Next() {
+        m_made.push_back(DataDir() + "/send-outbox-" + std::to_string(::getpid()) + "-" +
+                         std::to_string(m_made.size() + 1));
+        std::filesystem::remove_all(m_made.back());
+        return m_made.back();
+    }
+
+private:
+    std::vector<std::string> m_made;
+};
+
+OutboxFolders& Outboxes() {
+    static OutboxFolders folders;
+    return folders;
+}
+
 // `send` into an outbox, on a fresh copy of the company file each time (a
 // send records what it wrote, so the original must stay unsent).
 void Send(benchmark::State& state, const Size* sizes) {
@@ -378,9 +405,8 @@ void Send(benchmark::State& state, const Size* sizes) {
         auto& host = Host::HostContext::Get();
         const std::string original = CompanyPath(sizes[s.range(0)]);
         const std::string copy = DataDir() + "/send-copy.db";
-        const std::string outbox = DataDir() + "/send-outbox";
+        const std::string outbox = Outboxes().Next();
         host.CloseCompanyFile();  // the original's log and last writes are settled before the copy
-        std::filesystem::remove_all(outbox);
         for (const char* suffix : {"-wal", "-shm", ".log", ".lock"}) std::filesystem::remove(copy + suffix);
         std::filesystem::copy_file(original, copy, std::filesystem::copy_options::overwrite_existing);
         if (!host.OpenCompanyFile(copy).Succeeded()) {
