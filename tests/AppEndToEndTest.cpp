@@ -181,6 +181,50 @@ TEST_F(AppEndToEndTest, SimulatedMonthSendsEachDueReminderExactlyOnce) {
     EXPECT_NE(after.out.find("sent 0 invoice reminders and 0 statements"), std::string::npos) << after.out;
 }
 
+// The listing quotes each customer's name and address once and copies it for
+// the customer's other reminders: whatever a name holds, every reminder must
+// read back as the customer list spells it, jobs under their customer too.
+TEST_F(AppEndToEndTest, ListedNamesAndAddressesReadBackWhateverTheyHold) {
+    ASSERT_EQ(Run("init --sample").exit, 0);
+    Write("odd.csv", "id,name,parent,email,type,terms,hidden\n900,\"Say \"\"Hi\"\" Ltd\",,quote@x.test,,,0\n"
+                     "901,Back\\slash,,b@x.test,,,0\n902,Caf\xC3\xA9 \xC3\x9Cmlaut,,e@x.test,,,0\n"
+                     "903,\"Tab\there\",,,,,0\n904,Job A,900,,,,0\n");
+    Write("odd-invoices.csv", "number,customer,date,due_date,amount,paid\n"
+                              "7001,900,2026-03-01,2026-03-10,10.00,0\n7002,900,2026-03-01,2026-03-10,11.00,0\n"
+                              "7003,901,2026-03-01,2026-03-10,12.00,0\n7004,902,2026-03-01,2026-03-10,13.00,0\n"
+                              "7005,903,2026-03-01,2026-03-10,14.00,0\n7006,904,2026-03-01,2026-03-10,15.00,0\n"
+                              "7007,900,2026-03-01,2026-03-10,16.00,0\n");
+    ASSERT_EQ(Run("import customers " + Path("odd.csv")).exit, 0);
+    ASSERT_EQ(Run("import invoices " + Path("odd-invoices.csv")).exit, 0);
+    ASSERT_EQ(Run("groups create Odd --customers 900,901,902,903").exit, 0);
+    long group = 0;
+    const json groups = Json("groups list");
+    for (const auto& g : groups["groups"]) {
+        if (g["name"] == "Odd") group = static_cast<long>(Number(g["id"]));
+    }
+    ASSERT_GT(group, 0);
+    Write("odd.json", InvoiceSet("Odd names", group, 0, "after"));
+    ASSERT_EQ(Run("sets import " + Path("odd.json")).exit, 0);
+
+    const std::string quoted = "Say \"Hi\" Ltd";
+    const std::map<unsigned long, std::pair<std::string, json>> expected = {
+        {7001, {quoted, "quote@x.test"}},          {7002, {quoted, "quote@x.test"}},
+        {7003, {"Back\\slash", "b@x.test"}},       {7004, {"Caf\xC3\xA9 \xC3\x9Cmlaut", "e@x.test"}},
+        {7005, {"Tab\there", nullptr}},            {7006, {quoted + ":Job A", "quote@x.test"}},
+        {7007, {quoted, "quote@x.test"}},
+    };
+    const CommandResult listed = Run("--json due");
+    ASSERT_EQ(listed.exit, 0) << listed.err;
+    const json list = json::parse(listed.out, nullptr, false);
+    ASSERT_FALSE(list.is_discarded()) << listed.out;
+    std::map<unsigned long, std::pair<std::string, json>> found;
+    for (const auto& item : list) {
+        if (item["invoice"].is_null() || Number(item["invoice"]) < 7001) continue;
+        found[Number(item["invoice"])] = {item["customer"].get<std::string>(), item["email"]};
+    }
+    EXPECT_EQ(found, expected);
+}
+
 TEST_F(AppEndToEndTest, OverlappingGroupsGiveAnInvoiceOneReminderADayAndAreNamed) {
     ASSERT_EQ(Run("init --sample").exit, 0);
     // The sample's "All customers" group (1) has a set; a second group holds
