@@ -53,29 +53,54 @@ CLI::App* AddCommand(CLI::App& parent, AppContext& ctx, const std::string& name,
     return sub;
 }
 
-std::string Table::Render() const {
-    std::vector<std::size_t> widths(m_headers.size(), 0);
-    auto measure = [&](const std::vector<std::string>& row) {
-        for (std::size_t i = 0; i < row.size() && i < widths.size(); ++i) widths[i] = std::max(widths[i], row[i].size());
+namespace {
+// Columns as a terminal shows them: one per character, not per byte.
+std::size_t Columns(const std::string& text) {
+    std::size_t n = 0;
+    for (char c : text) n += (static_cast<unsigned char>(c) & 0xC0) != 0x80;
+    return n;
+}
+} // namespace
+
+void Table::Print(std::ostream& out, const std::vector<std::string>& headers, std::size_t rows, const RowSource& row) {
+    std::vector<std::size_t> widths(headers.size(), 0);
+    auto measure = [&](const std::vector<std::string>& cells) {
+        for (std::size_t i = 0; i < cells.size() && i < widths.size(); ++i) widths[i] = std::max(widths[i], Columns(cells[i]));
     };
-    measure(m_headers);
-    for (const auto& r : m_rows) measure(r);
-    std::ostringstream out;
-    auto line = [&](const std::vector<std::string>& row) {
-        std::string text;
+    std::vector<std::string> cells;
+    measure(headers);
+    for (std::size_t r = 0; r < rows; ++r) {
+        cells.clear();
+        row(r, cells);
+        measure(cells);
+    }
+    std::string text;
+    auto line = [&](const std::vector<std::string>& cells) {
+        text.clear();
         for (std::size_t i = 0; i < widths.size(); ++i) {
-            const std::string cell = i < row.size() ? row[i] : std::string();
+            static const std::string kNone;
+            const std::string& cell = i < cells.size() ? cells[i] : kNone;
             text += cell;
-            if (i + 1 < widths.size()) text += std::string(widths[i] - cell.size() + 2, ' ');
+            if (i + 1 < widths.size()) text.append(widths[i] - Columns(cell) + 2, ' ');
         }
         while (!text.empty() && text.back() == ' ') text.pop_back();
-        out << text << '\n';
+        text += '\n';
+        out.write(text.data(), static_cast<std::streamsize>(text.size()));
     };
-    line(m_headers);
+    line(headers);
     std::vector<std::string> rule;
     for (std::size_t w : widths) rule.push_back(std::string(w, '-'));
     line(rule);
-    for (const auto& r : m_rows) line(r);
+    for (std::size_t r = 0; r < rows; ++r) {
+        cells.clear();
+        row(r, cells);
+        line(cells);
+    }
+}
+
+std::string Table::Render() const {
+    std::ostringstream out;
+    Print(out, m_headers, m_rows.size(), [this](std::size_t r, std::vector<std::string>& cells) { cells = m_rows[r]; });
     return out.str();
 }
 

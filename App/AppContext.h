@@ -2,6 +2,7 @@
 
 #include <boost/property_tree/ptree.hpp>
 #include <functional>
+#include <iosfwd>
 #include <nlohmann/json.hpp>
 #include <stdexcept>
 #include <string>
@@ -52,6 +53,12 @@ public:
     void Add(std::vector<std::string> row) { m_rows.push_back(std::move(row)); }
     bool Empty() const { return m_rows.empty(); }
     std::string Render() const;
+
+    // A table too long to keep: `row(i, cells)` fills row i's cells and is
+    // called twice per row, once to measure the columns and once to print.
+    using RowSource = std::function<void(std::size_t, std::vector<std::string>&)>;
+    static void Print(std::ostream& out, const std::vector<std::string>& headers, std::size_t rows,
+                      const RowSource& row);
 
 private:
     std::vector<std::string> m_headers;

@@ -1077,15 +1077,17 @@ void ShowDue(const AppContext& ctx, bool fastMode) {
         std::cout << sentToday << "Nothing is due on " << FormatIsoDate(GetSystemDate()) << ".\n";
         return;
     }
-    Table table({"invoice", "customer", "e-mail", "due date", "days", "rule", "subject"});
-    for (const auto& row : due.rows) {
-        const Addressee& to = due.To(row);
-        Fill(due.Texts(row).subjectParts, due, row, company, subject);
-        table.Add({row.statement ? "statement" : std::to_string(due.InvoiceNumber(row)), to.name,
-                   to.email.empty() ? "no e-mail" : to.email, row.statement ? "" : IsoDate(row.dueDate),
-                   row.statement ? "" : std::to_string(row.daysFromDue), due.Texts(row).ruleText, subject});
-    }
-    std::cout << table.Render();
+    // Made twice per row rather than kept: a table of every due reminder
+    // held whole took some 900 bytes per row.
+    Table::Print(std::cout, {"invoice", "customer", "e-mail", "due date", "days", "rule", "subject"}, due.rows.size(),
+                 [&](std::size_t i, std::vector<std::string>& cells) {
+                     const DueRow& row = due.rows[i];
+                     const Addressee& to = due.To(row);
+                     Fill(due.Texts(row).subjectParts, due, row, company, subject);
+                     cells = {row.statement ? "statement" : std::to_string(due.InvoiceNumber(row)), to.name,
+                              to.email.empty() ? "no e-mail" : to.email, row.statement ? "" : IsoDate(row.dueDate),
+                              row.statement ? "" : std::to_string(row.daysFromDue), due.Texts(row).ruleText, subject};
+                 });
     std::cout << due.rows.size() << (due.rows.size() == 1 ? " reminder" : " reminders") << " due on "
               << FormatIsoDate(GetSystemDate()) << (fastMode ? " (fast mode: stopped at the first)" : "") << ".\n";
     std::cout << sentToday;

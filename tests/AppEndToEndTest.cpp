@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <nlohmann/json.hpp>
 #include <set>
+#include <sstream>
 #include <tuple>
 
 #include "CommandRunner.h"
@@ -223,6 +224,30 @@ TEST_F(AppEndToEndTest, ListedNamesAndAddressesReadBackWhateverTheyHold) {
         found[Number(item["invoice"])] = {item["customer"].get<std::string>(), item["email"]};
     }
     EXPECT_EQ(found, expected);
+
+    // The table keeps its columns straight whatever the names hold: each
+    // address starts under the header's, counted in characters.
+    const auto characters = [](const std::string& text, std::size_t bytes) {
+        std::size_t n = 0;
+        for (std::size_t i = 0; i < bytes && i < text.size(); ++i) n += (static_cast<unsigned char>(text[i]) & 0xC0) != 0x80;
+        return n;
+    };
+    const CommandResult table = Run("due");
+    ASSERT_EQ(table.exit, 0) << table.err;
+    std::istringstream lines(table.out);
+    std::string line;
+    std::getline(lines, line);
+    const std::size_t column = characters(line, line.find("e-mail"));
+    std::size_t checked = 0;
+    while (std::getline(lines, line)) {
+        for (const auto& [invoice, customer] : expected) {
+            if (line.rfind(std::to_string(invoice) + " ", 0) != 0) continue;
+            const std::string address = customer.second.is_null() ? "no e-mail" : customer.second.get<std::string>();
+            EXPECT_EQ(characters(line, line.find("  " + address) + 2), column) << line;
+            ++checked;
+        }
+    }
+    EXPECT_EQ(checked, expected.size());
 }
 
 TEST_F(AppEndToEndTest, OverlappingGroupsGiveAnInvoiceOneReminderADayAndAreNamed) {
