@@ -104,6 +104,32 @@ std::string Table::Render() const {
     return out.str();
 }
 
+void PrintJsonList(const std::string& key, std::size_t count,
+                   const std::function<nlohmann::ordered_json(std::size_t)>& element) {
+    std::string out = "{\n  " + nlohmann::ordered_json(key).dump() + ": ";
+    if (count == 0) {
+        std::cout << out << "[]\n}\n";
+        return;
+    }
+    out += "[\n";
+    for (std::size_t i = 0; i < count; ++i) {
+        // Inside the list each line of an element is indented twice more.
+        const std::string text = element(i).dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
+        out += "    ";
+        for (char c : text) {
+            out += c;
+            if (c == '\n') out += "    ";
+        }
+        out += i + 1 < count ? ",\n" : "\n";
+        if (out.size() > (1u << 16)) {
+            std::cout.write(out.data(), static_cast<std::streamsize>(out.size()));
+            out.clear();
+        }
+    }
+    out += "  ]\n}\n";
+    std::cout.write(out.data(), static_cast<std::streamsize>(out.size()));
+}
+
 void PrintJson(const nlohmann::ordered_json& value) {
     // Texts that reached the company file before input was checked may hold
     // bytes that are not UTF-8; they are replaced rather than written raw.

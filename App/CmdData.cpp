@@ -18,6 +18,7 @@
 #include "Prefs/PrefsTag.h"
 #include "Sql.h"
 #include "DB/DBManager.h"
+#include "Records/BulkReads.h"
 #include "Records/Groups.h"
 #include "Records/Names.h"
 #include "Records/Transactions.h"
@@ -83,6 +84,51 @@ Addressee AddresseeOf(int customer) {
         if (walk.GetParent() == 0) break;
     }
     return a;
+}
+
+namespace {
+// Below this many, single lookups cost less than a read of the whole table.
+constexpr std::size_t kReadInBulk = 32;
+
+template <class T>
+void SortUnique(std::vector<T>& v) {
+    std::sort(v.begin(), v.end());
+    v.erase(std::unique(v.begin(), v.end()), v.end());
+}
+} // namespace
+
+std::unordered_map<unsigned long, InvoiceView> ReadInvoices(std::vector<unsigned long> numbers) {
+    SortUnique(numbers);
+    std::unordered_map<unsigned long, InvoiceView> found;
+    found.reserve(numbers.size());
+    const Util::Status read = Host::ReadInvoices(numbers, [&](const Host::InvoiceRead& inv) {
+        InvoiceView& v = found[inv.id];
+        v.number = inv.id;
+        v.customer = inv.customer;
+        v.date = inv.txnDate;
+        v.dueDate = inv.dueDate;
+        v.amount = Bal2Double(inv.amount);
+        v.paid = inv.paid;
+    });
+    if (!read.Succeeded()) throw AppError("the invoices cannot be read (see 'reminders log')");
+    return found;
+}
+
+std::unordered_map<int, Addressee> AddresseesOf(std::vector<int> customers) {
+    SortUnique(customers);
+    std::unordered_map<int, Addressee> found;
+    found.reserve(customers.size());
+    if (customers.size() < kReadInBulk) {
+        for (int c : customers) found[c] = AddresseeOf(c);
+        return found;
+    }
+    std::vector<Host::AddresseeText> texts;
+    if (!Host::LoadAddressees(customers, texts).Succeeded()) throw AppError("the customer list cannot be read");
+    for (std::size_t i = 0; i < customers.size(); ++i) {
+        found[customers[i]] = texts[i].found ? Addressee{std::move(texts[i].qualifiedName), std::move(texts[i].email)}
+                                             : Addressee{};
+    }
+    return found;
 }
 
 void ImportCustomers(const AppContext& ctx, const std::string& path) {
@@ -261,38 +307,48 @@ void ListInvoices(const AppContext& ctx, bool openOnly) {
         query.SetStatement(unpaid, DQE::SelectOp_And, noPost);
     }
     if (!query.DoQuery()) throw AppError("the invoices cannot be listed: " + query.GetLastError());
-    const DateType32 today = GetSystemDate();
-    nlohmann::ordered_json array = nlohmann::ordered_json::array();
-    Table table({"invoice", "customer", "date", "due", "amount", "status"});
-    for (bool ok = query.First(); ok; ok = query.Next()) {
-        InvoiceView inv;
-        const unsigned long number = query.GetUnsignedLong(0);
-        if (!ReadInvoice(number, inv)) {
+    std::vector<unsigned long> numbers;
+    for (bool ok = query.First(); ok; ok = query.Next()) numbers.push_back(query.GetUnsignedLong(0));
+    if (!query.GetLastError().empty()) throw AppError("the invoices cannot be listed: " + query.GetLastError());
+    // Read in bulk: one lookup per invoice and per customer took seconds
+    // for a hundred thousand invoices.
+    const std::unordered_map<unsigned long, InvoiceView> invoices = ReadInvoices(numbers);
+    std::vector<int> customerIds;
+    customerIds.reserve(invoices.size());
+    for (const auto& entry : invoices) customerIds.push_back(entry.second.customer);
+    const std::unordered_map<int, Addressee> customers = AddresseesOf(std::move(customerIds));
+    for (const unsigned long number : numbers) {
+        if (invoices.count(number) == 0) {
             throw AppError("invoices: invoice " + std::to_string(number) + " cannot be read (see 'reminders log')");
         }
-        const long overdue = DateMinusDate(today, inv.dueDate);
-        const std::string state = inv.paid ? "paid" : (overdue > 0 ? std::to_string(overdue) + " days overdue" : "open");
-        const std::string customer = AddresseeOf(inv.customer).name;
-        if (ctx.json) {
-            array.push_back({{"number", inv.number},
-                             {"customerId", inv.customer},
-                             {"customer", customer},
-                             {"date", FormatIsoDate(inv.date)},
-                             {"dueDate", FormatIsoDate(inv.dueDate)},
-                             {"amount", FormatAmount(inv.amount)},
-                             {"paid", inv.paid}});
-        } else {
-            table.Add({std::to_string(inv.number), customer, FormatIsoDate(inv.date), FormatIsoDate(inv.dueDate),
-                       FormatAmount(inv.amount), state});
-        }
     }
+    const auto invoiceAt = [&](std::size_t i) -> const InvoiceView& { return invoices.at(numbers[i]); };
     if (ctx.json) {
-        PrintJson({{"invoices", array}});
-    } else if (table.Empty()) {
-        std::cout << (openOnly ? "No open invoices.\n" : "No invoices.\n");
-    } else {
-        std::cout << table.Render();
+        PrintJsonList("invoices", numbers.size(), [&](std::size_t i) {
+            const InvoiceView& inv = invoiceAt(i);
+            return nlohmann::ordered_json{{"number", inv.number},
+                                          {"customerId", inv.customer},
+                                          {"customer", customers.at(inv.customer).name},
+                                          {"date", FormatIsoDate(inv.date)},
+                                          {"dueDate", FormatIsoDate(inv.dueDate)},
+                                          {"amount", FormatAmount(inv.amount)},
+                                          {"paid", inv.paid}};
+        });
+        return;
     }
+    if (numbers.empty()) {
+        std::cout << (openOnly ? "No open invoices.\n" : "No invoices.\n");
+        return;
+    }
+    const DateType32 today = GetSystemDate();
+    Table::Print(std::cout, {"invoice", "customer", "date", "due", "amount", "status"}, numbers.size(),
+                 [&](std::size_t i, std::vector<std::string>& cells) {
+                     const InvoiceView& inv = invoiceAt(i);
+                     const long overdue = DateMinusDate(today, inv.dueDate);
+                     cells = {std::to_string(inv.number), customers.at(inv.customer).name, FormatIsoDate(inv.date),
+                              FormatIsoDate(inv.dueDate), FormatAmount(inv.amount),
+                              inv.paid ? "paid" : (overdue > 0 ? std::to_string(overdue) + " days overdue" : "open")};
+                 });
 }
 
 std::vector<CustomerView> LoadCustomers() {

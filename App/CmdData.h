@@ -1,6 +1,7 @@
 #pragma once
 
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "AppContext.h"
@@ -57,6 +58,10 @@ struct InvoiceView {
     bool paid = false;
 };
 bool ReadInvoice(unsigned long number, InvoiceView& out);
+// Many at once, by number (any order, repeats allowed): one walk of the
+// table for many, single reads for a few. A number without an invoice is
+// left out of the answer.
+std::unordered_map<unsigned long, InvoiceView> ReadInvoices(std::vector<unsigned long> numbers);
 
 // Name and the e-mail address a reminder goes to: a job without an address
 // of its own uses its customer's.
@@ -65,5 +70,8 @@ struct Addressee {
     std::string email;          // empty: none anywhere up the chain
 };
 Addressee AddresseeOf(int customer);
+// Each of `customers` (any order, repeats allowed) as AddresseeOf gives it:
+// a few looked up one by one, many in one read of the list.
+std::unordered_map<int, Addressee> AddresseesOf(std::vector<int> customers);
 
 } // namespace app

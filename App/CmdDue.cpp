@@ -101,23 +101,6 @@ std::string MessageStem(const DueItem& item) {
                        item.periodStart);
 }
 
-// As FormatIsoDate writes it, without a stream or a format parse per date:
-// a listing writes one or two per reminder.
-std::string IsoDate(const DateType32& date) {
-    const int y = date.GetYear(), m = date.GetMonth(), d = date.GetDay();
-    if (y < 0 || y > 9999 || m < 0 || m > 99 || d < 0 || d > 99) {
-        char text[48];
-        std::snprintf(text, sizeof text, "%04d-%02d-%02d", y, m, d);
-        return text;
-    }
-    const char text[10] = {static_cast<char>('0' + y / 1000),     static_cast<char>('0' + y / 100 % 10),
-                           static_cast<char>('0' + y / 10 % 10),  static_cast<char>('0' + y % 10),
-                           '-',                                   static_cast<char>('0' + m / 10),
-                           static_cast<char>('0' + m % 10),       '-',
-                           static_cast<char>('0' + d / 10),       static_cast<char>('0' + d % 10)};
-    return std::string(text, sizeof text);
-}
-
 Placeholders ValuesFor(const std::string& company, const DueItem& item) {
     Placeholders v;
     v["customer"] = item.to.name;
@@ -243,7 +226,7 @@ bool AppendValue(const DueTable& table, const DueRow& row, const std::string& co
             out += std::to_string(table.InvoiceNumber(row));
             return true;
         case Key::DueDate:
-            out += IsoDate(row.dueDate);
+            out += FormatIsoDate(row.dueDate);
             return true;
         case Key::DaysOverdue:
             out += std::to_string(row.daysFromDue > 0 ? row.daysFromDue : 0);
@@ -254,10 +237,10 @@ bool AppendValue(const DueTable& table, const DueRow& row, const std::string& co
     }
     switch (key) {
     case Key::StatementFrom:
-        out += IsoDate(table.Period(row).from);
+        out += FormatIsoDate(table.Period(row).from);
         return true;
     case Key::StatementTo:
-        out += IsoDate(table.Period(row).to);
+        out += FormatIsoDate(table.Period(row).to);
         return true;
     default:
         return false;
@@ -511,16 +494,7 @@ void AddAddressees(DueTable& table, std::unordered_map<int, Addressee>& known, b
     for (int c : customers) {
         if (known.count(c) == 0) missing.push_back(c);
     }
-    if (missing.size() < 32) {
-        for (int c : missing) known[c] = AddresseeOf(c);
-    } else {
-        std::vector<Host::AddresseeText> texts;
-        if (!Host::LoadAddressees(missing, texts).Succeeded()) throw AppError("the customer list cannot be read");
-        for (std::size_t i = 0; i < missing.size(); ++i) {
-            known[missing[i]] = texts[i].found ? Addressee{std::move(texts[i].qualifiedName), std::move(texts[i].email)}
-                                               : Addressee{};
-        }
-    }
+    for (auto& [customer, addressee] : AddresseesOf(std::move(missing))) known[customer] = std::move(addressee);
     const auto base = static_cast<std::uint32_t>(table.addressees.size());
     for (std::size_t i = 0; i < customers.size(); ++i) {
         const int c = customers[i];
@@ -902,7 +876,7 @@ public:
         p = Put(p, ",\n    \"email\": ");
         p = to.email.empty() ? Put(p, "null") : plain & kPlainEmail ? Quote(p, to.email) : Put(p, m_email);
         p = Put(p, ",\n    \"dueDate\": ");
-        p = row.statement ? Put(p, "null") : Quote(p, IsoDate(row.dueDate));  // digits and dashes
+        p = row.statement ? Put(p, "null") : Quote(p, FormatIsoDate(row.dueDate));  // digits and dashes
         p = Put(p, ",\n    \"daysFromDue\": ");
         p = row.statement ? Put(p, "null") : Number(p, row.daysFromDue);
         p = Put(p, ",\n    \"rule\": ");
@@ -1085,7 +1059,8 @@ void ShowDue(const AppContext& ctx, bool fastMode) {
                      const Addressee& to = due.To(row);
                      Fill(due.Texts(row).subjectParts, due, row, company, subject);
                      cells = {row.statement ? "statement" : std::to_string(due.InvoiceNumber(row)), to.name,
-                              to.email.empty() ? "no e-mail" : to.email, row.statement ? "" : IsoDate(row.dueDate),
+                              to.email.empty() ? "no e-mail" : to.email,
+                              row.statement ? "" : FormatIsoDate(row.dueDate),
                               row.statement ? "" : std::to_string(row.daysFromDue), due.Texts(row).ruleText, subject};
                  });
     std::cout << due.rows.size() << (due.rows.size() == 1 ? " reminder" : " reminders") << " due on "
@@ -1542,15 +1517,21 @@ std::vector<HistoryRow> LoadHistory() {
     std::vector<DMReminderExecutionHistory::DBReminderExecutionHistory> rows;
     const Util::Status s = DMReminderExecutionHistory::IDBReminderExecutionHistory::BatchLoadByTxnView(4, rows);
     if (!s.Succeeded()) throw AppError("history: the reminder history cannot be read");
+    std::vector<unsigned long> numbers;
+    for (const auto& r : rows) numbers.push_back(r.TransactionId);
+    const std::unordered_map<unsigned long, InvoiceView> invoices = ReadInvoices(std::move(numbers));
+    std::vector<int> customerIds;
+    for (const auto& entry : invoices) customerIds.push_back(entry.second.customer);
+    const std::unordered_map<int, Addressee> customers = AddresseesOf(std::move(customerIds));
     std::vector<HistoryRow> out;
     for (const auto& r : rows) {
         HistoryRow h;
         h.invoice = r.TransactionId;
         h.ruleId = r.RuleId;
         h.status = r.Status;
-        InvoiceView inv;
-        h.invoiceKnown = ReadInvoice(r.TransactionId, inv);
-        h.customer = h.invoiceKnown ? AddresseeOf(inv.customer).name : "(deleted)";
+        const auto inv = invoices.find(r.TransactionId);
+        h.invoiceKnown = inv != invoices.end();
+        h.customer = h.invoiceKnown ? customers.at(inv->second.customer).name : "(deleted)";
         h.statusText = r.Status == 1 ? "sent" : (r.Status == 2 ? "sent by hand" : std::to_string(r.Status));
         out.push_back(h);
     }
@@ -1560,15 +1541,14 @@ std::vector<HistoryRow> LoadHistory() {
 void ShowHistory(const AppContext& ctx) {
     const std::vector<HistoryRow> rows = LoadHistory();
     if (ctx.json) {
-        Json array = Json::array();
-        for (const auto& r : rows) {
-            array.push_back({{"transactionId", r.invoice},
-                             {"ruleId", r.ruleId},
-                             {"status", r.status},
-                             {"statusText", r.statusText},
-                             {"customer", r.invoiceKnown ? Json(r.customer) : Json(nullptr)}});
-        }
-        PrintJson({{"history", std::move(array)}});
+        PrintJsonList("history", rows.size(), [&](std::size_t i) {
+            const HistoryRow& r = rows[i];
+            return nlohmann::ordered_json{{"transactionId", r.invoice},
+                                          {"ruleId", r.ruleId},
+                                          {"status", r.status},
+                                          {"statusText", r.statusText},
+                                          {"customer", r.invoiceKnown ? Json(r.customer) : Json(nullptr)}};
+        });
         return;
     }
     if (rows.empty()) {

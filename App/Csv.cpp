@@ -206,6 +206,17 @@ bool ParseIsoDate(const std::string& text, DateType32& out) {
 }
 
 std::string FormatIsoDate(const DateType32& date) {
+    // Without a stream for the dates a calendar holds: listings write one or
+    // two per row, hundreds of thousands of rows.
+    const int y = date.GetYear(), m = date.GetMonth(), d = date.GetDay();
+    if (y >= 0 && y <= 9999 && m >= 0 && m <= 99 && d >= 0 && d <= 99) {
+        const char text[10] = {static_cast<char>('0' + y / 1000),    static_cast<char>('0' + y / 100 % 10),
+                               static_cast<char>('0' + y / 10 % 10), static_cast<char>('0' + y % 10),
+                               '-',                                  static_cast<char>('0' + m / 10),
+                               static_cast<char>('0' + m % 10),      '-',
+                               static_cast<char>('0' + d / 10),      static_cast<char>('0' + d % 10)};
+        return std::string(text, sizeof text);
+    }
     std::ostringstream s;
     s << date;
     return s.str();

@@ -143,6 +143,19 @@ TEST(CsvInputTest, ReadingStopsAtTheFirstOverlongLine) {
     std::filesystem::remove_all(dir);
 }
 
+// Listings write dates without a stream for the ones a calendar holds; the
+// rest (as a damaged file may store them) still come out as the stream
+// writes them.
+TEST(CsvInputTest, DatesAreWrittenYearMonthDayPaddedWhateverTheyHold) {
+    const std::pair<DateType32, const char*> cases[] = {
+        {DateType32(3, 10, 2026), "2026-03-10"},  {DateType32(), "0000-00-00"},
+        {DateType32(12, 31, 9999), "9999-12-31"}, {DateType32(1, 1, 10000), "10000-01-01"},
+        {DateType32(2, 3, 1), "0001-02-03"},      {DateType32(99, 99, 2024), "2024-99-99"},
+        {DateType32(100, 5, 2024), "2024-100-05"}, {DateType32(255, 255, 65535), "65535-255-255"},
+    };
+    for (const auto& [date, text] : cases) EXPECT_EQ(app::FormatIsoDate(date), text);
+}
+
 TEST(JsonInputTest, NestingIsBoundedBeforeATreeIsBuilt) {
     auto nested = [](int depth, const std::string& inner) {
         return std::string(static_cast<std::size_t>(depth), '[') + inner + std::string(static_cast<std::size_t>(depth), ']');
