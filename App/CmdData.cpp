@@ -436,10 +436,11 @@ void GroupsShow(const AppContext& ctx, long id) {
     const std::unordered_set<int> members = group->GetTargetRecNumsOfTheGroup();
     std::vector<int> sorted(members.begin(), members.end());
     std::sort(sorted.begin(), sorted.end());
+    const std::unordered_map<int, Addressee> addressees = AddresseesOf(sorted);
     if (ctx.json) {
         nlohmann::ordered_json array = nlohmann::ordered_json::array();
         for (int m : sorted) {
-            const Addressee a = AddresseeOf(m);
+            const Addressee& a = addressees.at(m);
             array.push_back({{"id", m}, {"name", a.name}, {"email", JsonEmail(a.email)}});
         }
         PrintJson({{"id", id},
@@ -452,7 +453,7 @@ void GroupsShow(const AppContext& ctx, long id) {
     if (!group->GetGroupDesc().empty()) std::cout << group->GetGroupDesc() << "\n";
     Table table({"id", "name", "e-mail"});
     for (int m : sorted) {
-        const Addressee a = AddresseeOf(m);
+        const Addressee& a = addressees.at(m);
         table.Add({std::to_string(m), a.name.empty() ? "(deleted)" : a.name, a.email.empty() ? "no e-mail" : a.email});
     }
     std::cout << table.Render();

@@ -714,9 +714,10 @@ struct WebServer::Impl {
         const httplib::Params f = Fields(req);
         std::string name;
         const auto members = LoadGroupMembers(ParseLong(Param(f, "id"), 0), &name);
+        const std::unordered_map<int, Addressee> addressees = AddresseesOf(members);
         std::string body = "<table><tr><th>Id</th><th>Name</th><th>E-mail</th></tr>";
         for (int m : members) {
-            const Addressee a = AddresseeOf(m);
+            const Addressee& a = addressees.at(m);
             body += "<tr><td>" + std::to_string(m) + "</td><td>" + H(a.name.empty() ? "(deleted)" : a.name) +
                     "</td><td>" + H(a.email.empty() ? "no e-mail" : a.email) + "</td></tr>";
         }
