@@ -104,6 +104,20 @@ std::string Table::Render() const {
     return out.str();
 }
 
+void AppendIndented(std::string_view text, std::size_t indent, std::string& out) {
+    out.reserve(out.size() + text.size());
+    for (char c : text) {
+        out += c;
+        if (c == '\n') out.append(indent, ' ');
+    }
+}
+
+void FlushLarge(std::string& out, std::ostream& sink) {
+    if (out.size() <= (1u << 16)) return;
+    sink.write(out.data(), static_cast<std::streamsize>(out.size()));
+    out.clear();
+}
+
 void PrintJsonList(const std::string& key, std::size_t count,
                    const std::function<nlohmann::ordered_json(std::size_t)>& element) {
     std::string out = "{\n  " + nlohmann::ordered_json(key).dump() + ": ";
@@ -114,17 +128,10 @@ void PrintJsonList(const std::string& key, std::size_t count,
     out += "[\n";
     for (std::size_t i = 0; i < count; ++i) {
         // Inside the list each line of an element is indented twice more.
-        const std::string text = element(i).dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
         out += "    ";
-        for (char c : text) {
-            out += c;
-            if (c == '\n') out += "    ";
-        }
+        AppendIndented(element(i).dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace), 4, out);
         out += i + 1 < count ? ",\n" : "\n";
-        if (out.size() > (1u << 16)) {
-            std::cout.write(out.data(), static_cast<std::streamsize>(out.size()));
-            out.clear();
-        }
+        FlushLarge(out, std::cout);
     }
     out += "  ]\n}\n";
     std::cout.write(out.data(), static_cast<std::streamsize>(out.size()));

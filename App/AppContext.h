@@ -6,6 +6,7 @@
 #include <nlohmann/json.hpp>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "Date/DateType32.h"
@@ -73,6 +74,12 @@ void PrintJson(const nlohmann::ordered_json& value);
 // 1,700 bytes per invoice.
 void PrintJsonList(const std::string& key, std::size_t count,
                    const std::function<nlohmann::ordered_json(std::size_t)>& element);
+// Appends `text` with each line after its first moved in by `indent` spaces:
+// JSON printed on its own, placed deeper in a document.
+void AppendIndented(std::string_view text, std::size_t indent, std::string& out);
+// Writes `out` to `sink` and empties it once it holds more than 64 KiB, so
+// that a long list is printed as it is made.
+void FlushLarge(std::string& out, std::ostream& sink);
 
 // A configuration tree as JSON. Trees cannot tell an empty list from an
 // empty text, so the children named in `listKeys` (and every node whose

@@ -87,9 +87,6 @@ Addressee AddresseeOf(int customer) {
 }
 
 namespace {
-// Below this many, single lookups cost less than a read of the whole table.
-constexpr std::size_t kReadInBulk = 32;
-
 template <class T>
 void SortUnique(std::vector<T>& v) {
     std::sort(v.begin(), v.end());
@@ -129,6 +126,13 @@ std::unordered_map<int, Addressee> AddresseesOf(std::vector<int> customers) {
                                              : Addressee{};
     }
     return found;
+}
+
+std::unordered_map<int, Addressee> AddresseesOf(const std::unordered_map<unsigned long, InvoiceView>& invoices) {
+    std::vector<int> customers;
+    customers.reserve(invoices.size());
+    for (const auto& entry : invoices) customers.push_back(entry.second.customer);
+    return AddresseesOf(std::move(customers));
 }
 
 void ImportCustomers(const AppContext& ctx, const std::string& path) {
@@ -313,10 +317,7 @@ void ListInvoices(const AppContext& ctx, bool openOnly) {
     // Read in bulk: one lookup per invoice and per customer took seconds
     // for a hundred thousand invoices.
     const std::unordered_map<unsigned long, InvoiceView> invoices = ReadInvoices(numbers);
-    std::vector<int> customerIds;
-    customerIds.reserve(invoices.size());
-    for (const auto& entry : invoices) customerIds.push_back(entry.second.customer);
-    const std::unordered_map<int, Addressee> customers = AddresseesOf(std::move(customerIds));
+    const std::unordered_map<int, Addressee> customers = AddresseesOf(invoices);
     for (const unsigned long number : numbers) {
         if (invoices.count(number) == 0) {
             throw AppError("invoices: invoice " + std::to_string(number) + " cannot be read (see 'reminders log')");

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -58,6 +59,9 @@ struct InvoiceView {
     bool paid = false;
 };
 bool ReadInvoice(unsigned long number, InvoiceView& out);
+// Below this many records, single lookups cost less than a read of the whole table.
+inline constexpr std::size_t kReadInBulk = 32;
+
 // Many at once, by number (any order, repeats allowed): one walk of the
 // table for many, single reads for a few. A number without an invoice is
 // left out of the answer.
@@ -73,5 +77,7 @@ Addressee AddresseeOf(int customer);
 // Each of `customers` (any order, repeats allowed) as AddresseeOf gives it:
 // a few looked up one by one, many in one read of the list.
 std::unordered_map<int, Addressee> AddresseesOf(std::vector<int> customers);
+// The same for the customers `invoices` are billed to.
+std::unordered_map<int, Addressee> AddresseesOf(const std::unordered_map<unsigned long, InvoiceView>& invoices);
 
 } // namespace app

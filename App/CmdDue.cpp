@@ -525,16 +525,13 @@ std::vector<int> BalancesMissing(const DueTable& table, const std::unordered_map
     return missing;
 }
 
-// Below this many, balances are looked up one customer at a time.
-constexpr std::size_t kBalancesInBulk = 32;
-
 // The open balance each statement shows, read once per customer: from
 // `open` when the invoice read summed it, else by a read of its own. Those in
 // `known` are not read again.
 void AddStatementBalances(DueTable& table, std::unordered_map<int, std::int64_t>& known,
                           const Host::OpenAmounts* open) {
     const std::vector<int> missing = BalancesMissing(table, known);
-    if (missing.size() < kBalancesInBulk) {
+    if (missing.size() < kReadInBulk) {
         for (int c : missing) known[c] = Double2Bal(OpenBalance(c)).hundredths;
     } else {
         std::vector<Bal> balances(missing.size());
@@ -714,7 +711,7 @@ DueTable CollectTable(bool fastMode, ListingReads* keep = nullptr) {
     // The invoices, in one pass over their range of the table; the
     // statements' balances are summed in the same pass when many are due.
     std::optional<Host::OpenAmounts> open;
-    if (BalancesMissing(due, reads.balances).size() >= kBalancesInBulk) open.emplace();
+    if (BalancesMissing(due, reads.balances).size() >= kReadInBulk) open.emplace();
     std::vector<std::uint32_t> byInvoice;
     byInvoice.reserve(invoiceCount);
     for (std::uint32_t i = 0; i < invoiceCount; ++i) byInvoice.push_back(i);
@@ -832,9 +829,8 @@ void AppendJsonString(const std::string& text, std::string& out) {
 // not have is null. A rule's text, a customer's name and address and a
 // combination of overlapping sets are shared by many reminders: each is
 // quoted once (or, for the many customers, looked at once) and copied after
-// that. Each reminder is then written into
-// room made for it at once: a few dozen small appends to the string cost
-// more than the listing's reads.
+// that. Each reminder is then written into room made for it at once: a few
+// dozen small appends to the string cost more than the listing's reads.
 class DueJsonWriter {
 public:
     explicit DueJsonWriter(const DueTable& due)
@@ -1034,10 +1030,7 @@ void ShowDue(const AppContext& ctx, bool fastMode) {
             Fill(due.Texts(row).subjectParts, due, row, company, subject);
             json.Append(row, subject, out);
             out += i + 1 < due.rows.size() ? ",\n" : "\n]\n";
-            if (out.size() > (1u << 16)) {
-                std::cout.write(out.data(), static_cast<std::streamsize>(out.size()));
-                out.clear();
-            }
+            FlushLarge(out, std::cout);
         }
         std::cout.write(out.data(), static_cast<std::streamsize>(out.size()));
         return;
@@ -1520,9 +1513,7 @@ std::vector<HistoryRow> LoadHistory() {
     std::vector<unsigned long> numbers;
     for (const auto& r : rows) numbers.push_back(r.TransactionId);
     const std::unordered_map<unsigned long, InvoiceView> invoices = ReadInvoices(std::move(numbers));
-    std::vector<int> customerIds;
-    for (const auto& entry : invoices) customerIds.push_back(entry.second.customer);
-    const std::unordered_map<int, Addressee> customers = AddresseesOf(std::move(customerIds));
+    const std::unordered_map<int, Addressee> customers = AddresseesOf(invoices);
     std::vector<HistoryRow> out;
     for (const auto& r : rows) {
         HistoryRow h;

@@ -119,14 +119,8 @@ struct Tally {
 // `value` as it stands at `depth` levels into a document printed with an
 // indent of two.
 std::string Nested(const Json& value, int depth) {
-    std::string text = value.dump(2, ' ', false, Json::error_handler_t::replace);
-    const std::string indent = "\n" + std::string(static_cast<std::size_t>(2 * depth), ' ');
     std::string out;
-    out.reserve(text.size());
-    for (char c : text) {
-        if (c == '\n') out += indent;
-        else out += c;
-    }
+    AppendIndented(value.dump(2, ' ', false, Json::error_handler_t::replace), static_cast<std::size_t>(2 * depth), out);
     return out;
 }
 
@@ -151,18 +145,12 @@ void AppendDayJson(const ForecastDay& day, const DateType32& nextPrompt, std::st
         const std::size_t close = listed.rfind("\n  }");
         const std::size_t body = close == std::string::npos ? listed.size() : close;
         out += "      ";
-        for (std::size_t k = 0; k < body; ++k) {
-            out += listed[k];
-            if (listed[k] == '\n') out += "      ";
-        }
+        AppendIndented(std::string_view(listed).substr(0, body), 6, out);
         out += ",\n          \"sent\": ";
         out += day.prompt && item.sendable ? "true" : "false";
         out += "\n        }";
         out += n + 1 < day.items.size() ? ",\n" : "\n";
-        if (out.size() > (1u << 16)) {
-            sink.write(out.data(), static_cast<std::streamsize>(out.size()));
-            out.clear();
-        }
+        FlushLarge(out, sink);
     }
     out += "      ]\n    }";
 }

@@ -472,14 +472,9 @@ Status LoadAddressees(const std::vector<int>& recNums, std::vector<AddresseeText
 Status LoadOpenBalances(const std::vector<int>& recNums, std::vector<Bal>& out) {
     out.assign(recNums.size(), Bal());
     if (recNums.empty()) return Status::GetSucceeded();
+    // Asked for no invoice, the invoice read sums every open one.
     OpenAmounts open;
-    const Status read = Read("Name.Load", nullptr, [&](Host::Connection* db) {
-        // Summed here rather than by GROUP BY: the store's grouping sorts
-        // every open invoice first, which costs several times the read.
-        Stmt q(db, (std::string("SELECT customer_id, amount FROM invoices WHERE ") + kOpenInvoice).c_str());
-        while (q.Step()) open.byCustomer[static_cast<int>(q.Int(0))] += q.Int(1);
-        return Status::GetSucceeded();
-    });
+    const Status read = ReadInvoices({}, [](const InvoiceRead&) {}, &open);
     if (read.Failed()) return read;
     return OpenBalancesOf(open, recNums, out);
 }

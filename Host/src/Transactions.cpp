@@ -436,7 +436,9 @@ Util::Status ReadInvoices(const std::vector<unsigned long>& ascendingIds,
             each(row);
         };
         // The open invoices the walk below does not pass: all of them, or
-        // those before and after its range.
+        // those before and after its range. Summed here rather than by GROUP
+        // BY: the store's grouping sorts every open invoice first, which
+        // costs several times the read.
         const auto sumOpen = [&](const char* range, unsigned long bound) {
             Stmt q(db, (std::string("SELECT customer_id, amount FROM invoices WHERE ") + kOpenInvoice + range).c_str());
             if (*range) q.Bind(1, static_cast<long long>(bound));
